@@ -1,0 +1,114 @@
+#include "accounts/AccessPolicy.h"
+
+#include <tinyxml.h>
+
+#include "accounts/XmlStore.h"
+#include "common/XmlFiles.h"
+
+namespace corvel {
+
+AccessPolicy::AccessPolicy(std::string programDirectory)
+    : programDirectory_(std::move(programDirectory)), snapshot_(std::make_shared<Snapshot>()) {}
+
+std::shared_ptr<const AccessPolicy::Snapshot> AccessPolicy::snapshot() const {
+    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    return snapshot_;
+}
+
+void AccessPolicy::load() {
+    TiXmlDocument doc;
+    loadOrCreateDefault(doc, programDirectory_ + kAccessFileName, kDefaultAccessDocument);
+    const TiXmlElement* root = doc.RootElement();
+    const TiXmlElement* table = root ? root->FirstChildElement("iptable") : nullptr;
+    auto next = std::make_shared<Snapshot>();
+    if (!table) {
+        // Without a table the mode stays as it was; the list a reload emptied stays empty.
+        next->permitMode = permitMode();
+        std::lock_guard<std::mutex> guard(snapshotMutex_);
+        snapshot_ = std::move(next);
+        return;
+    }
+    const char* type = table->Attribute("type");
+    // Only the exact word REJECT selects reject mode; a missing type permits only the list.
+    next->permitMode = !(type && std::string(type) == "REJECT");
+    for (const TiXmlElement* ip = table->FirstChildElement("ip"); ip; ip = ip->NextSiblingElement("ip"))
+        if (const char* value = ip->Attribute("value")) next->patterns.emplace_back(value);
+
+    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    snapshot_ = std::move(next);
+}
+
+bool AccessPolicy::isAllowed(const std::string& dottedAddress) const {
+    auto policy = snapshot();
+    bool matched = false;
+    for (const std::string& pattern : policy->patterns) {
+        if (matchPattern(pattern, dottedAddress)) {
+            matched = true;
+            break;
+        }
+    }
+    return policy->permitMode ? matched : !matched;
+}
+
+bool AccessPolicy::permitMode() const { return snapshot()->permitMode; }
+std::vector<std::string> AccessPolicy::patterns() const { return snapshot()->patterns; }
+
+bool matchPattern(const std::string& pattern, const std::string& text) {
+    // Two-state matcher that backtracks only to the last '*': each retry advances the
+    // resume point, so the work stays linear in pattern x text at worst.
+    std::size_t p = 0, t = 0;
+    std::size_t starPattern = std::string::npos, resumeText = std::string::npos;
+    bool starState = false;
+    const std::size_t pn = pattern.size(), tn = text.size();
+    for (;;) {
+        if (!starState) {
+            if (p == pn) {
+                if (t == tn) return true;
+                if (starPattern == std::string::npos || resumeText == std::string::npos) return false;
+                p = starPattern;
+                t = resumeText;
+                starState = true;
+                continue;
+            }
+            char c = pattern[p];
+            if (c == '*') {
+                starPattern = ++p;
+                starState = true;
+            } else if (c == '?') {
+                if (t == tn) return false;
+                ++p;
+                ++t;
+            } else {
+                if (t == tn) return false;
+                if (text[t] == c) {
+                    ++p;
+                    ++t;
+                } else {
+                    if (starPattern == std::string::npos || resumeText == std::string::npos) return false;
+                    p = starPattern;
+                    t = resumeText;
+                    starState = true;
+                }
+            }
+        } else {
+            if (p == pn) return true;
+            char c = pattern[p];
+            if (c == '*') {
+                starPattern = ++p;
+            } else if (c == '?') {
+                if (t == tn) return false;
+                ++p;
+                ++t;
+            } else {
+                std::size_t found = text.find(c, t);
+                if (found == std::string::npos) return false;
+                t = found + 1;
+                ++p;
+                resumeText = t;
+                starState = false;
+            }
+        }
+    }
+}
+
+}  // namespace corvel

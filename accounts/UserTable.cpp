@@ -1,0 +1,139 @@
+#include "accounts/UserTable.h"
+
+#include <tinyxml.h>
+
+#include "accounts/XmlStore.h"
+#include "common/DecimalText.h"
+#include "common/NamedObjectNames.h"
+#include "common/PasswordDigest.h"
+#include "common/XmlFiles.h"
+#include "platform/AtomicFile.h"
+#include "platform/NamedObjects.h"
+
+namespace corvel {
+namespace {
+
+std::string attributeText(const TiXmlElement* element, const char* name) {
+    const char* value = element->Attribute(name);
+    return value ? std::string(value) : std::string();
+}
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+UserTable::UserTable(std::string programDirectory)
+    : programDirectory_(std::move(programDirectory)), snapshot_(std::make_shared<Snapshot>()) {}
+
+std::shared_ptr<const UserTable::Snapshot> UserTable::snapshot() const {
+    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    return snapshot_;
+}
+
+void UserTable::load() {
+    auto table = std::make_shared<Snapshot>();
+    const std::string path = programDirectory_ + kUsersFileName;
+    {
+        // The console reads and rewrites the same file under this mutex.
+        std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
+        std::optional<NamedMutexLock> held;
+        if (fileMutex) held.emplace(*fileMutex, -1);
+
+        TiXmlDocument doc;
+        if (!doc.LoadFile(path.c_str())) {
+            ensureDirectory(programDirectory_ + kAnonymousDirectoryName);
+            loadOrCreateDefault(doc, path, defaultUsersDocument(programDirectory_).c_str());
+        }
+        if (const TiXmlElement* root = doc.RootElement()) {
+            for (const TiXmlElement* user = root->FirstChildElement("user"); user;
+                 user = user->NextSiblingElement("user")) {
+                UserAccount account;
+                account.username = attributeText(user, "username");
+                account.password = attributeText(user, "password");
+                account.alias = attributeText(user, "alias");
+                account.privilege = static_cast<std::int32_t>(scanDecimal(attributeText(user, "privilege")));
+                account.workDir = attributeText(user, "work_dir");
+                account.welcomeMessage = attributeText(user, "welcome_msg");
+                const char* disabled = user->Attribute("disabled");
+                account.disabled = disabled && std::string(disabled) != "no";
+                if (equalsIgnoringCase(account.username, "anonymous")) table->anonymousEnabled = !account.disabled;
+                if (!account.username.empty() && !account.password.empty() && !account.workDir.empty())
+                    table->accounts.push_back(std::move(account));
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    snapshot_ = std::move(table);
+}
+
+const UserAccount* UserTable::findFirst(const Snapshot& table, const std::string& username) const {
+    for (const UserAccount& account : table.accounts)
+        if (account.username == username) return &account;
+    return nullptr;
+}
+
+bool UserTable::authenticate(const std::string& username, const std::string& password) const {
+    auto table = snapshot();
+    if (username == "anonymous" && table->anonymousEnabled) return true;
+    const std::string digest = passwordDigest(password);
+    for (const UserAccount& account : table->accounts)
+        if (account.username == username && account.password == digest && !account.disabled) return true;
+    return false;
+}
+
+void UserTable::homeDirectoryOf(const std::string& username, std::string& out) const {
+    auto table = snapshot();
+    if (const UserAccount* account = findFirst(*table, username)) out = account->workDir;
+}
+
+void UserTable::welcomeMessageOf(const std::string& username, std::string& out) const {
+    auto table = snapshot();
+    if (const UserAccount* account = findFirst(*table, username)) out = account->welcomeMessage;
+}
+
+std::uint32_t UserTable::privilegesOf(const std::string& username) const {
+    auto table = snapshot();
+    const UserAccount* account = findFirst(*table, username);
+    return account ? static_cast<std::uint32_t>(account->privilege) : 0;
+}
+
+bool UserTable::updatePassword(const std::string& username, const std::string& newPassword) {
+    const std::string path = programDirectory_ + kUsersFileName;
+    bool stored = false;
+    {
+        // Taken around the read-modify-write so a console save cannot interleave;
+        // released before the reload takes it again.
+        std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
+        std::optional<NamedMutexLock> held;
+        if (fileMutex) held.emplace(*fileMutex, -1);
+
+        TiXmlDocument doc;
+        if (!doc.LoadFile(path.c_str())) return false;
+        TiXmlElement* root = doc.RootElement();
+        if (!root) return false;
+        for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
+            const char* name = user->Attribute("username");
+            if (name && username == name) {
+                user->SetAttribute("password", passwordDigest(newPassword).c_str());
+                stored = saveAtomically(doc, path);
+                break;
+            }
+        }
+    }
+    if (stored) reload();
+    return stored;
+}
+
+std::vector<UserAccount> UserTable::accounts() const { return snapshot()->accounts; }
+bool UserTable::anonymousEnabled() const { return snapshot()->anonymousEnabled; }
+
+}  // namespace corvel

@@ -1,0 +1,27 @@
+#include "accounts/XmlStore.h"
+
+#include <tinyxml.h>
+
+#include "platform/AtomicFile.h"
+
+namespace corvel {
+
+bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
+    return replaceFileAtomically(path, [&doc](std::FILE* file) { return doc.SaveFile(file); });
+}
+
+XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText) {
+    if (doc.LoadFile(path.c_str())) return XmlLoad::Loaded;
+    XmlLoad outcome = XmlLoad::ReplacedMissing;
+    if (pathExists(path)) {
+        // Keep what the administrator wrote: a damaged file is set aside, not lost.
+        renamePath(path, path + ".broken");
+        outcome = XmlLoad::ReplacedBroken;
+    }
+    doc = TiXmlDocument();
+    doc.Parse(defaultText);
+    saveAtomically(doc, path);
+    return outcome;
+}
+
+}  // namespace corvel

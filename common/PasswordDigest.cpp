@@ -1,0 +1,81 @@
+#include "common/PasswordDigest.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace corvel {
+namespace {
+
+constexpr std::array<std::uint32_t, 4> kInitialWords = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
+
+constexpr std::array<std::uint32_t, 64> kStepConstants = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+constexpr std::array<int, 64> kRotations = {
+    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+std::uint32_t rotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+// The 64 steps of one block, always started from the initial words.
+std::array<std::uint32_t, 4> mixBlock(const std::uint8_t* block) {
+    std::uint32_t m[16];
+    for (int i = 0; i < 16; ++i)
+        m[i] = std::uint32_t(block[4 * i]) | std::uint32_t(block[4 * i + 1]) << 8 |
+               std::uint32_t(block[4 * i + 2]) << 16 | std::uint32_t(block[4 * i + 3]) << 24;
+    std::uint32_t a = kInitialWords[0], b = kInitialWords[1], c = kInitialWords[2], d = kInitialWords[3];
+    for (int i = 0; i < 64; ++i) {
+        std::uint32_t f;
+        int g;
+        if (i < 16) { f = (b & c) | (~b & d); g = i; }
+        else if (i < 32) { f = (d & b) | (~d & c); g = (5 * i + 1) % 16; }
+        else if (i < 48) { f = b ^ c ^ d; g = (3 * i + 5) % 16; }
+        else { f = c ^ (b | ~d); g = (7 * i) % 16; }
+        std::uint32_t next = b + rotateLeft(a + f + kStepConstants[i] + m[g], kRotations[i]);
+        a = d; d = c; c = b; b = next;
+    }
+    return {a, b, c, d};
+}
+
+}  // namespace
+
+std::string passwordDigest(std::string_view password) {
+    const std::size_t length = password.size();
+    std::vector<std::uint8_t> message;
+    if (length < 64) {
+        message.assign(password.begin(), password.end());
+    } else {
+        message.assign(password.begin(), password.begin() + 64);
+        std::size_t tail = length % 64;
+        message.insert(message.end(), password.end() - tail, password.end());
+    }
+    // Padding is computed for the full length, not for the bytes kept above.
+    std::size_t padTo = ((length % 64) < 56) ? 56 : 120;
+    std::size_t zeroes = padTo - (length % 64) - 1;
+    message.push_back(0x80);
+    message.insert(message.end(), zeroes, 0);
+    std::uint64_t bits = std::uint64_t(length) * 8;
+    for (int i = 0; i < 8; ++i) message.push_back(std::uint8_t(bits >> (8 * i)));
+
+    std::array<std::uint32_t, 4> state = kInitialWords;
+    for (std::size_t offset = 0; offset + 64 <= message.size(); offset += 64) {
+        auto words = mixBlock(message.data() + offset);
+        for (int i = 0; i < 4; ++i) state[i] += words[i];
+    }
+    char text[33];
+    std::snprintf(text, sizeof text, "%08X%08X%08X%08X", state[0], state[1], state[2], state[3]);
+    return text;
+}
+
+}  // namespace corvel

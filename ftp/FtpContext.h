@@ -1,0 +1,25 @@
+// What every FTP session of one server run shares: settings, tables, the live count.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace corvel {
+
+class UserTable;
+class AccessPolicy;
+
+// Owned by the server; outlives every session. The tables are thread-safe; the
+// settings fields are read-only once sessions exist.
+struct FtpContext {
+    UserTable& users;
+    AccessPolicy& policy;
+    std::atomic<int>& activeConnections;  // live FTP sessions, this one not yet counted at construction
+    std::uint32_t maxConnections = 256;
+    bool passiveMode = true;
+    std::string welcomeMessage;
+    std::int64_t startTime = 0;  // seconds since 1970 UTC
+};
+
+}  // namespace corvel

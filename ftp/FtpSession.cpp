@@ -1,0 +1,184 @@
+// Admission, command reading and dispatch of one FTP control connection.
+#include "ftp/FtpSession.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "accounts/AccessPolicy.h"
+#include "ftp/SplitText.h"
+
+namespace corvel {
+
+struct FtpSession::Command {
+    const char* verb;
+    bool needsLogin;
+    bool argumentRequired;
+    void (FtpSession::*handler)(const std::string&);
+};
+
+namespace {
+
+using S = FtpSession;
+
+bool equalsIgnoringCase(const char* word, const std::string& text) {
+    std::size_t i = 0;
+    for (; word[i] && i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        if (c != word[i]) return false;
+    }
+    return word[i] == '\0' && i == text.size();
+}
+
+std::string trim(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    auto first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return {};
+    auto last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+FtpSession::FtpSession(Socket control, const FtpContext& context) : context_(context), control_(std::move(control)) {
+    control_.setNonBlocking();
+    peerAddress_ = control_.peerAddress();
+    localAddress_ = control_.localAddress();
+    // SECURITY: a refused peer learns nothing; not even a greeting is sent.
+    if (!context_.policy.isAllowed(peerAddress_)) {
+        control_.close();
+        return;
+    }
+    // The new session is not counted yet, so maxconn + 1 sessions may run at once.
+    auto running = static_cast<std::uint32_t>(context_.activeConnections.load());
+    if (running > context_.maxConnections) {
+        reply("550 Too Many Connection\r\n");
+        control_.close();
+        return;
+    }
+    sendGreeting();
+}
+
+void FtpSession::reply(const std::string& text) {
+    // A failed write closes the control socket; the next read then ends the session.
+    sendAll(control_, text);
+}
+
+bool FtpSession::fillBuffer() {
+    int idleSeconds = 0;
+    for (;;) {
+        long n = control_.receive(lineBuffer_ + buffered_, kLineBufferBytes - buffered_);
+        if (n > 0) {
+            buffered_ += static_cast<std::size_t>(n);
+            return true;
+        }
+        if (n != -2) {  // peer closed or receive failed
+            control_.close();
+            return false;
+        }
+        WaitResult w = control_.waitReadable(kWaitStepMs);
+        if (w == WaitResult::Failed) return false;
+        if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) {
+            control_.close();
+            return false;
+        }
+    }
+}
+
+bool FtpSession::discardRestOfLine() {
+    for (;;) {
+        auto* lf = static_cast<char*>(std::memchr(lineBuffer_, '\n', buffered_));
+        if (lf) {
+            std::size_t used = static_cast<std::size_t>(lf - lineBuffer_) + 1;
+            std::memmove(lineBuffer_, lineBuffer_ + used, buffered_ - used);
+            buffered_ -= used;
+            return true;
+        }
+        buffered_ = 0;
+        if (!fillBuffer()) return false;
+    }
+}
+
+bool FtpSession::readCommand() {
+    if (!control_.isOpen()) return false;
+    for (;;) {
+        std::size_t window = std::min(buffered_, kMaxStoredBytes);
+        if (auto* lf = static_cast<char*>(std::memchr(lineBuffer_, '\n', window))) {
+            std::size_t length = static_cast<std::size_t>(lf - lineBuffer_) + 1;
+            // The line ends at its first NUL, as a C string would.
+            std::string line(lineBuffer_, strnlen(lineBuffer_, length));
+            std::memmove(lineBuffer_, lineBuffer_ + length, buffered_ - length);
+            buffered_ -= length;
+            return dispatch(line);
+        }
+        if (buffered_ >= kMaxStoredBytes) {
+            std::string stored(lineBuffer_, strnlen(lineBuffer_, kMaxStoredBytes));
+            std::memmove(lineBuffer_, lineBuffer_ + kMaxStoredBytes, buffered_ - kMaxStoredBytes);
+            buffered_ -= kMaxStoredBytes;
+            if (!discardRestOfLine()) return false;
+            reply("500 \"" + stored.substr(0, stored.find(' ')) + "...\" :command is too long\r\n");
+            return true;
+        }
+        if (!fillBuffer()) return false;
+    }
+}
+
+const FtpSession::Command* FtpSession::findCommand(const std::string& verb) {
+    static const Command kCommands[] = {
+    {"USER", false, false, &S::handleUser}, {"PASS", false, false, &S::handlePass},
+    {"SYST", false, false, &S::handleSyst}, {"TYPE", false, false, &S::handleType},
+    {"SIZE", true, true, &S::handleSize},   {"REST", true, false, &S::handleRest},
+    {"RETR", true, true, &S::handleRetr},   {"RNFR", true, true, &S::handleRnfr},
+    {"RNTO", true, true, &S::handleRnto},   {"APPE", true, true, &S::handleAppe},
+    {"STOR", true, true, &S::handleStor},   {"STAT", true, false, &S::handleStat},
+    {"DELE", true, true, &S::handleDele},   {"RMD", true, true, &S::handleRmd},
+    {"XRMD", true, true, &S::handleRmd},    {"MKD", true, true, &S::handleMkd},
+    {"XMKD", true, true, &S::handleMkd},    {"ABOR", false, false, &S::handleAbor},
+    {"LIST", true, false, &S::handleList},  {"NLST", true, false, &S::handleList},
+    {"HELP", false, false, &S::handleHelp}, {"NOOP", false, false, &S::handleNoop},
+    {"PASV", true, false, &S::handlePasv},  {"PORT", true, false, &S::handlePort},
+    {"PWD", true, false, &S::handlePwd},    {"XPWD", true, false, &S::handlePwd},
+    {"CWD", true, false, &S::handleCwd},    {"XCWD", true, false, &S::handleCwd},
+    {"CDUP", true, false, &S::handleCdup},  {"XCUP", true, false, &S::handleCdup},
+    {"REIN", false, false, &S::handleRein}, {"QUIT", false, false, &S::handleQuit},
+};
+    static_assert(std::size(kCommands) == 32);
+    for (const Command& candidate : kCommands)
+        if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;
+    return nullptr;
+}
+
+std::string FtpSession::chooseListPath(const std::string& verb, const std::string& argument) const {
+    std::vector<std::string> words;
+    splitText(verb + " " + argument, " ", true, 3, words);
+    // Four or more words select the last one, so "LIST -a -l dir" still lists dir.
+    if (words.size() >= 4) return words.back();
+    if (words.size() == 3) return words[2];
+    if (words.size() == 2 && !(words[1].size() > 0 && words[1][0] == '-')) return words[1];
+    return std::string();
+}
+
+bool FtpSession::dispatch(const std::string& line) {
+    auto space = line.find(' ');
+    std::string verb = trim(line.substr(0, space));
+    std::string argument = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
+
+    const Command* command = findCommand(verb);
+    if (!command) {
+        reply("500 \"" + verb + "\" :command not understood\r\n");
+        return true;
+    }
+    if (command->argumentRequired && argument.empty()) {
+        reply("501 Syntax error in parameters or arguments.\r\n");
+        return true;
+    }
+    if (command->needsLogin && loginState_ != 2) {
+        reply("530 Not logged in.\r\n");
+        return true;
+    }
+    if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);
+    (this->*command->handler)(argument);
+    return command->handler != &S::handleQuit;
+}
+
+}  // namespace corvel

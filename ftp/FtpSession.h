@@ -1,0 +1,99 @@
+// One FTP control connection: admission, greeting, command reading and dispatch,
+// and the state the command handlers share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/FtpContext.h"
+#include "platform/Socket.h"
+
+namespace corvel {
+
+// Owned and driven by its connection's thread alone; touches shared state only
+// through the thread-safe tables and the atomic count in FtpContext.
+class FtpSession {
+public:
+    // Checks the access policy and the connection limit, then greets. A refused
+    // session closes its socket; its first readCommand then returns false.
+    FtpSession(Socket control, const FtpContext& context);
+    virtual ~FtpSession() = default;
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    // Reads one command line and dispatches it; false ends the session.
+    bool readCommand();
+    // Splits and routes one received line; false only after QUIT.
+    bool dispatch(const std::string& line);
+
+    bool isOpen() const { return control_.isOpen(); }
+
+    // Command line buffer: the longest line is kMaxLineBytes - 2 bytes plus its LF.
+    static constexpr std::size_t kLineBufferBytes = 4096;
+    static constexpr std::size_t kMaxStoredBytes = 4094;
+    // A session that fails this many logins is disconnected.
+    static constexpr unsigned kMaxFailedLogins = 9;
+
+private:
+    struct Command;
+    static const Command* findCommand(const std::string& verb);
+
+    void reply(const std::string& text);
+    void sendGreeting();
+    bool discardRestOfLine();
+    // Receives more bytes into the line buffer; false ends the session.
+    bool fillBuffer();
+    std::string chooseListPath(const std::string& verb, const std::string& argument) const;
+
+    // Login and session commands.
+    void handleUser(const std::string& argument);
+    void handlePass(const std::string& argument);
+    void handleSyst(const std::string& argument);
+    void handleType(const std::string& argument);
+    void handleNoop(const std::string& argument);
+    void handleHelp(const std::string& argument);
+    void handleStat(const std::string& argument);
+    void handleRein(const std::string& argument);
+    void handleQuit(const std::string& argument);
+    // Data connections.
+    void handlePasv(const std::string& argument);
+    void handlePort(const std::string& argument);
+    // Listing and transfers.
+    void handleList(const std::string& path);
+    void handleRetr(const std::string& argument);
+    void handleStor(const std::string& argument);
+    void handleAppe(const std::string& argument);
+    void handleRest(const std::string& argument);
+    void handleSize(const std::string& argument);
+    void handleAbor(const std::string& argument);
+    // File management.
+    void handleCwd(const std::string& argument);
+    void handleCdup(const std::string& argument);
+    void handlePwd(const std::string& argument);
+    void handleMkd(const std::string& argument);
+    void handleRmd(const std::string& argument);
+    void handleDele(const std::string& argument);
+    void handleRnfr(const std::string& argument);
+    void handleRnto(const std::string& argument);
+
+    const FtpContext& context_;
+    Socket control_;
+    Socket data_;
+    std::int32_t restartOffset_ = 0;
+    std::string homeDirectory_;
+    std::string currentDirectory_ = "/";
+    std::string peerAddress_;
+    std::string localAddress_;
+    std::string userName_;
+    std::string password_;
+    std::string renameSource_;
+    int loginState_ = 0;  // 0 none, 1 user name given, 2 logged in
+    int transferType_ = 2;  // 1 ASCII, 2 binary
+    unsigned failedLogins_ = 0;
+    std::uint32_t privileges_ = 0;
+
+    char lineBuffer_[kLineBufferBytes];
+    std::size_t buffered_ = 0;
+};
+
+}  // namespace corvel

@@ -1,0 +1,92 @@
+// RAII TCP sockets (IPv4) with the bounded readiness waits and the whole-buffer
+// writer that the FTP session and the web browser share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/UniqueFd.h"
+
+namespace corvel {
+
+// One readiness wait is one second; a connection idle this many waits in a row ends.
+constexpr int kWaitStepMs = 1000;
+constexpr int kIdleLimitSeconds = 120;
+
+enum class WaitResult { Ready, TimedOut, Failed };
+
+// Owns one socket descriptor. Movable, not copyable; moving or closing leaves the
+// source marked closed, and a closed socket is never used again. Owned by one thread.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int fd) : fd_(fd) {}
+    ~Socket() { close(); }
+    Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+    // For the platform layer only (poll sets, sendfile).
+    int descriptor() const { return fd_; }
+
+    bool setNonBlocking();
+    WaitResult waitReadable(int timeoutMs) const;
+    WaitResult waitWritable(int timeoutMs) const;
+
+    // >0 bytes read, 0 peer closed, -1 failure, -2 nothing available now.
+    long receive(void* buffer, std::size_t length);
+    // >=0 bytes written, -1 failure, -2 would block.
+    long send(const void* buffer, std::size_t length);
+
+    // Dotted IPv4 text of the peer / of this end; empty when unknown.
+    std::string peerAddress() const;
+    std::string localAddress() const;
+    std::uint16_t localPort() const;
+
+    // Starts a non-blocking connect to address:port. false when it failed at once.
+    bool startConnect(const std::string& address, std::uint16_t port);
+    // After waitWritable reported Ready: true when the connection was established.
+    bool connectSucceeded() const;
+
+    static Socket createTcp();
+
+private:
+    int fd_ = -1;
+};
+
+// Writes the whole buffer, waiting for writability in one-second steps. After
+// kIdleLimitSeconds idle waits in a row, a failed wait or a failed send the socket
+// is closed and -1 returned; otherwise the length. An empty buffer returns 0.
+long sendAll(Socket& socket, const char* data, std::size_t length);
+inline long sendAll(Socket& socket, const std::string& text) { return sendAll(socket, text.data(), text.size()); }
+
+// A listening TCP socket.
+class TcpListener {
+public:
+    // Binds to address (empty = all interfaces) and port, non-blocking, listening with
+    // the given backlog (<= 0: the system's maximum). nullopt on any failure.
+    static std::optional<TcpListener> open(const std::string& address, std::uint16_t port, int backlog);
+
+    // Accepts one pending connection (made non-blocking); a closed Socket when none.
+    Socket accept();
+    Socket& socket() { return socket_; }
+    std::uint16_t port() const { return socket_.localPort(); }
+
+private:
+    explicit TcpListener(Socket socket) : socket_(std::move(socket)) {}
+    Socket socket_;
+    UniqueFd spareDescriptor_;  // given up when accept runs out of descriptors
+};
+
+// Waits until one of the sockets is readable. Returns the index of the first ready
+// one, -1 on time-out, -2 on failure.
+int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs);
+
+bool isValidIpv4(const std::string& dotted);
+
+}  // namespace corvel

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building, running or testing CorvelFtp needs on Debian, and nothing
+# that is already there. Usage: scripts/install-deps.sh [run|test|bench]
+set -euo pipefail
+purpose=${1:-run}
+
+packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev qt6-base-dev)
+case "$purpose" in
+  run) ;;
+  test) packages+=(libgtest-dev python3 curl lftp procps xvfb xauth chromium clang libclang-rt-14-dev) ;;
+  bench) packages+=(python3 curl lftp procps vsftpd python3-pyftpdlib nginx-light) ;;
+  *) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,54 @@
+#include "server/ServerSettings.h"
+
+#include <optional>
+#include <tinyxml.h>
+
+#include "accounts/XmlStore.h"
+#include "common/DecimalText.h"
+#include "common/XmlFiles.h"
+
+namespace corvel {
+namespace {
+
+// The element's text when its first child node is text; nullopt when the element is
+// missing; empty when it has no text.
+std::optional<std::string> elementText(const TiXmlElement* root, const char* name) {
+    const TiXmlElement* element = root->FirstChildElement(name);
+    if (!element) return std::nullopt;
+    const TiXmlNode* first = element->FirstChild();
+    if (first && first->ToText()) return std::string(first->Value());
+    return std::string();
+}
+
+std::int64_t numberOr(const std::optional<std::string>& text, std::int64_t fallback) {
+    if (!text || text->empty()) return fallback;
+    return scanDecimal(*text);
+}
+
+bool applyRoot(const TiXmlElement* root, ServerSettings& settings) {
+    if (!root) return false;
+    settings.listenAddress = elementText(root, "listenip").value_or("");
+    settings.ftpPort = static_cast<std::uint16_t>(numberOr(elementText(root, "ftpport"), 21));
+    settings.webPort = static_cast<std::uint16_t>(numberOr(elementText(root, "httpport"), 8080));
+    settings.maxConnections = static_cast<std::uint32_t>(numberOr(elementText(root, "maxconn"), 256));
+    if (auto passive = elementText(root, "pasvmode")) settings.passiveMode = (*passive == "yes");
+    settings.welcomeMessage = elementText(root, "welcomemsg").value_or("");
+    return true;
+}
+
+}  // namespace
+
+bool loadSettings(const std::string& programDirectory, ServerSettings& settings) {
+    TiXmlDocument doc;
+    loadOrCreateDefault(doc, programDirectory + kSettingsFileName, kDefaultSettingsDocument);
+    return applyRoot(doc.RootElement(), settings);
+}
+
+bool applySettingsDocument(const std::string& documentText, ServerSettings& settings) {
+    TiXmlDocument doc;
+    doc.Parse(documentText.c_str());
+    if (doc.Error()) return false;
+    return applyRoot(doc.RootElement(), settings);
+}
+
+}  // namespace corvel

@@ -1,0 +1,244 @@
+"""Starts the real corveld in a temporary program directory and talks to it.
+
+Every server gets its own copy of the binary (the program directory is where the
+executable lies), its own CORVELFTP_RUNTIME_DIR and free loopback ports. Every wait
+is bounded; every process started here is stopped by PID.
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+BUILD_DIR = os.environ.get(
+    "CORVEL_BUILD_DIR",
+    os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build"))
+LOOPBACK = "127.0.0.1"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind((LOOPBACK, 0))
+        return s.getsockname()[1]
+
+
+def wait_until(predicate, timeout=10.0, step=0.02):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+def settings_document(listenip="", ftpport=21, httpport=8080, maxconn=32, pasvmode="yes",
+                      welcomemsg="Welcome to my ftp server"):
+    return ("<config><listenip>%s</listenip><ftpport>%d</ftpport><httpport>%d</httpport>"
+            "<maxconn>%s</maxconn><pasvmode>%s</pasvmode><welcomemsg>%s</welcomemsg></config>"
+            % (listenip, ftpport, httpport, maxconn, pasvmode, welcomemsg))
+
+
+class Server:
+    """One corveld /nontservice in its own program directory."""
+
+    def __init__(self, settings=None, files=None, program_dir=None, start=True, **settings_args):
+        self.dir = program_dir or tempfile.mkdtemp(prefix="corveld-")
+        self.runtime_dir = os.path.join(self.dir, "run")
+        os.makedirs(self.runtime_dir, exist_ok=True)
+        self.binary = os.path.join(self.dir, "corveld")
+        if not os.path.exists(self.binary):
+            shutil.copy2(os.path.join(BUILD_DIR, "corveld"), self.binary)
+        self.ftp_port = settings_args.pop("ftpport", None) or free_port()
+        self.web_port = settings_args.pop("httpport", None) or free_port()
+        if settings is None:
+            settings = settings_document(ftpport=self.ftp_port, httpport=self.web_port, **settings_args)
+        if settings is not False:
+            self.write("ftpconfig.xml", settings)
+        for name, text in (files or {}).items():
+            self.write(name, text)
+        self.process = None
+        if start:
+            self.start()
+
+    def env(self):
+        env = dict(os.environ)
+        env["CORVELFTP_RUNTIME_DIR"] = self.runtime_dir
+        return env
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def write(self, name, text, mode="w"):
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, mode) as f:
+            f.write(text)
+        return path
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def start(self, args=("/nontservice",), wait=True):
+        with open(self.path("stdout.log"), "ab") as out, open(self.path("stderr.log"), "ab") as err:
+            self.process = subprocess.Popen([self.binary, *args], env=self.env(), cwd=self.dir,
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        if wait and not wait_until(self.accepts_ftp, timeout=15):
+            self.stop()
+            raise RuntimeError("corveld did not start listening on %d" % self.ftp_port)
+        return self.process
+
+    def accepts_ftp(self):
+        if self.process is not None and self.process.poll() is not None:
+            raise RuntimeError("corveld exited with %s" % self.process.returncode)
+        try:
+            with socket.create_connection((LOOPBACK, self.ftp_port), timeout=0.5) as s:
+                s.settimeout(2)
+                s.recv(1)  # wait for the greeting so the session ends cleanly
+            return True
+        except OSError:
+            return False
+
+    def pid(self):
+        return self.process.pid
+
+    def rss_kib(self):
+        with open("/proc/%d/status" % self.process.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self, timeout=10):
+        if self.process is None or self.process.poll() is not None:
+            return self.process.returncode if self.process else None
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(5)
+        return self.process.returncode
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Control:
+    """A raw FTP control connection for byte-exact checks."""
+
+    def __init__(self, port, host=LOOPBACK, timeout=10):
+        self.sock = socket.create_connection((host, port), timeout=timeout)
+        self.buffer = b""
+
+    def close(self):
+        self.sock.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def send(self, data):
+        if isinstance(data, str):
+            data = data.encode("latin-1")
+        self.sock.sendall(data)
+
+    def reply(self, timeout=10):
+        """Reads one complete reply (multi-line until 'ddd ' line); returns its bytes."""
+        deadline = time.monotonic() + timeout
+        while True:
+            end = self._complete_reply_end()
+            if end is not None:
+                data, self.buffer = self.buffer[:end], self.buffer[end:]
+                return data
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise TimeoutError("no complete reply; have %r" % self.buffer)
+            self.sock.settimeout(remaining)
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("closed; have %r" % self.buffer)
+            self.buffer += chunk
+
+    def _complete_reply_end(self):
+        pos = 0
+        while True:
+            nl = self.buffer.find(b"\r\n", pos)
+            if nl < 0:
+                return None
+            line = self.buffer[pos:nl]
+            if len(line) >= 4 and line[:3].isdigit() and line[3:4] == b" ":
+                return nl + 2
+            pos = nl + 2
+
+    def command(self, line, timeout=10):
+        self.send(line + "\r\n")
+        return self.reply(timeout)
+
+    def login(self, user="anonymous", password="x"):
+        self.command("USER " + user)
+        return self.command("PASS " + password)
+
+    def read_all_until_closed(self, timeout=10):
+        deadline = time.monotonic() + timeout
+        data = self.buffer
+        self.buffer = b""
+        while time.monotonic() < deadline:
+            self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+            try:
+                chunk = self.sock.recv(65536)
+            except socket.timeout:
+                raise TimeoutError("still open; have %r" % data)
+            except ConnectionResetError:
+                return data
+            if not chunk:
+                return data
+            data += chunk
+        raise TimeoutError("still open; have %r" % data)
+
+
+def greeting_of(port):
+    with Control(port) as c:
+        return c.reply()
+
+
+def user_element(username, password_digest, work_dir, privilege=131074, alias="", welcome="", disabled="no"):
+    return ('<user username="%s" password="%s" alias="%s" privilege="%s" work_dir="%s" '
+            'welcome_msg="%s" disabled="%s" />' % (username, password_digest, alias, privilege, work_dir,
+                                                 welcome, disabled))
+
+
+def users_document(*elements):
+    return "<users>" + "".join(elements) + "</users>"
+
+
+def passive_data(control):
+    """Sends PASV, connects the data socket; returns it."""
+    reply = control.command("PASV").decode()
+    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
+    host = ".".join(numbers[:4])
+    port = int(numbers[4]) * 256 + int(numbers[5])
+    return socket.create_connection((host, port), timeout=10)
+
+
+def recv_all(sock, timeout=10):
+    sock.settimeout(timeout)
+    data = b""
+    while True:
+        chunk = sock.recv(1 << 20)
+        if not chunk:
+            return data
+        data += chunk
+
+
+def digest(password):
+    """The stored digest of a password of at most 55 bytes (MD5, words printed as numbers)."""
+    import hashlib
+    raw = hashlib.md5(password.encode("latin-1")).digest()
+    assert len(password) <= 55
+    return "".join(raw[i:i + 4][::-1].hex().upper() for i in range(0, 16, 4))
