@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ftp/FtpContext.h"
+#include "ftp/PathResolution.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -45,6 +47,19 @@ private:
     bool fillBuffer();
     std::string chooseListPath(const std::string& verb, const std::string& argument) const;
 
+    // Shared steps of the file commands. hasPrivilege replies 550 when bit is missing.
+    bool hasPrivilege(std::uint32_t bit);
+    // Resolves argument against the current directory inside the home directory;
+    // replies and returns nullopt when the path is not valid or climbs above the
+    // root (escapedSuffix follows "550 /" + the normalised path).
+    std::optional<ResolvedPath> resolveOrReply(const std::string& argument, char separator,
+                                                      const char* escapedSuffix);
+    std::string transferOpening(const std::string& argument) const;
+    // Sends the listing of a directory on the data connection; false when it broke.
+    bool sendListing(const std::string& localPath);
+    void closeData() { data_.close(); }
+    void storeFile(const std::string& argument, bool append);
+
     // Login and session commands.
     void handleUser(const std::string& argument);
     void handlePass(const std::string& argument);
@@ -79,7 +94,7 @@ private:
     const FtpContext& context_;
     Socket control_;
     Socket data_;
-    std::int32_t restartOffset_ = 0;
+    std::int64_t restartOffset_ = 0;  // 64-bit so files past 2 GiB resume correctly
     std::string homeDirectory_;
     std::string currentDirectory_ = "/";
     std::string peerAddress_;

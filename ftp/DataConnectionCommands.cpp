@@ -1,0 +1,111 @@
+// PASV and PORT: setting up the one data connection the next transfer uses.
+#include <cstdio>
+
+#include "ftp/FtpSession.h"
+
+namespace corvel {
+namespace {
+
+// Readiness waits of one second a PASV or PORT set-up may take before it gives up.
+constexpr int kDataSetupWaits = 90;
+
+// Reads "%d,%d,%d,%d,%d,%d": each number after optional blanks and a sign. Returns
+// how many numbers were read before the text stopped matching.
+int scanPortNumbers(const std::string& text, long long (&numbers)[6]) {
+    std::size_t i = 0;
+    for (int n = 0; n < 6; ++n) {
+        if (n > 0) {
+            if (i >= text.size() || text[i] != ',') return n;
+            ++i;
+        }
+        while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return n;
+        long long value = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            if (value < (1LL << 40)) value = value * 10 + (text[i] - '0');  // bounded; only low bits matter
+        numbers[n] = negative ? -value : value;
+    }
+    return 6;
+}
+
+}  // namespace
+
+void FtpSession::handlePasv(const std::string&) {
+    if (!context_.passiveMode) {
+        reply("425 Can't open data connection.\r\n");
+        return;
+    }
+    data_.close();  // an unused earlier data connection is replaced
+    auto listener = TcpListener::open(localAddress_, 0, 5);
+    if (!listener) {
+        reply("425 Can't open data connection.\r\n");
+        return;
+    }
+    std::uint16_t port = listener->port();
+    std::string text = "227 Entering Passive Mode (" + localAddress_ + "," + std::to_string(port / 256) + "," +
+                       std::to_string(port % 256) + ")\r\n";
+    for (char& c : text)
+        if (c == '.') c = ',';
+    reply(text);
+
+    int idleWaits = 0;
+    while (idleWaits <= kDataSetupWaits) {
+        WaitResult w = listener->socket().waitReadable(kWaitStepMs);
+        if (w == WaitResult::Failed) break;
+        if (w == WaitResult::TimedOut) {
+            ++idleWaits;
+            continue;
+        }
+        Socket accepted = listener->accept();
+        if (!accepted.isOpen()) continue;
+        // SECURITY: only the control connection's peer may take the data connection.
+        if (accepted.peerAddress() != peerAddress_) continue;
+        data_ = std::move(accepted);
+        return;
+    }
+    data_.close();
+    reply("425 Can't open data connection.\r\n");
+}
+
+void FtpSession::handlePort(const std::string& argument) {
+    long long n[6] = {};
+    if (scanPortNumbers(argument, n) < 6) {
+        reply("501 Syntax error in parameters or arguments.\r\n");
+        return;
+    }
+    char address[64];
+    std::snprintf(address, sizeof address, "%lld.%lld.%lld.%lld", n[0] % 65536, n[1] % 65536, n[2] % 65536,
+                  n[3] % 65536);
+    auto port = static_cast<std::uint16_t>(n[4] * 256 + n[5]);
+    data_.close();
+    // SECURITY: no FTP bounce; the data connection goes only to the client itself.
+    if (address != peerAddress_) {
+        reply("425 Can't open data connection.\r\n");
+        return;
+    }
+    data_ = Socket::createTcp();
+    if (!data_.isOpen() || !data_.startConnect(address, port)) {
+        data_.close();
+        reply("425 Can't open data connection.\r\n");
+        return;
+    }
+    for (int idleWaits = 0; idleWaits <= kDataSetupWaits;) {
+        WaitResult w = data_.waitWritable(kWaitStepMs);
+        if (w == WaitResult::Failed) break;
+        if (w == WaitResult::TimedOut) {
+            ++idleWaits;
+            continue;
+        }
+        // A refused connection shows as writable with an error: say so at once
+        // instead of pretending the port works.
+        if (!data_.connectSucceeded()) break;
+        reply("200 PORT Command successful.\r\n");
+        return;
+    }
+    data_.close();
+    reply("425 Can't open data connection.\r\n");
+}
+
+}  // namespace corvel

@@ -1,0 +1,61 @@
+// Listing records and the LIST line format.
+#include "ftp/ListEntry.h"
+
+#include <cstdio>
+
+namespace corvel {
+
+namespace {
+constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+}
+
+const char* monthAbbreviation(int month) { return month >= 1 && month <= 12 ? kMonths[month - 1] : ""; }
+
+std::string formatListDate(const LocalTimeParts& time) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %2d %02d:%02d", monthAbbreviation(time.month), time.day, time.hour,
+                  time.minute);
+    return text;
+}
+
+std::string formatListSize(std::int64_t size) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%*lld", 12, static_cast<long long>(size));
+    return text;
+}
+
+ListEntry ListEntry::make(ListEntryType type, std::int64_t size, std::time_t lastWrite, std::string name) {
+    ListEntry entry;
+    entry.type.assign(1, type == ListEntryType::Directory ? 'd' : '-');
+    entry.size = formatListSize(size);
+    entry.date = formatListDate(toLocalTime(lastWrite));
+    entry.name = std::move(name);
+    return entry;
+}
+
+std::string formatListLine(const ListEntry& entry, const std::string& userName) {
+    std::string line;
+    line.reserve(48 + 2 * userName.size() + entry.size.size() + entry.date.size() + entry.name.size());
+    line += entry.type;
+    line += "rw-------   1 ";
+    line += userName;
+    line += "     ";
+    line += userName;
+    line += ' ';
+    line += entry.size;
+    line += ' ';
+    line += entry.date;
+    line += ' ';
+    line += entry.name;
+    line += "\r\n";
+    return line;
+}
+
+std::string formatListing(const std::vector<ListEntry>& listing, const std::string& userName) {
+    std::string text;
+    for (const ListEntry& entry : listing) text += formatListLine(entry, userName);
+    return text;
+}
+
+}  // namespace corvel

@@ -1,0 +1,154 @@
+// LocalFile operations and the transfer loops.
+#include "ftp/LocalFile.h"
+
+#include <memory>
+#include <thread>
+
+#include "platform/Socket.h"
+
+namespace corvel {
+
+namespace {
+
+// Tries open up to kTransferOpenAttempts times. A path that is not a regular file
+// will not become one by waiting, so it fails at once.
+template <typename Open>
+UniqueFd openWithRetries(Open open) {
+    for (int attempt = 1;; ++attempt) {
+        OpenedFile opened = open();
+        if (opened.status == OpenStatus::Opened) return std::move(opened.file);
+        if (opened.status == OpenStatus::NotRegularFile || attempt >= kTransferOpenAttempts) return UniqueFd();
+        std::this_thread::sleep_for(kTransferOpenRetryDelay);
+    }
+}
+
+}  // namespace
+
+// ---- TransferFile ----
+
+TransferResult TransferFile::sendTo(Socket& socket, std::int64_t offset) {
+    return sendFileRange(file_, socket, offset) ? TransferResult::Completed : TransferResult::Broken;
+}
+
+TransferResult TransferFile::receiveFrom(Socket& socket) {
+    if (!socket.isOpen() || !socket.setNonBlocking()) {
+        socket.close();
+        return TransferResult::Broken;
+    }
+    // On the heap: connection threads run on bounded stacks.
+    std::unique_ptr<char[]> buffer(new char[kReceiveBufferBytes]);
+    std::size_t filled = 0;
+    bool diskFailed = false;
+    auto flush = [&] {
+        if (filled > 0 && !diskFailed && !writeAll(file_, buffer.get(), filled)) diskFailed = true;
+        filled = 0;
+        return !diskFailed;
+    };
+    auto finish = [&](bool peerDone) {
+        socket.close();
+        bool written = flush();  // F4: what arrived is kept, however the transfer ended
+        return peerDone && written ? TransferResult::Completed : TransferResult::Broken;
+    };
+
+    int idleSeconds = 0;
+    for (;;) {
+        long n = socket.receive(buffer.get() + filled, kReceiveBufferBytes - filled);
+        if (n > 0) {
+            filled += static_cast<std::size_t>(n);
+            idleSeconds = 0;
+            if (filled == kReceiveBufferBytes && !flush()) return finish(false);
+            continue;
+        }
+        if (n == 0) return finish(true);    // the peer closed: the upload is complete
+        if (n == -1) return finish(false);  // the connection broke
+        WaitResult w = socket.waitReadable(kWaitStepMs);
+        if (w == WaitResult::Ready) continue;
+        if (w == WaitResult::Failed) return finish(false);
+        // An idle second: put what we hold on disk, so a stalled upload is there.
+        if (!flush()) return finish(false);
+        if (++idleSeconds > kIdleLimitSeconds) return finish(false);
+    }
+}
+
+// ---- LocalFile ----
+
+LocalFile::LocalFile(std::string path) : path_(std::move(path)) {
+    while (!path_.empty() && (path_.back() == '/' || path_.back() == '\\')) path_.pop_back();
+    if (path_.empty()) path_.push_back('/');
+}
+
+bool LocalFile::isFile() const { return queryEntry(path_).kind == EntryKind::RegularFile; }
+
+bool LocalFile::isDirectory() const { return queryEntry(path_).kind == EntryKind::Directory; }
+
+std::optional<std::string> LocalFile::sizeText() {
+    EntryInfo info = queryEntry(path_);
+    if (info.kind == EntryKind::RegularFile) {
+        lastWasDirectory_ = false;
+        return std::to_string(info.size);
+    }
+    if (info.kind == EntryKind::Directory) {
+        lastWasDirectory_ = true;
+        return std::string("0");
+    }
+    return std::nullopt;
+}
+
+bool LocalFile::createEmpty() const {
+    for (int attempt = 1;; ++attempt) {
+        CreateResult result = createNewFile(path_);
+        if (result == CreateResult::Created) return true;
+        // A name that exists will not go away by waiting; fail at once.
+        if (result == CreateResult::AlreadyExists || attempt >= kCreateAttempts) return false;
+        std::this_thread::sleep_for(kCreateRetryDelay);
+    }
+}
+
+bool LocalFile::removeFile() const { return deleteFile(path_); }
+
+bool LocalFile::renameTo(const LocalFile& target) const { return renameNoReplace(path_, target.path_); }
+
+bool LocalFile::makeDirectory() const { return createDirectory(path_); }
+
+bool LocalFile::removeDirectory() const { return deleteDirectory(path_); }
+
+void LocalFile::list(std::vector<ListEntry>& listing) const {
+    std::vector<DirectoryEntry> entries;
+    if (!readDirectory(path_, entries)) return;
+    // One read, two passes: directories first, then files, each in the system's order.
+    for (const DirectoryEntry& entry : entries)
+        if (entry.info.kind == EntryKind::Directory)
+            listing.push_back(ListEntry::make(ListEntryType::Directory, 0, entry.info.lastWrite, entry.name));
+    for (const DirectoryEntry& entry : entries)
+        if (entry.info.kind == EntryKind::RegularFile)
+            listing.push_back(ListEntry::make(ListEntryType::File, entry.info.size, entry.info.lastWrite, entry.name));
+}
+
+std::optional<TransferFile> LocalFile::openForSending() const {
+    UniqueFd file = openWithRetries([&] { return openFileForReading(path_); });
+    if (!file.isOpen()) return std::nullopt;
+    return TransferFile(std::move(file));
+}
+
+std::optional<TransferFile> LocalFile::openForReceiving(WriteMode mode) const {
+    UniqueFd file = openWithRetries([&] { return openFileForWriting(path_, mode); });
+    if (!file.isOpen()) return std::nullopt;
+    return TransferFile(std::move(file));
+}
+
+TransferResult LocalFile::sendTo(Socket& socket, std::int64_t offset) const {
+    std::optional<TransferFile> file = openForSending();
+    return file ? file->sendTo(socket, offset) : TransferResult::OpenFailed;
+}
+
+TransferResult LocalFile::receiveInto(Socket& socket) const {
+    std::optional<TransferFile> file = openForReceiving(WriteMode::Truncate);
+    return file ? file->receiveFrom(socket) : TransferResult::OpenFailed;
+}
+
+TransferResult LocalFile::appendFrom(Socket& socket) const {
+    std::optional<TransferFile> file = openForReceiving(WriteMode::Append);
+    return file ? file->receiveFrom(socket) : TransferResult::OpenFailed;
+}
+
+}  // namespace corvel

@@ -1,0 +1,110 @@
+// One local path below an account's home directory with the queries and operations
+// the FTP commands and the web browser run on it: tests, size, create, delete,
+// rename, directories, listing, and the byte transfers to and from a socket.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ftp/ListEntry.h"
+#include "platform/FileSystem.h"
+#include "platform/UniqueFd.h"
+
+namespace corvel {
+
+class Socket;
+
+// How a transfer ended; the caller maps it to a reply (F3): OpenFailed before any
+// 150 ("550 Permission denied."), Broken after it ("426 ..."), Completed ("226 ...").
+enum class TransferResult { Completed, OpenFailed, Broken };
+
+// Attempts to open a file for a transfer, and the pause between them.
+constexpr int kTransferOpenAttempts = 10;
+constexpr std::chrono::milliseconds kTransferOpenRetryDelay{200};
+// Attempts of createEmpty, and the pause between them.
+constexpr int kCreateAttempts = 5;
+constexpr std::chrono::milliseconds kCreateRetryDelay{200};
+// Bytes an upload gathers before writing them to disk (heap, one per transfer).
+constexpr std::size_t kReceiveBufferBytes = 256u << 10;
+
+// A file opened and locked for one transfer: shared lock for sending, exclusive
+// lock for receiving (released when the handle goes). Movable, not copyable; owned
+// by one thread. Lets the caller answer 550 when the open fails and only then 150.
+class TransferFile {
+public:
+    TransferFile(TransferFile&&) noexcept = default;
+    TransferFile& operator=(TransferFile&&) noexcept = default;
+    TransferFile(const TransferFile&) = delete;
+    TransferFile& operator=(const TransferFile&) = delete;
+
+    // Sends from offset (negative = the start) to the end of the file: Completed,
+    // or Broken when the socket failed or stayed unwritable kIdleLimitSeconds (the
+    // socket is closed then). Only for a handle from openForSending.
+    TransferResult sendTo(Socket& socket, std::int64_t offset);
+
+    // Receives until the peer closes the connection (Completed). Broken when the
+    // connection fails, stays silent kIdleLimitSeconds (F4: every byte received is
+    // written first) or the disk refuses a write. The socket is closed at the end.
+    // Only for a handle from openForReceiving.
+    TransferResult receiveFrom(Socket& socket);
+
+private:
+    friend class LocalFile;
+    explicit TransferFile(UniqueFd file) : file_(std::move(file)) {}
+    UniqueFd file_;
+};
+
+// Wraps one local path; the operations use it as given at construction. Holds no
+// descriptor between calls. Owned by one thread (sizeText records a bit).
+class LocalFile {
+public:
+    // Copies path and removes every "/" and "\" at its end; a path that becomes
+    // empty is the root "/".
+    explicit LocalFile(std::string path);
+
+    const std::string& path() const { return path_; }
+
+    // A regular file once symlinks are followed.
+    bool isFile() const;
+    bool isDirectory() const;
+    // The size as decimal text for a regular file or a directory (directories report
+    // 0, whatever the file system says); nullopt for anything else or nothing.
+    // Records whether the entry was a directory.
+    std::optional<std::string> sizeText();
+    // Whether the last successful sizeText found a directory.
+    bool sizeTextFoundDirectory() const { return lastWasDirectory_; }
+
+    // Creates a new empty file; fails when the name exists. A failure that waiting
+    // may cure is retried kCreateAttempts times, kCreateRetryDelay apart.
+    [[nodiscard]] bool createEmpty() const;
+    [[nodiscard]] bool removeFile() const;
+    // Renames or moves this file or directory to target; never replaces anything.
+    [[nodiscard]] bool renameTo(const LocalFile& target) const;
+    [[nodiscard]] bool makeDirectory() const;
+    [[nodiscard]] bool removeDirectory() const;
+
+    // Appends the entries of this directory: all directories first ("." and ".."
+    // included where the system returns them), then all regular files, each group
+    // in the system's order. Entries that are neither (FIFOs, sockets, devices,
+    // broken links) are left out. A missing path or a file appends nothing.
+    void list(std::vector<ListEntry>& listing) const;
+
+    // Opens for a transfer, kTransferOpenAttempts tries kTransferOpenRetryDelay
+    // apart (a path that is not a regular file fails at once). nullopt: answer 550.
+    std::optional<TransferFile> openForSending() const;
+    std::optional<TransferFile> openForReceiving(WriteMode mode) const;
+
+    // One-call forms: open, then transfer (OpenFailed when the open failed).
+    TransferResult sendTo(Socket& socket, std::int64_t offset) const;
+    TransferResult receiveInto(Socket& socket) const;  // replaces the contents
+    TransferResult appendFrom(Socket& socket) const;   // adds at the end
+
+private:
+    std::string path_;
+    bool lastWasDirectory_ = false;
+};
+
+}  // namespace corvel

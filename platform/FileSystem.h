@@ -1,0 +1,99 @@
+// The file-system calls the FTP commands and the web browser need (entry queries,
+// create, delete, rename, directories, locked opens for transfers, sendfile), behind
+// our own types so no OS header leaks out of platform/.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueFd.h"
+
+namespace corvel {
+
+class Socket;
+
+// What a path names once symlinks are followed. Other covers FIFOs, sockets and
+// devices; None a missing path or a broken link.
+enum class EntryKind { None, RegularFile, Directory, Other };
+
+struct EntryInfo {
+    EntryKind kind = EntryKind::None;
+    std::int64_t size = 0;        // bytes, as the file system reports it
+    std::time_t lastWrite = 0;    // modification time, seconds since the epoch
+};
+
+// Every function below is thread-safe (plain system calls on the given path) and
+// refuses a path that contains a NUL byte, so a name is never cut short silently.
+
+// Looks the path up after following symlinks; kind None when it cannot be found.
+EntryInfo queryEntry(const std::string& path);
+
+enum class CreateResult { Created, AlreadyExists, Failed };
+// Creates a new empty file, failing when anything (even a broken link) has that
+// name; mode 0666 & umask. The file is closed again at once.
+[[nodiscard]] CreateResult createNewFile(const std::string& path);
+
+// unlink(2): removes a name that is not a directory.
+[[nodiscard]] bool deleteFile(const std::string& path);
+
+// Renames or moves from to to and never replaces an existing to, even when another
+// process creates to at the same moment (renameat2 RENAME_NOREPLACE; where the file
+// system lacks it, link+unlink for files and an exclusive placeholder directory for
+// directories).
+[[nodiscard]] bool renameNoReplace(const std::string& from, const std::string& to);
+
+// The part of renameNoReplace used where the file system lacks RENAME_NOREPLACE;
+// public so tests can run it on any file system. Same contract.
+[[nodiscard]] bool renameNoReplaceFallback(const std::string& from, const std::string& to);
+
+// mkdir(2) with mode 0777 & umask; rmdir(2) (the directory must be empty).
+[[nodiscard]] bool createDirectory(const std::string& path);
+[[nodiscard]] bool deleteDirectory(const std::string& path);
+
+struct DirectoryEntry {
+    std::string name;  // as the system returns it; "." and ".." included
+    EntryInfo info;    // of the entry after following symlinks
+};
+// Reads the whole directory in the system's enumeration order, appending to out.
+// false (out unchanged) when the path cannot be opened as a directory.
+[[nodiscard]] bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out);
+
+// Why an open for a transfer failed.
+enum class OpenStatus {
+    Opened,
+    Locked,          // another transfer holds a conflicting lock: worth another try
+    NotRegularFile,  // a directory, FIFO, device or socket: never opened for transfers
+    Failed,          // missing, access refused, out of descriptors, ...
+};
+
+struct OpenedFile {
+    UniqueFd file;  // open only when status is Opened
+    OpenStatus status = OpenStatus::Failed;
+};
+
+// Opens a regular file for sending and takes a shared advisory lock (flock), so
+// readers run side by side while a writer excludes them. Never blocks: FIFOs and
+// devices are refused without waiting for a peer.
+[[nodiscard]] OpenedFile openFileForReading(const std::string& path);
+
+enum class WriteMode { Truncate, Append };
+// Opens an existing regular file for receiving under an exclusive advisory lock, so
+// two uploads into one file never interleave and no reader sees it half written.
+// Truncate empties the file only once the lock is held; Append writes at its end.
+[[nodiscard]] OpenedFile openFileForWriting(const std::string& path, WriteMode mode);
+
+// Writes the whole buffer at the file's position; false on any error (disk full, ...).
+[[nodiscard]] bool writeAll(const UniqueFd& file, const char* data, std::size_t length);
+
+// Sends the file from offset (a negative offset means 0) to its end on the socket
+// with sendfile(2), waiting for writability in kWaitStepMs steps; kIdleLimitSeconds
+// idle waits in a row end the transfer. Returns true when everything up to the end
+// of the file was sent (an offset at or past the end sends nothing and succeeds).
+// On failure the socket is closed, as sendAll does. A peer that is gone never
+// raises SIGPIPE. The socket is switched to non-blocking mode.
+[[nodiscard]] bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset);
+
+}  // namespace corvel

@@ -1,0 +1,297 @@
+// POSIX implementation of the file-system layer.
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Socket.h"
+
+namespace corvel {
+
+namespace {
+
+// Largest count handed to one sendfile call; the kernel sends what the socket takes.
+constexpr std::size_t kSendfileChunkBytes = 8u << 20;
+// Buffer of the read+send fallback for files sendfile cannot read (some FUSE, procfs).
+constexpr std::size_t kFallbackChunkBytes = 256u << 10;
+
+// SECURITY: a NUL byte would cut the path short at the system call; refuse instead.
+bool unusablePath(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return true;
+    }
+    return false;
+}
+
+EntryInfo infoOf(const struct stat& status) {
+    EntryInfo info;
+    if (S_ISREG(status.st_mode))
+        info.kind = EntryKind::RegularFile;
+    else if (S_ISDIR(status.st_mode))
+        info.kind = EntryKind::Directory;
+    else
+        info.kind = EntryKind::Other;
+    info.size = static_cast<std::int64_t>(status.st_size);
+    info.lastWrite = status.st_mtime;
+    return info;
+}
+
+int openRetryingEintr(const std::string& path, int flags, mode_t mode = 0) {
+    for (;;) {
+        int fd = ::open(path.c_str(), flags, mode);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+bool flockRetryingEintr(int fd, int operation) {
+    for (;;) {
+        if (::flock(fd, operation) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+// Opens path as a regular file with the given access flags, never blocking on a FIFO
+// or device, and takes the advisory lock.
+OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperation) {
+    OpenedFile result;
+    if (unusablePath(path)) return result;
+    // Look before opening: opening some devices has effects even without I/O.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return result;
+    if (!S_ISREG(status.st_mode)) {
+        result.status = OpenStatus::NotRegularFile;
+        return result;
+    }
+    // O_NONBLOCK: the entry may have been swapped for a FIFO since the look.
+    UniqueFd file(openRetryingEintr(path, accessFlags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file.isOpen()) {
+        if (errno == ENXIO || errno == EISDIR || errno == ENODEV) result.status = OpenStatus::NotRegularFile;
+        return result;
+    }
+    if (::fstat(file.get(), &status) != 0) return result;
+    if (!S_ISREG(status.st_mode)) {
+        result.status = OpenStatus::NotRegularFile;
+        return result;
+    }
+    int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return result;
+    if (!flockRetryingEintr(file.get(), lockOperation | LOCK_NB)) {
+        if (errno == EWOULDBLOCK) result.status = OpenStatus::Locked;
+        return result;
+    }
+    result.file = std::move(file);
+    result.status = OpenStatus::Opened;
+    return result;
+}
+
+// Blocks SIGPIPE in the calling thread while sendfile writes to a socket (sendfile
+// has no MSG_NOSIGNAL), and swallows a SIGPIPE the writes raised before unblocking.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        ::sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        ::pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+    }
+    ~SigpipeBlock() {
+        sigset_t pending;
+        sigemptyset(&pending);
+        ::sigpending(&pending);
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+            struct timespec zero {};
+            ::sigtimedwait(&pipeOnly_, nullptr, &zero);
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+private:
+    sigset_t pipeOnly_;
+    sigset_t previous_;
+    bool wasPending_ = false;
+};
+
+// pread+sendAll for files sendfile refuses. sendAll closes the socket on failure.
+bool sendByReading(int fd, Socket& socket, off_t position) {
+    std::unique_ptr<char[]> buffer(new char[kFallbackChunkBytes]);
+    for (;;) {
+        ssize_t n = ::pread(fd, buffer.get(), kFallbackChunkBytes, position);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            socket.close();
+            return false;
+        }
+        if (n == 0) return true;
+        if (sendAll(socket, buffer.get(), static_cast<std::size_t>(n)) < 0) return false;
+        position += n;
+    }
+}
+
+}  // namespace
+
+EntryInfo queryEntry(const std::string& path) {
+    struct stat status {};
+    if (unusablePath(path) || ::stat(path.c_str(), &status) != 0) return EntryInfo{};
+    return infoOf(status);
+}
+
+CreateResult createNewFile(const std::string& path) {
+    if (unusablePath(path)) return CreateResult::Failed;
+    UniqueFd file(openRetryingEintr(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (file.isOpen()) return CreateResult::Created;
+    return errno == EEXIST ? CreateResult::AlreadyExists : CreateResult::Failed;
+}
+
+bool deleteFile(const std::string& path) { return !unusablePath(path) && ::unlink(path.c_str()) == 0; }
+
+bool createDirectory(const std::string& path) { return !unusablePath(path) && ::mkdir(path.c_str(), 0777) == 0; }
+
+bool deleteDirectory(const std::string& path) { return !unusablePath(path) && ::rmdir(path.c_str()) == 0; }
+
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (unusablePath(from) || unusablePath(to)) return false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    // Only a file system without RENAME_NOREPLACE gets a fallback; every other error
+    // (EEXIST above all) is the answer.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    return renameNoReplaceFallback(from, to);
+}
+
+bool renameNoReplaceFallback(const std::string& from, const std::string& to) {
+    if (unusablePath(from) || unusablePath(to)) return false;
+    struct stat status {};
+    if (::lstat(from.c_str(), &status) != 0) return false;
+    if (S_ISDIR(status.st_mode)) {
+        // Claim the target name exclusively with an empty directory, then let rename
+        // replace that placeholder, which is the only thing rename may replace.
+        if (::mkdir(to.c_str(), 0700) != 0) return false;
+        if (::rename(from.c_str(), to.c_str()) == 0) return true;
+        int saved = errno;
+        ::rmdir(to.c_str());
+        errno = saved;
+        return false;
+    }
+    // link() fails with EEXIST instead of replacing, atomically.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::unlink(from.c_str()) == 0) return true;
+    int saved = errno;
+    ::unlink(to.c_str());
+    errno = saved;
+    return false;
+}
+
+bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out) {
+    if (unusablePath(path)) return false;
+    UniqueDir dir(::opendir(path.c_str()));
+    if (!dir) return false;
+    int dirFd = ::dirfd(dir.get());
+    std::vector<DirectoryEntry> found;
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) return false;
+            break;
+        }
+        DirectoryEntry item;
+        item.name = entry->d_name;
+        struct stat status {};
+        // Flags 0: follow symlinks; a broken link stays kind None.
+        if (::fstatat(dirFd, entry->d_name, &status, 0) == 0) item.info = infoOf(status);
+        found.push_back(std::move(item));
+    }
+    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    return true;
+}
+
+OpenedFile openFileForReading(const std::string& path) { return openLocked(path, O_RDONLY, LOCK_SH); }
+
+OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
+    // No O_TRUNC at open: the contents may only go once the exclusive lock is ours.
+    int flags = O_WRONLY | (mode == WriteMode::Append ? O_APPEND : 0);
+    OpenedFile result = openLocked(path, flags, LOCK_EX);
+    if (result.status == OpenStatus::Opened && mode == WriteMode::Truncate) {
+        for (;;) {
+            if (::ftruncate(result.file.get(), 0) == 0) break;
+            if (errno == EINTR) continue;
+            result.file.reset();
+            result.status = OpenStatus::Failed;
+            break;
+        }
+    }
+    return result;
+}
+
+bool writeAll(const UniqueFd& file, const char* data, std::size_t length) {
+    std::size_t written = 0;
+    while (written < length) {
+        ssize_t n = ::write(file.get(), data + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return false;  // an error, or a write that moved nothing
+    }
+    return true;
+}
+
+bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset) {
+    if (!file.isOpen() || !socket.isOpen() || !socket.setNonBlocking()) {
+        socket.close();
+        return false;
+    }
+    SigpipeBlock noSigpipe;
+    off_t position = offset < 0 ? 0 : static_cast<off_t>(offset);
+    struct stat info {};
+    // A restart offset at or past the end sends nothing; sendfile would refuse huge ones.
+    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        position >= info.st_size)
+        return true;
+    bool firstCall = true;
+    int idleSeconds = 0;
+    for (;;) {
+        ssize_t n = ::sendfile(socket.descriptor(), file.get(), &position, kSendfileChunkBytes);
+        if (n > 0) {
+            firstCall = false;
+            idleSeconds = 0;
+            continue;
+        }
+        if (n == 0) return true;  // end of file
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) {
+            firstCall = false;
+            WaitResult w = socket.waitWritable(kWaitStepMs);
+            if (w == WaitResult::Failed) break;
+            if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) break;
+            continue;
+        }
+        if (firstCall && (errno == EINVAL || errno == ENOSYS))
+            return sendByReading(file.get(), socket, position);
+        break;
+    }
+    socket.close();
+    return false;
+}
+
+}  // namespace corvel

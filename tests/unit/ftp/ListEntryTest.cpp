@@ -1,0 +1,90 @@
+// ListEntry records and the LIST line format, with fixed times.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "ftp/ListEntry.h"
+
+namespace corvel {
+namespace {
+
+// Pins the local time zone to UTC for one test and restores it afterwards.
+class UtcZone {
+public:
+    UtcZone() {
+        const char* old = std::getenv("TZ");
+        if (old) saved_ = old, hadZone_ = true;
+        ::setenv("TZ", "UTC0", 1);
+        ::tzset();
+    }
+    ~UtcZone() {
+        if (hadZone_)
+            ::setenv("TZ", saved_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string saved_;
+    bool hadZone_ = false;
+};
+
+TEST(ListEntry, DateShowsMonthPaddedDayAndTwoDigitTime) {
+    EXPECT_EQ(formatListDate(LocalTimeParts{2024, 3, 7, 9, 5, 0}), "Mar  7 09:05");
+    EXPECT_EQ(formatListDate(LocalTimeParts{1999, 12, 31, 23, 59, 59}), "Dec 31 23:59");
+}
+
+TEST(ListEntry, MonthAbbreviationsRunJanToDec) {
+    const char* expected[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int month = 1; month <= 12; ++month) EXPECT_STREQ(monthAbbreviation(month), expected[month - 1]);
+    EXPECT_STREQ(monthAbbreviation(0), "");
+    EXPECT_STREQ(monthAbbreviation(13), "");
+}
+
+TEST(ListEntry, SizeIsRightAlignedInTwelveCharacters) {
+    EXPECT_EQ(formatListSize(0), "           0");
+    EXPECT_EQ(formatListSize(1234), "        1234");
+    EXPECT_EQ(formatListSize(5000000000LL), "  5000000000");
+    EXPECT_EQ(formatListSize(1234567890123LL), "1234567890123");  // wider numbers in full
+}
+
+TEST(ListEntry, MakeConvertsTheTimeToLocalTimeWithoutAYear) {
+    UtcZone utc;
+    // 2023-11-14 22:13:20 UTC.
+    ListEntry file = ListEntry::make(ListEntryType::File, 42, 1700000000, "notes.txt");
+    EXPECT_EQ(file.type, "-");
+    EXPECT_FALSE(file.isDirectory());
+    EXPECT_EQ(file.size, "          42");
+    EXPECT_EQ(file.date, "Nov 14 22:13");
+    EXPECT_EQ(file.name, "notes.txt");
+    // 1999-01-02 03:04:05 UTC: another year, same form.
+    EXPECT_EQ(ListEntry::make(ListEntryType::Directory, 0, 915246245, "old").date, "Jan  2 03:04");
+}
+
+TEST(ListEntry, FileLineHasTheUnixLikeLayout) {
+    ListEntry entry{"-", formatListSize(1234), "Mar  7 09:05", "notes.txt"};
+    EXPECT_EQ(formatListLine(entry, "alice"),
+              "-rw-------   1 alice     alice         1234 Mar  7 09:05 notes.txt\r\n");
+}
+
+TEST(ListEntry, DirectoryLineBeginsWithD) {
+    UtcZone utc;
+    ListEntry entry = ListEntry::make(ListEntryType::Directory, 0, 1700000000, "pub");
+    EXPECT_TRUE(entry.isDirectory());
+    EXPECT_EQ(formatListLine(entry, "anonymous"),
+              "drw-------   1 anonymous     anonymous            0 Nov 14 22:13 pub\r\n");
+}
+
+TEST(ListEntry, ListingConcatenatesTheLinesInOrder) {
+    std::vector<ListEntry> listing{{"d", formatListSize(0), "Jan  1 00:00", "."},
+                                   {"-", formatListSize(7), "Feb 10 12:30", "a b.txt"}};
+    EXPECT_EQ(formatListing(listing, "u"),
+              "drw-------   1 u     u            0 Jan  1 00:00 .\r\n"
+              "-rw-------   1 u     u            7 Feb 10 12:30 a b.txt\r\n");
+    EXPECT_EQ(formatListing({}, "u"), "");
+}
+
+}  // namespace
+}  // namespace corvel

@@ -1,0 +1,341 @@
+// LocalFile on real files in a temporary directory: queries, never-overwriting
+// rename, listing order and filtering, and transfers over socket pairs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "ftp/LocalFile.h"
+#include "platform/Socket.h"
+
+namespace corvel {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+class LocalFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/corvel-localfile-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    void write(const std::string& name, const std::string& content) const {
+        std::ofstream(path(name), std::ios::binary) << content;
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    std::string dir_;
+};
+
+// Two connected stream sockets; the test owns both ends.
+struct SocketPair {
+    SocketPair() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
+            server = Socket(fds[0]);
+            client = Socket(fds[1]);
+        }
+    }
+    Socket server;
+    Socket client;
+};
+
+std::string readAll(Socket& socket) {
+    std::string all;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::recv(socket.descriptor(), buffer, sizeof buffer, 0);
+        if (n <= 0) return all;
+        all.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string pattern(std::size_t length) {
+    std::string text(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    return text;
+}
+
+TEST_F(LocalFileTest, ConstructionStripsTrailingSeparatorsAndEmptyIsTheRoot) {
+    EXPECT_EQ(LocalFile("/a/b//\\").path(), "/a/b");
+    EXPECT_EQ(LocalFile("/a/b").path(), "/a/b");
+    EXPECT_EQ(LocalFile("/").path(), "/");
+    EXPECT_EQ(LocalFile("///\\").path(), "/");
+    EXPECT_EQ(LocalFile("").path(), "/");
+    EXPECT_TRUE(LocalFile("/").isDirectory());
+}
+
+TEST_F(LocalFileTest, TellsFilesFromDirectoriesAfterFollowingLinks) {
+    write("f", "hello");
+    fs::create_directory(path("d"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    fs::create_symlink(path("f"), path("link-to-file"));
+    fs::create_symlink(path("d"), path("link-to-dir"));
+    fs::create_symlink(path("missing"), path("broken"));
+
+    EXPECT_TRUE(LocalFile(path("f")).isFile());
+    EXPECT_FALSE(LocalFile(path("f")).isDirectory());
+    EXPECT_TRUE(LocalFile(path("d")).isDirectory());
+    EXPECT_TRUE(LocalFile(path("d") + "/").isDirectory());
+    EXPECT_FALSE(LocalFile(path("d")).isFile());
+    EXPECT_TRUE(LocalFile(path("link-to-file")).isFile());
+    EXPECT_TRUE(LocalFile(path("link-to-dir")).isDirectory());
+    for (const char* name : {"fifo", "broken", "missing"}) {
+        EXPECT_FALSE(LocalFile(path(name)).isFile()) << name;
+        EXPECT_FALSE(LocalFile(path(name)).isDirectory()) << name;
+    }
+}
+
+TEST_F(LocalFileTest, SizeTextReportsFilesAndDirectoriesAndRemembersWhich) {
+    write("f", "hello");
+    fs::create_directory(path("d"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+
+    LocalFile directory(path("d"));
+    EXPECT_EQ(directory.sizeText(), "0");
+    EXPECT_TRUE(directory.sizeTextFoundDirectory());
+
+    LocalFile file(path("f"));
+    EXPECT_EQ(file.sizeText(), "5");
+    EXPECT_FALSE(file.sizeTextFoundDirectory());
+
+    EXPECT_EQ(LocalFile(path("fifo")).sizeText(), std::nullopt);
+    EXPECT_EQ(LocalFile(path("missing")).sizeText(), std::nullopt);
+}
+
+TEST_F(LocalFileTest, CreateEmptyMakesANewFileAndRefusesAnExistingNameAtOnce) {
+    LocalFile file(path("new"));
+    ASSERT_TRUE(file.createEmpty());
+    EXPECT_EQ(file.sizeText(), "0");
+
+    write("old", "keep");
+    auto start = Clock::now();
+    EXPECT_FALSE(LocalFile(path("old")).createEmpty());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(150));
+    EXPECT_EQ(read("old"), "keep");
+}
+
+TEST_F(LocalFileTest, CreateEmptyGivesUpAfterItsAttempts) {
+    auto start = Clock::now();
+    EXPECT_FALSE(LocalFile(path("no-such-dir/file")).createEmpty());
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(700));
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
+}
+
+TEST_F(LocalFileTest, RenameMovesFilesAndDirectoriesButNeverOverwrites) {
+    write("a", "A");
+    write("b", "B");
+    EXPECT_FALSE(LocalFile(path("a")).renameTo(LocalFile(path("b"))));
+    EXPECT_EQ(read("a"), "A");
+    EXPECT_EQ(read("b"), "B");
+
+    fs::create_directory(path("sub"));
+    EXPECT_TRUE(LocalFile(path("a")).renameTo(LocalFile(path("sub/c"))));
+    EXPECT_EQ(read("sub/c"), "A");
+    EXPECT_FALSE(fs::exists(path("a")));
+
+    fs::create_directory(path("emptydir"));
+    EXPECT_FALSE(LocalFile(path("sub")).renameTo(LocalFile(path("emptydir"))));
+    EXPECT_TRUE(fs::exists(path("sub/c")));
+    EXPECT_TRUE(LocalFile(path("sub")).renameTo(LocalFile(path("moved"))));
+    EXPECT_EQ(read("moved/c"), "A");
+}
+
+TEST_F(LocalFileTest, MakesRemovesAndDeletes) {
+    LocalFile directory(path("d"));
+    EXPECT_TRUE(directory.makeDirectory());
+    EXPECT_FALSE(directory.makeDirectory());
+    write("d/f", "x");
+    EXPECT_FALSE(directory.removeDirectory());  // not empty
+    EXPECT_FALSE(directory.removeFile());       // a directory is not a file
+    EXPECT_TRUE(LocalFile(path("d/f")).removeFile());
+    EXPECT_FALSE(LocalFile(path("d/f")).removeFile());
+    EXPECT_TRUE(directory.removeDirectory());
+    EXPECT_FALSE(fs::exists(path("d")));
+}
+
+TEST_F(LocalFileTest, ListPutsDirectoriesFirstAndLeavesOutSystemEntries) {
+    write("file1", "12345");
+    fs::create_directory(path("dir1"));
+    write("file2", "");
+    fs::create_directory(path("dir2"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    fs::create_symlink(path("missing"), path("broken"));
+    fs::create_symlink(path("dir1"), path("dirlink"));
+
+    std::vector<ListEntry> listing;
+    LocalFile(path("")).list(listing);
+    std::vector<std::string> directories, files;
+    bool seenFile = false;
+    for (const ListEntry& entry : listing) {
+        if (entry.isDirectory()) {
+            EXPECT_FALSE(seenFile) << "directory " << entry.name << " after a file";
+            directories.push_back(entry.name);
+            EXPECT_EQ(entry.size, "           0");
+        } else {
+            seenFile = true;
+            files.push_back(entry.name);
+            EXPECT_EQ(entry.type, "-");
+        }
+    }
+    std::sort(directories.begin(), directories.end());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(directories, (std::vector<std::string>{".", "..", "dir1", "dir2", "dirlink"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"file1", "file2"}));
+    for (const ListEntry& entry : listing)
+        if (entry.name == "file1") {
+            EXPECT_EQ(entry.size, "           5");
+        }
+}
+
+TEST_F(LocalFileTest, ListOfAFileOrAMissingPathAppendsNothing) {
+    write("f", "x");
+    std::vector<ListEntry> listing{ListEntry{"-", "", "", "kept"}};
+    LocalFile(path("f")).list(listing);
+    LocalFile(path("missing")).list(listing);
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(listing[0].name, "kept");
+}
+
+TEST_F(LocalFileTest, SendToStreamsFromTheOffsetOrFromTheStart) {
+    const std::string content = pattern(3 * 1024 * 1024 + 17);
+    write("big", content);
+    for (std::int64_t offset : {std::int64_t{-5}, std::int64_t{0}, std::int64_t{100}, std::int64_t{1} << 40}) {
+        SocketPair pair;
+        std::string received;
+        std::thread reader([&] { received = readAll(pair.client); });
+        EXPECT_EQ(LocalFile(path("big")).sendTo(pair.server, offset), TransferResult::Completed);
+        pair.server.close();
+        reader.join();
+        std::size_t start = offset < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(offset), content.size());
+        EXPECT_TRUE(received == content.substr(start)) << "offset " << offset << " got " << received.size();
+    }
+}
+
+TEST_F(LocalFileTest, SendToAFifoFailsToOpenWithoutBlocking) {
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    SocketPair pair;
+    auto start = Clock::now();
+    EXPECT_EQ(LocalFile(path("fifo")).sendTo(pair.server, 0), TransferResult::OpenFailed);
+    EXPECT_FALSE(LocalFile(path("fifo")).openForReceiving(WriteMode::Truncate).has_value());
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(LocalFile(path("missing")).sendTo(pair.server, 0), TransferResult::OpenFailed);
+}
+
+TEST_F(LocalFileTest, ReceiveIntoReplacesAndAppendFromAdds) {
+    write("up", "old contents that are longer");
+    const std::string first = pattern(700 * 1024 + 3);
+    {
+        SocketPair pair;
+        std::thread writer([&] {
+            EXPECT_EQ(sendAll(pair.client, first), static_cast<long>(first.size()));
+            pair.client.close();
+        });
+        EXPECT_EQ(LocalFile(path("up")).receiveInto(pair.server), TransferResult::Completed);
+        writer.join();
+        EXPECT_FALSE(pair.server.isOpen());
+    }
+    EXPECT_TRUE(read("up") == first);
+    {
+        SocketPair pair;
+        EXPECT_EQ(sendAll(pair.client, std::string("tail")), 4);
+        pair.client.close();
+        EXPECT_EQ(LocalFile(path("up")).appendFrom(pair.server), TransferResult::Completed);
+    }
+    EXPECT_TRUE(read("up") == first + "tail");
+}
+
+TEST_F(LocalFileTest, ReceiveKeepsTheBytesOfAResetConnectionAndReportsItBroken) {
+    write("up", "");
+    std::optional<TcpListener> listener = TcpListener::open("127.0.0.1", 0, 1);
+    ASSERT_TRUE(listener.has_value());
+    Socket client = Socket::createTcp();
+    ASSERT_TRUE(client.startConnect("127.0.0.1", listener->port()));
+    ASSERT_EQ(listener->socket().waitReadable(5000), WaitResult::Ready);
+    Socket server = listener->accept();
+    ASSERT_TRUE(server.isOpen());
+    ASSERT_EQ(client.waitWritable(5000), WaitResult::Ready);
+    ASSERT_EQ(sendAll(client, std::string("partial")), 7);
+    ASSERT_EQ(server.waitReadable(5000), WaitResult::Ready);
+    // Linger 0: close sends a reset, so the server's receive fails after the data.
+    struct linger abort {1, 0};
+    ASSERT_EQ(::setsockopt(client.descriptor(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    client.close();
+    EXPECT_EQ(LocalFile(path("up")).receiveInto(server), TransferResult::Broken);
+    EXPECT_EQ(read("up"), "partial");
+}
+
+TEST_F(LocalFileTest, ASecondUploadIntoTheSameFileFailsToOpen) {
+    write("shared", "");
+    LocalFile file(path("shared"));
+    std::optional<TransferFile> first = file.openForReceiving(WriteMode::Truncate);
+    ASSERT_TRUE(first.has_value());
+    auto start = Clock::now();
+    SocketPair pair;
+    EXPECT_EQ(file.appendFrom(pair.server), TransferResult::OpenFailed);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));  // ten attempts, 200 ms apart
+    EXPECT_FALSE(file.openForSending().has_value());
+    first.reset();
+    EXPECT_TRUE(file.openForSending().has_value());
+}
+
+TEST_F(LocalFileTest, TwoDownloadsOfOneFileRunSideBySide) {
+    write("f", "data");
+    LocalFile file(path("f"));
+    std::optional<TransferFile> a = file.openForSending();
+    std::optional<TransferFile> b = file.openForSending();
+    EXPECT_TRUE(a.has_value());
+    EXPECT_TRUE(b.has_value());
+}
+
+TEST_F(LocalFileTest, ADiskWriteErrorBreaksTheUpload) {
+    write("up", "");
+    // RLIMIT_FSIZE makes writes past 4096 bytes fail with EFBIG, like a full disk.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    SocketPair pair;
+    const std::string data = pattern(600 * 1024);
+    std::thread writer([&] {
+        sendAll(pair.client, data);
+        pair.client.close();
+    });
+    TransferResult result = LocalFile(path("up")).receiveInto(pair.server);
+    writer.join();
+
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(result, TransferResult::Broken);
+    EXPECT_LE(fs::file_size(path("up")), 4096u);
+}
+
+}  // namespace
+}  // namespace corvel
