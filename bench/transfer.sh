@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Transfer speed and memory, corveld beside vsftpd and pyftpdlib on loopback:
+# RETR and STOR of a 1 GiB file, 64 clients x 4 downloads of 16 MiB, LIST of
+# 10,000 entries, and corveld's resident memory per idle logged-in session.
+# Usage: bench/transfer.sh [size_mib=1024] [stor_runs=5]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size_mib=${1:-1024}
+stor_runs=${2:-5}
+scripts/install-deps.sh bench >/dev/null
+[ -x build/corveld ] || scripts/build.sh -DCORVEL_BUILD_TESTS=OFF
+source bench/peers.sh
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+servers=(corveld vsftpd pyftpdlib)
+declare -A port root
+for s in "${servers[@]}"; do
+  root[$s]="$work/root-$s"; mkdir -p "${root[$s]}/listing" "${root[$s]}/up"
+  chmod 777 "${root[$s]}/up"
+  head -c $((size_mib << 20)) /dev/zero | tr '\0' 'x' >"${root[$s]}/big.bin" 2>/dev/null || true
+  head -c $((16 << 20)) /dev/urandom >"${root[$s]}/mid.bin"
+  (cd "${root[$s]}/listing" && seq -w 1 10000 | xargs touch)
+  port[$s]=$(free_port)
+done
+pid=$(start_corveld "${port[corveld]}" "$(free_port)" "${root[corveld]}" "$work" build); pids+=("$pid"); corveld_pid=$pid
+pid=$(start_vsftpd "${port[vsftpd]}" "${root[vsftpd]}" "$work"); pids+=("$pid")
+pid=$(start_pyftpdlib "${port[pyftpdlib]}" "${root[pyftpdlib]}" "$work"); pids+=("$pid")
+for s in "${servers[@]}"; do wait_port "${port[$s]}"; done
+head -c $((size_mib << 20)) /dev/urandom >"$work/upload.bin"
+
+now() { date +%s.%N; }
+rate() { awk -v b="$1" -v t="$2" 'BEGIN{ printf "%.3f", b / t / 1e9 }'; }   # GB/s
+url() { echo "ftp://anonymous:a@127.0.0.1:${port[$1]}/$2"; }
+
+declare -A retr stor agg list
+bytes=$((size_mib << 20))
+for s in "${servers[@]}"; do
+  t0=$(now); curl -s --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
+  retr[$s]=$(rate "$bytes" "$(echo "$t1 - $t0" | bc -l)")
+
+  times=()
+  for i in $(seq 1 "$stor_runs"); do
+    t0=$(now); curl -s --max-time 600 -T "$work/upload.bin" "$(url "$s" "up/u$i.bin")"; t1=$(now)
+    times+=("$(echo "$t1 - $t0" | bc -l)")
+    rm -f "${root[$s]}/up/u$i.bin"
+  done
+  median=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}')
+  stor[$s]=$(rate "$bytes" "$median")
+
+  t0=$(now)
+  for c in $(seq 1 64); do
+    curl -s --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
+      "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" &
+  done
+  wait $(jobs -p | grep -v -x -F -f <(printf '%s\n' "${pids[@]}")) 2>/dev/null || true
+  t1=$(now)
+  agg[$s]=$(rate $((64 * 4 * (16 << 20))) "$(echo "$t1 - $t0" | bc -l)")
+
+  best=999
+  for i in 1 2 3; do
+    t0=$(now); curl -s --max-time 60 -o /dev/null "$(url "$s" listing/)"; t1=$(now)
+    best=$(echo "$t1 - $t0" | bc -l | awk -v b="$best" '{print ($1 < b) ? $1 : b}')
+  done
+  list[$s]=$best
+done
+
+rss_before=$(awk '/VmRSS/{print $2}' "/proc/$corveld_pid/status")
+per_session=$(/usr/bin/python3 - "${port[corveld]}" "$corveld_pid" "$rss_before" <<'PY'
+import socket, sys, time
+port, pid, before = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+def reply(s):
+    data = b""
+    while not any(l[:3].isdigit() and l[3:4] == b" " for l in data.split(b"\r\n")):
+        data += s.recv(4096)
+socks = []
+for _ in range(500):
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    reply(s); s.sendall(b"USER anonymous\r\n"); reply(s); s.sendall(b"PASS a\r\n"); reply(s)
+    socks.append(s)
+time.sleep(1)
+after = int([l.split()[1] for l in open("/proc/%s/status" % pid) if l.startswith("VmRSS")][0])
+print("%.1f" % ((after - before) / 500.0))
+for s in socks: s.close()
+PY
+)
+
+printf '%-10s %12s %12s %16s %14s\n' server "RETR GB/s" "STOR GB/s" "64x4x16MiB GB/s" "LIST 10k (s)"
+for s in "${servers[@]}"; do
+  printf '%-10s %12s %12s %16s %14.3f\n' "$s" "${retr[$s]}" "${stor[$s]}" "${agg[$s]}" "${list[$s]}"
+done
+for peer in vsftpd pyftpdlib; do
+  awk -v p="$peer" -v r1="${retr[corveld]}" -v r2="${retr[$peer]}" -v s1="${stor[corveld]}" -v s2="${stor[$peer]}" \
+      -v a1="${agg[corveld]}" -v a2="${agg[$peer]}" -v l1="${list[corveld]}" -v l2="${list[$peer]}" \
+      'BEGIN{ printf "corveld/%s ratios: RETR %.2f  STOR %.2f  aggregate %.2f  LIST speed %.2f\n", p, r1/r2, s1/s2, a1/a2, l2/l1 }'
+done
+echo "corveld resident memory per idle logged-in session: ${per_session} KiB (500 sessions)"
