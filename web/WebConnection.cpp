@@ -1,0 +1,50 @@
+// One web connection: reader, handler and the closing of the socket.
+#include "web/WebConnection.h"
+
+#include <chrono>
+
+#include "platform/HostName.h"
+#include "platform/SocketShutdown.h"
+#include "web/HttpRequestReader.h"
+#include "web/WebRequestHandler.h"
+
+namespace corvel {
+
+namespace {
+
+// After the answer, input the request did not use (a second request, an unread
+// body) is read and dropped for at most this long or this many bytes before the
+// socket is closed. Closing with unread input would make the system reset the
+// connection, and a reset can destroy the answer before the client has read it.
+constexpr std::chrono::milliseconds kLingerTime{2000};
+constexpr std::size_t kLingerBytes = 256u << 10;
+// One wait step while lingering.
+constexpr int kLingerWaitMs = 100;
+
+void closeGracefully(Socket& socket) {
+    if (!socket.isOpen() || !shutdownSending(socket)) return;
+    auto deadline = std::chrono::steady_clock::now() + kLingerTime;
+    std::size_t dropped = 0;
+    char sink[4096];
+    while (dropped < kLingerBytes && std::chrono::steady_clock::now() < deadline) {
+        long n = socket.receive(sink, sizeof sink);
+        if (n > 0) {
+            dropped += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n != -2) return;  // the peer closed too, or the connection failed
+        if (socket.waitReadable(kLingerWaitMs) == WaitResult::Failed) return;
+    }
+}
+
+}  // namespace
+
+void serveWebConnection(Socket socket, UserTable& users) {
+    WebRequestHandler handler(users, &officialHostName);
+    HttpRequestReader reader(socket, [&handler](Socket& s, const HttpRequest& request) { handler.handle(s, request); });
+    while (reader.readLine()) {
+    }
+    closeGracefully(socket);
+}
+
+}  // namespace corvel

@@ -1,0 +1,131 @@
+// Texts of the web browser's answers.
+#include "web/WebPages.h"
+
+#include "web/HttpText.h"
+
+namespace corvel {
+
+const std::string_view kUnauthorizedPage =
+    "HTTP/1.1 401 Unauthorized\r\nServer: CorvelFtp Server/1.0\r\nAuthor: cOrvelFtp Server\r\n"
+    "WWW-Authenticate: BASIC realm=\"Login to CorvelFtp Server\"\r\nContent-Type: text/html\r\n\r\n"
+    "<html><head><title>401 Unauthorized</title></head><body><h1>401 Unauthorized</h1>"
+    "<hr width=\"900\" align=\"left\">Sorry, Unauthorized.</body></html>\r\n\r\n";
+
+const std::string_view kNotFoundPage =
+    "HTTP/1.1 404 Error\r\nServer: CorvelFtp Server\r\nAuthor: CorvelFtp Server\r\nContent-Type: text/html\r\n\r\n"
+    "<html><head><title>404 Error</title></head><body><h1>404 Error</h1>"
+    "<hr width=\"900\" align=\"left\">Not Found</body></html>\r\n\r\n";
+
+namespace {
+
+// The misspelt header names are what clients have always received; kept as they are.
+constexpr std::string_view kPageHeader =
+    "HTTP/1.1 200 OK\r\npragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFtp Server\r\n"
+    "Author: CorvelFtp Server\r\nContent-Type: text/html\r\n\r\n";
+
+constexpr std::string_view kPageHead =
+    "<html><head><style>body{\tfont-size: 10pt;\tcolor: #000066;}td{\tfont-size: 10pt;\tcolor: #000066;}"
+    "a {\ttext-decoration: none; }a:link { color:#0000FF }a:visited { color:#0000FF; }"
+    "a:hover, a:active, a:focus { font-size: 10pt;color:#FF0000; }</style>"
+    "<title>CorvelFtp Server</title></head><body><h1>";
+
+constexpr std::string_view kBinaryHeaderStart =
+    "HTTP/1.1 200 OK\r\npragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFTP Web Server\r\nContent-Type: ";
+
+std::string binaryHeader(std::string_view contentType, std::string_view name, std::string_view disposition,
+                         std::string_view length) {
+    std::string header(kBinaryHeaderStart);
+    header += contentType;
+    header += ";\r\n name=";
+    header += name;
+    header += "\r\nContent-Disposition: ";
+    header += disposition;
+    header += "; filename=\"";
+    header += name;
+    header += "\"\r\nContent-Length: ";
+    header += length;
+    header += "\r\n\r\n";
+    return header;
+}
+
+}  // namespace
+
+const std::string_view kPageFooter =
+    "<hr width=\"900\" align=\"left\"><a href=\"list.html\">Folders and Files</a> - "
+    "<a href=\"config.html\">Password</a> <p> CorvelFtp Server</body></html>\r\n\r\n";
+
+std::string pageFrameStart(std::string_view hostName, std::string_view user) {
+    std::string page;
+    page.reserve(1024);
+    page += kPageHeader;
+    page += kPageHead;
+    // SECURITY: names are escaped so that an account or host name cannot inject markup.
+    page += htmlEscape(hostName);
+    page += " - ";
+    page += htmlEscape(user);
+    return page;
+}
+
+std::string_view rowColour(std::size_t position) { return position % 2 == 1 ? "#FFFFFF" : "#F0F0F0"; }
+
+std::string upRow(std::string_view colour, std::string_view link) {
+    std::string row = "<tr bgcolor=\"";
+    row += colour;
+    row += "\"><td colspan=\"4\"><a href=\"list.html?path=";
+    row += link;
+    row += "\"><img src=\"cdup.gif\" border=\"0\"></a></td></tr>";
+    return row;
+}
+
+static std::string entryRow(std::string_view colour, std::string_view icon, std::string_view target,
+                            std::string_view link, std::string_view nameOpen, std::string_view name,
+                            std::string_view nameClose, std::string_view sizeText, std::string_view dateText) {
+    std::string row = "<tr bgcolor=\"";
+    row += colour;
+    row += "\"><td><img src=\"";
+    row += icon;
+    row += "\"></td><td width=\"600\"><a href=\"";
+    row += target;
+    row += link;
+    row += "\">";
+    row += nameOpen;
+    // SECURITY: file names come from the disk and may hold markup.
+    row += htmlEscape(name);
+    row += nameClose;
+    row += "</a></td><td width=\"100\">";
+    row += sizeText;
+    row += "</td><td>";
+    row += dateText;
+    row += "</td></tr>\r\n";
+    return row;
+}
+
+std::string folderRow(std::string_view colour, std::string_view link, std::string_view name,
+                      std::string_view sizeText, std::string_view dateText) {
+    return entryRow(colour, "forder.gif", "list.html?path=", link, "<b>", name, "</b>", sizeText, dateText);
+}
+
+std::string fileRow(std::string_view colour, std::string_view link, std::string_view name,
+                    std::string_view sizeText, std::string_view dateText) {
+    return entryRow(colour, "file.gif", "download.html?path=", link, "", name, "", sizeText, dateText);
+}
+
+std::string safeHeaderFileName(std::string_view name) {
+    std::string safe;
+    safe.reserve(name.size());
+    for (char c : name)
+        if (c != '\r' && c != '\n' && c != '"') safe.push_back(c);
+    return safe;
+}
+
+std::string downloadHeader(std::string_view contentType, std::string_view name, std::string_view sizeText) {
+    // SECURITY: the name comes from the request; CR, LF and '"' would let it forge headers.
+    std::string safe = safeHeaderFileName(name);
+    return binaryHeader(contentType, safe, "attachment", sizeText);
+}
+
+std::string iconHeader(std::string_view routeName, std::uint64_t size) {
+    return binaryHeader("image/gif", routeName, "inline", std::to_string(size));
+}
+
+}  // namespace corvel

@@ -1,0 +1,48 @@
+// Answers one parsed web request: checks the Basic credentials against the user
+// table, then serves the folder listing, an icon, a download, the password form or
+// the password update, or the 401 / 404 page.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "web/HttpRequest.h"
+#include "web/MimeTypeTable.h"
+
+namespace corvel {
+
+class Socket;
+class UserTable;
+
+// Longest "path" value (after decoding) that is served; a longer one gets the 404 page.
+constexpr std::size_t kMaxWebPathBytes = 259;
+// Longest new password the form accepts; a longer one gets a red message.
+constexpr std::size_t kMaxWebPasswordBytes = 63;
+
+// One per request (or reused for several, one at a time); owned by the connection's
+// thread. The user table is shared and thread-safe.
+class WebRequestHandler {
+public:
+    // Asked only by the routes that show a page heading.
+    using HostNameSource = std::function<std::string()>;
+
+    WebRequestHandler(UserTable& users, HostNameSource hostName);
+
+    // Writes the whole answer to socket with the send helpers; a failed write closes
+    // the socket and ends the answer. Never closes the socket otherwise.
+    void handle(Socket& socket, const HttpRequest& request);
+
+private:
+    void serveListing(Socket& socket, const HttpRequest& request);
+    void serveDownload(Socket& socket, const HttpRequest& request);
+    void servePasswordForm(Socket& socket, const HttpRequest& request);
+    void servePasswordUpdate(Socket& socket, const HttpRequest& request);
+    std::string frameStart(const HttpRequest& request);
+
+    UserTable& users_;
+    HostNameSource hostName_;
+    MimeTypeTable mimeTypes_;
+};
+
+}  // namespace corvel
