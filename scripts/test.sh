@@ -1,12 +1,41 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: unit and integration tests
-# on the normal build, then the sanitizer builds. SKIP_SANITIZERS=1 skips the latter.
+# Installs what is missing, builds, and runs every test:
+#   1. the normal build (warnings as errors): unit, integration and console tests;
+#   2. an AddressSanitizer+UndefinedBehaviorSanitizer build: unit and integration tests;
+#   3. a ThreadSanitizer build of the server: unit and integration tests;
+#   4. every fuzz target for a short, bounded time.
+# QUICK=1 runs stage 1 only. FUZZ_SECONDS sets the time per fuzz target (20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
-export CORVEL_WERROR=ON
+if [ ! -d tests/browser/node_modules/playwright-core ]; then
+  (cd tests/browser && npm install --no-audit --no-fund --loglevel=error)
+fi
+jobs=$(nproc)
 
-echo "== build"
-scripts/build.sh -DCORVEL_WERROR=ON
-echo "== unit and integration tests"
-(cd build && ctest --output-on-failure -j2 --timeout 900 -LE slow)
+stage() { echo; echo "== $*"; }
+
+stage "normal build"
+BUILD_DIR=build scripts/build.sh -DCORVEL_WERROR=ON
+stage "unit, integration and console tests (normal build)"
+(cd build && ctest --output-on-failure -j"$jobs" -LE slow)
+[ "${QUICK:-0}" = 1 ] && exit 0
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
+BUILD_DIR=build-asan BUILD_TYPE=Debug scripts/build.sh -DCORVEL_WERROR=ON -DCORVEL_SANITIZE=address,undefined \
+  -DCORVEL_BUILD_CONSOLE=OFF
+stage "unit and integration tests (address,undefined)"
+(cd build-asan && ctest --output-on-failure -j"$jobs" -LE slow -E "integration.test_(browser|console)")
+
+stage "ThreadSanitizer build"
+BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo scripts/build.sh -DCORVEL_WERROR=ON -DCORVEL_SANITIZE=thread \
+  -DCORVEL_BUILD_CONSOLE=OFF
+stage "unit and integration tests (thread)"
+(cd build-tsan && ctest --output-on-failure -j"$jobs" -LE slow -E "integration.test_(browser|console)")
+
+stage "fuzzing, ${FUZZ_SECONDS:-20} s per target"
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
