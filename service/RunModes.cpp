@@ -1,0 +1,89 @@
+#include "service/RunModes.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "platform/Process.h"
+#include "platform/ServiceNotify.h"
+#include "platform/SystemLog.h"
+#include "platform/Thread.h"
+#include "server/FtpServer.h"
+#include "service/ServiceHost.h"
+
+namespace corvel {
+namespace {
+
+std::string failureText(const std::string& reason) {
+    return std::string(kServiceDisplayName) + " failed to start: " + reason;
+}
+
+// Every mode logs its start-up failures; the terminal mode also shows them.
+class ModeObserver : public RunObserver {
+public:
+    explicit ModeObserver(RunMode mode) : mode_(mode) {}
+
+    void serving() override {
+        if (mode_ == RunMode::Service)
+            notifyServiceManager("READY=1\nSTATUS=Serving FTP and web connections");
+    }
+
+    void stopping() override {
+        if (mode_ == RunMode::Service) notifyServiceManager("STOPPING=1\nSTATUS=Stopping");
+        // Ctrl+C in the terminal is answered the way a console's break handler would.
+        if (mode_ == RunMode::DebugConsole && lastStopSignal() == SIGINT) {
+            std::printf("Stopping %s.\n", kServiceDisplayName);
+            std::fflush(stdout);
+        }
+    }
+
+    void startFailed(const std::string& reason) override {
+        const std::string text = failureText(reason);
+        writeSystemLog(LogSeverity::Error, text);
+        if (mode_ == RunMode::Service) notifyServiceManager("STATUS=" + text);
+        if (mode_ == RunMode::DebugConsole) std::fprintf(stderr, "%s\n", text.c_str());
+    }
+
+private:
+    RunMode mode_;
+};
+
+}  // namespace
+
+void runAsService(FtpServer& server) {
+    if (!startedByServiceManager()) {
+        const std::string text = std::string(kServiceDisplayName) +
+                                 " cannot run as a service: it was not started by the service manager (systemd). "
+                                 "Use -d to run it in the terminal or -f to run it detached.";
+        writeSystemLog(LogSeverity::Error, text);
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return;
+    }
+    installStopSignals(false);
+    ModeObserver observer(RunMode::Service);
+    server.run(RunMode::Service, &observer);
+}
+
+void runInTerminal(FtpServer& server) {
+    std::printf("Debugging %s.\n", kServiceDisplayName);
+    std::fflush(stdout);
+    installStopSignals(false);
+    ModeObserver observer(RunMode::DebugConsole);
+    server.run(RunMode::DebugConsole, &observer);
+}
+
+void runDetached(FtpServer& server) {
+    std::fflush(nullptr);  // nothing buffered may be written twice after the fork
+    std::string error;
+    DaemonSide side = becomeDaemon(&error);
+    if (side == DaemonSide::Failed) {
+        writeSystemLog(LogSeverity::Error, failureText(error));
+        return;
+    }
+    if (side == DaemonSide::Original) return;
+    installStopSignals(true);  // the end of the session stops it
+    ModeObserver observer(RunMode::Faceless);
+    server.run(RunMode::Faceless, &observer);
+}
+
+}  // namespace corvel

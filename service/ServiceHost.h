@@ -1,0 +1,54 @@
+// The command-line service actions of corveld (install, remove, start, stop of the
+// systemd unit) with the messages people see while they run.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/ServiceManager.h"
+
+namespace corvel {
+
+constexpr const char* kServiceName = "corvelftpservice";
+constexpr const char* kServiceDisplayName = "CorvelFtp Service";
+
+// How the service actions wait for a start or stop job.
+struct ServicePollTiming {
+    int pollIntervalMs = 1000;  // pause between two state queries while a job runs
+    int maxPolls = 60;          // queries before we stop waiting for a job
+};
+
+// Owned by one thread. Every failure prints its message and makes the action return
+// false; the process exits 0 whatever happened, and callers (the console) ask the
+// service manager afterwards.
+class ServiceHost {
+public:
+    // Receives every message text; the default writes it to standard output at once.
+    using Printer = std::function<void(const std::string&)>;
+
+    ServiceHost(ServiceManager& manager, Printer print = {}, ServicePollTiming timing = {});
+
+    // Writes and enables the unit that runs this executable (as account when given).
+    bool install(const std::optional<std::string>& account);
+    // Stops the service when it runs, then disables and deletes its unit.
+    bool remove();
+    // Starts the installed service and waits until it runs; true when it does.
+    bool startService();
+    // Stops the installed service and waits until it has stopped.
+    bool endService();
+
+private:
+    bool openManagerAndService();
+    bool stopAndWait();
+    // Queries until the state is neither transitional nor still before (with the job
+    // queued); prints a dot per query that finds it pending. Bounded by ServicePollTiming::maxPolls.
+    UnitState waitWhilePending(UnitState transitional, UnitState before, UnitState alsoBefore);
+    void print(const std::string& text) { print_(text); }
+
+    ServiceManager& manager_;
+    Printer print_;
+    ServicePollTiming timing_;
+};
+
+}  // namespace corvel
