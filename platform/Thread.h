@@ -14,7 +14,8 @@ constexpr std::size_t kConnectionThreadStackBytes = 512 * 1024;
 // (and with it whatever it owns, such as the connection's socket).
 bool startDetachedThread(std::function<void()> body);
 
-// Routes SIGTERM and SIGINT (and SIGHUP when asked) to a flag, ignores SIGPIPE.
+// Routes SIGTERM and SIGINT (and SIGHUP when asked) to a flag, ignores SIGPIPE and
+// SIGXFSZ (writes past a file-size limit fail instead of killing the process).
 void installStopSignals(bool includeHangup);
 bool stopSignalReceived();
 // Which stop signal arrived last (0 when none).

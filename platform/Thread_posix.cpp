@@ -52,6 +52,9 @@ void installStopSignals(bool includeHangup) {
     sigaction(SIGINT, &action, nullptr);
     if (includeHangup) sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A write past RLIMIT_FSIZE must fail with EFBIG (the upload answers 426), not
+    // kill the whole server.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stopSignalReceived() { return stopSignal != 0; }

@@ -112,7 +112,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};
     bool busy = false;
     // A turn that accepted a connection polls the stop event without waiting and
-    // goes straight on; only an idle turn takes the designed pauses.
+    // goes straight on; only an idle turn takes the full pauses.
     while (!stopRequested_ && !stopSignalReceived() && !stopEvent_->wait(busy ? 0 : kStopPollMs)) {
         serveControlBlock();
         writeStatusBlock();
