@@ -1,0 +1,112 @@
+#include "console/logic/PolicyEditor.h"
+
+#include <QFile>
+
+#include <tinyxml.h>
+
+#include "accounts/XmlStore.h"
+#include "common/XmlFiles.h"
+#include "console/logic/ReloadRequest.h"
+#include "platform/AtomicFile.h"
+
+namespace corvel {
+
+PolicyEditor::PolicyEditor(const QString& programDirectory, MessageBoxPort& prompt)
+    : path_(programDirectory + QString::fromLatin1(kAccessFileName)), prompt_(prompt) {}
+
+void PolicyEditor::load() {
+    type_ = PolicyType::Unset;
+    entries_.clear();
+    modified_ = false;
+    readOnly_ = false;
+    const std::string path = QFile::encodeName(path_).toStdString();
+    TiXmlDocument doc;
+    if (!doc.LoadFile(path.c_str())) {
+        if (pathExists(path)) {
+            readOnly_ = true;
+            reportUnreadableFile(prompt_, QString::fromLatin1(kAccessFileName), QString::fromUtf8(doc.ErrorDesc()),
+                                 doc.ErrorRow());
+            return;
+        }
+        TiXmlDocument fresh;
+        fresh.Parse(kDefaultAccessDocument);
+        if (!saveAtomically(fresh, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
+        return;
+    }
+    const TiXmlElement* root = doc.RootElement();
+    const TiXmlElement* table = root ? root->FirstChildElement("iptable") : nullptr;
+    if (!table) return;
+    const char* type = table->Attribute("type");
+    type_ = (type && std::string(type) == "REJECT") ? PolicyType::Reject : PolicyType::Permit;
+    for (const TiXmlElement* ip = table->FirstChildElement("ip"); ip; ip = ip->NextSiblingElement("ip")) {
+        if (const char* value = ip->Attribute("value")) entries_.append(QString::fromUtf8(value));
+    }
+}
+
+void PolicyEditor::setType(PolicyType type) {
+    type_ = type;
+    modified_ = true;
+}
+
+bool PolicyEditor::append(const QString& text) {
+    if (text.isEmpty()) return false;
+    if (entries_.contains(text, Qt::CaseSensitive)) {
+        showError(prompt_, QString::fromLatin1(kErrorTitle), QStringLiteral("The IP already exist"));
+        return false;
+    }
+    entries_.append(text);
+    modified_ = true;
+    return true;
+}
+
+bool PolicyEditor::removeAt(int row) {
+    if (row < 0 || row >= entries_.size()) {
+        showError(prompt_, QString::fromLatin1(kErrorTitle), QStringLiteral("Please select a record"));
+        return false;
+    }
+    entries_.removeAt(row);
+    modified_ = true;
+    return true;
+}
+
+bool PolicyEditor::save() {
+    if (readOnly_) {
+        reportLeftUnchanged(prompt_, QString::fromLatin1(kErrorTitle), path_);
+        return false;
+    }
+    TiXmlDocument doc;
+    doc.Parse("<access></access>");
+    TiXmlElement table("iptable");
+    table.SetAttribute("type", type_ == PolicyType::Permit ? "PASS" : "REJECT");
+    for (const QString& entry : entries_) {
+        TiXmlElement ip("ip");
+        ip.SetAttribute("value", entry.toStdString());
+        table.InsertEndChild(ip);
+    }
+    doc.RootElement()->InsertEndChild(table);
+    if (!saveAtomically(doc, QFile::encodeName(path_).toStdString())) {
+        reportWriteFailure(prompt_, QStringLiteral("Policy"), path_);
+        return false;
+    }
+    requestReload(ReloadAccess);
+    modified_ = false;
+    return true;
+}
+
+PolicyStep PolicyEditor::ok() {
+    if (!modified_ || readOnly_) return {true};
+    return {save()};
+}
+
+PolicyStep PolicyEditor::cancel() {
+    if (!modified_ || readOnly_) return {true};
+    if (!askYesNo(prompt_, QStringLiteral("Policy"), QStringLiteral("Policy has been changed, save it??"))) return {true};
+    return {save()};
+}
+
+PolicyStep PolicyEditor::apply() {
+    if (modified_ && !readOnly_) (void)save();
+    return {false};
+}
+
+}  // namespace corvel

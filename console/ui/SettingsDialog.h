@@ -1,0 +1,67 @@
+// The "Basic Setting" dialog: edits ftpconfig.xml and asks for a server restart after
+// saving, since the server reads its settings only when it starts.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+#include "console/logic/SettingsEditor.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace corvel {
+
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    // programDirectory ends with '/'; the XML files live there. boxes answers the
+    // message boxes (nullptr: real ones over this dialog). Loads the file at once.
+    SettingsDialog(const QString& programDirectory, QWidget* parent, MessageBoxPort* boxes = nullptr);
+    ~SettingsDialog() override;
+
+    const SettingsEditor& editor() const { return editor_; }
+
+signals:
+    // Emitted after the settings were saved; the main window restarts the server.
+    void restartServerRequested();
+
+public slots:
+    void reject() override;  // Cancel, Escape and the close box
+
+private slots:
+    void onOk();
+    void onApply();
+
+private:
+    void buildControls();
+    void showForm(const SettingsForm& form);
+    SettingsForm readForm() const;
+    void onChanged();
+    void stepConnectionLimit(int delta);
+    void finish(const SettingsStep& step, int result);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    std::unique_ptr<MessageBoxPort> ownBoxes_;
+    MessageBoxPort& boxes_;
+    SettingsEditor editor_;
+    bool showing_ = false;  // controls are being filled: no change to track
+
+    QComboBox* addressCombo_ = nullptr;
+    QCheckBox* bindCheck_ = nullptr;
+    QLineEdit* ftpPortEdit_ = nullptr;
+    QLineEdit* webPortEdit_ = nullptr;
+    QLineEdit* maxConnectionsEdit_ = nullptr;
+    QCheckBox* passiveCheck_ = nullptr;
+    QPlainTextEdit* welcomeEdit_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* applyButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+};
+
+}  // namespace corvel
