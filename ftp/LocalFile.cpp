@@ -36,7 +36,7 @@ TransferResult TransferFile::receiveFrom(Socket& socket) {
         return TransferResult::Broken;
     }
     // On the heap: connection threads run on bounded stacks.
-    std::unique_ptr<char[]> buffer(new char[kReceiveBufferBytes]);
+    auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
     std::size_t filled = 0;
     bool diskFailed = false;
     auto flush = [&] {

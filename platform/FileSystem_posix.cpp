@@ -133,7 +133,7 @@ private:
 
 // pread+sendAll for files sendfile refuses. sendAll closes the socket on failure.
 bool sendByReading(int fd, Socket& socket, off_t position) {
-    std::unique_ptr<char[]> buffer(new char[kFallbackChunkBytes]);
+    auto buffer = std::make_unique_for_overwrite<char[]>(kFallbackChunkBytes);
     for (;;) {
         ssize_t n = ::pread(fd, buffer.get(), kFallbackChunkBytes, position);
         if (n < 0 && errno == EINTR) continue;

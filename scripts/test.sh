@@ -16,7 +16,7 @@ jobs=$(nproc)
 stage() { echo; echo "== $*"; }
 
 stage "normal build"
-BUILD_DIR=build scripts/build.sh -DCORVEL_WERROR=ON
+BUILD_DIR=build scripts/build.sh -DCORVEL_WERROR=ON -DCORVEL_BUILD_CONSOLE=ON
 stage "unit, integration and console tests (normal build)"
 (cd build && ctest --output-on-failure -j"$jobs" -LE slow)
 [ "${QUICK:-0}" = 1 ] && exit 0
