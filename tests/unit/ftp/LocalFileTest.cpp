@@ -18,58 +18,16 @@
 
 #include "ftp/LocalFile.h"
 #include "platform/Socket.h"
+#include "support/ScratchFiles.h"
 
 namespace corvel {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class LocalFileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvel-localfile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    void write(const std::string& name, const std::string& content) const {
-        std::ofstream(path(name), std::ios::binary) << content;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
-    std::string dir_;
-};
-
-// Two connected stream sockets; the test owns both ends.
-struct SocketPair {
-    SocketPair() {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
-            server = Socket(fds[0]);
-            client = Socket(fds[1]);
-        }
-    }
-    Socket server;
-    Socket client;
-};
-
-std::string readAll(Socket& socket) {
-    std::string all;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(socket.descriptor(), buffer, sizeof buffer, 0);
-        if (n <= 0) return all;
-        all.append(buffer, static_cast<std::size_t>(n));
-    }
-}
+using testing::readAll;
+using testing::SocketPair;
+using LocalFileTest = testing::ScratchDirectoryTest;
 
 std::string pattern(std::size_t length) {
     std::string text(length, '\0');
@@ -225,9 +183,9 @@ TEST_F(LocalFileTest, SendToStreamsFromTheOffsetOrFromTheStart) {
     for (std::int64_t offset : {std::int64_t{-5}, std::int64_t{0}, std::int64_t{100}, std::int64_t{1} << 40}) {
         SocketPair pair;
         std::string received;
-        std::thread reader([&] { received = readAll(pair.client); });
-        EXPECT_EQ(LocalFile(path("big")).sendTo(pair.server, offset), TransferResult::Completed);
-        pair.server.close();
+        std::thread reader([&] { received = readAll(pair.far); });
+        EXPECT_EQ(LocalFile(path("big")).sendTo(pair.near, offset), TransferResult::Completed);
+        pair.near.close();
         reader.join();
         std::size_t start = offset < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(offset), content.size());
         EXPECT_TRUE(received == content.substr(start)) << "offset " << offset << " got " << received.size();
@@ -238,10 +196,10 @@ TEST_F(LocalFileTest, SendToAFifoFailsToOpenWithoutBlocking) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
     SocketPair pair;
     auto start = Clock::now();
-    EXPECT_EQ(LocalFile(path("fifo")).sendTo(pair.server, 0), TransferResult::OpenFailed);
+    EXPECT_EQ(LocalFile(path("fifo")).sendTo(pair.near, 0), TransferResult::OpenFailed);
     EXPECT_FALSE(LocalFile(path("fifo")).openForReceiving(WriteMode::Truncate).has_value());
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_EQ(LocalFile(path("missing")).sendTo(pair.server, 0), TransferResult::OpenFailed);
+    EXPECT_EQ(LocalFile(path("missing")).sendTo(pair.near, 0), TransferResult::OpenFailed);
 }
 
 TEST_F(LocalFileTest, ReceiveIntoReplacesAndAppendFromAdds) {
@@ -250,19 +208,19 @@ TEST_F(LocalFileTest, ReceiveIntoReplacesAndAppendFromAdds) {
     {
         SocketPair pair;
         std::thread writer([&] {
-            EXPECT_EQ(sendAll(pair.client, first), static_cast<long>(first.size()));
-            pair.client.close();
+            EXPECT_EQ(sendAll(pair.far, first), static_cast<long>(first.size()));
+            pair.far.close();
         });
-        EXPECT_EQ(LocalFile(path("up")).receiveInto(pair.server), TransferResult::Completed);
+        EXPECT_EQ(LocalFile(path("up")).receiveInto(pair.near), TransferResult::Completed);
         writer.join();
-        EXPECT_FALSE(pair.server.isOpen());
+        EXPECT_FALSE(pair.near.isOpen());
     }
     EXPECT_TRUE(read("up") == first);
     {
         SocketPair pair;
-        EXPECT_EQ(sendAll(pair.client, std::string("tail")), 4);
-        pair.client.close();
-        EXPECT_EQ(LocalFile(path("up")).appendFrom(pair.server), TransferResult::Completed);
+        EXPECT_EQ(sendAll(pair.far, std::string("tail")), 4);
+        pair.far.close();
+        EXPECT_EQ(LocalFile(path("up")).appendFrom(pair.near), TransferResult::Completed);
     }
     EXPECT_TRUE(read("up") == first + "tail");
 }
@@ -294,7 +252,7 @@ TEST_F(LocalFileTest, ASecondUploadIntoTheSameFileFailsToOpen) {
     ASSERT_TRUE(first.has_value());
     auto start = Clock::now();
     SocketPair pair;
-    EXPECT_EQ(file.appendFrom(pair.server), TransferResult::OpenFailed);
+    EXPECT_EQ(file.appendFrom(pair.near), TransferResult::OpenFailed);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));  // ten attempts, 200 ms apart
     EXPECT_FALSE(file.openForSending().has_value());
     first.reset();
@@ -325,10 +283,10 @@ TEST_F(LocalFileTest, ADiskWriteErrorBreaksTheUpload) {
     SocketPair pair;
     const std::string data = pattern(600 * 1024);
     std::thread writer([&] {
-        sendAll(pair.client, data);
-        pair.client.close();
+        sendAll(pair.far, data);
+        pair.far.close();
     });
-    TransferResult result = LocalFile(path("up")).receiveInto(pair.server);
+    TransferResult result = LocalFile(path("up")).receiveInto(pair.near);
     writer.join();
 
     ::setrlimit(RLIMIT_FSIZE, &saved);

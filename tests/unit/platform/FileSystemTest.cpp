@@ -18,57 +18,16 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Socket.h"
+#include "support/ScratchFiles.h"
 
 namespace corvel {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class FileSystemTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/corvel-fs-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    void write(const std::string& name, const std::string& content) const {
-        std::ofstream(path(name), std::ios::binary) << content;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
-    std::string dir_;
-};
-
-struct SocketPair {
-    SocketPair() {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
-            sender = Socket(fds[0]);
-            receiver = Socket(fds[1]);
-        }
-    }
-    Socket sender;
-    Socket receiver;
-};
-
-std::string readAll(Socket& socket) {
-    std::string all;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(socket.descriptor(), buffer, sizeof buffer, 0);
-        if (n <= 0) return all;
-        all.append(buffer, static_cast<std::size_t>(n));
-    }
-}
+using testing::readAll;
+using testing::SocketPair;
+using FileSystemTest = testing::ScratchDirectoryTest;
 
 TEST_F(FileSystemTest, QueryEntryFollowsLinksAndReportsKindSizeAndTime) {
     write("f", "12345");
@@ -294,10 +253,10 @@ TEST_F(FileSystemTest, SendFileRangeSendsFromTheOffsetToTheEnd) {
         ASSERT_EQ(file.status, OpenStatus::Opened);
         SocketPair pair;
         std::string received;
-        std::thread reader([&] { received = readAll(pair.receiver); });
-        EXPECT_TRUE(sendFileRange(file.file, pair.sender, c.offset)) << c.offset;
-        EXPECT_TRUE(pair.sender.isOpen());
-        pair.sender.close();
+        std::thread reader([&] { received = readAll(pair.far); });
+        EXPECT_TRUE(sendFileRange(file.file, pair.near, c.offset)) << c.offset;
+        EXPECT_TRUE(pair.near.isOpen());
+        pair.near.close();
         reader.join();
         EXPECT_EQ(received.size(), content.size() - c.start) << c.offset;
         EXPECT_TRUE(received == content.substr(c.start)) << c.offset;
@@ -309,9 +268,9 @@ TEST_F(FileSystemTest, SendFileRangeSendsProcFilesWhoseSizeIsZero) {
     ASSERT_EQ(file.status, OpenStatus::Opened);
     SocketPair pair;
     std::string received;
-    std::thread reader([&] { received = readAll(pair.receiver); });
-    EXPECT_TRUE(sendFileRange(file.file, pair.sender, 0));
-    pair.sender.close();
+    std::thread reader([&] { received = readAll(pair.far); });
+    EXPECT_TRUE(sendFileRange(file.file, pair.near, 0));
+    pair.near.close();
     reader.join();
     EXPECT_EQ(received.rfind("Name:", 0), 0u) << received.substr(0, 40);
 }
@@ -321,10 +280,10 @@ TEST_F(FileSystemTest, SendFileRangeToAVanishedPeerFailsWithoutSigpipe) {
     OpenedFile file = openFileForReading(path("f"));
     ASSERT_EQ(file.status, OpenStatus::Opened);
     SocketPair pair;
-    pair.receiver.close();
+    pair.far.close();
     // With SIGPIPE at its default action this would kill the test binary.
-    EXPECT_FALSE(sendFileRange(file.file, pair.sender, 0));
-    EXPECT_FALSE(pair.sender.isOpen());
+    EXPECT_FALSE(sendFileRange(file.file, pair.near, 0));
+    EXPECT_FALSE(pair.near.isOpen());
 }
 
 TEST_F(FileSystemTest, SendFileRangeFailsWhenThePeerGoesAwayMidway) {
@@ -336,14 +295,14 @@ TEST_F(FileSystemTest, SendFileRangeFailsWhenThePeerGoesAwayMidway) {
         char buffer[4096];
         std::size_t total = 0;
         while (total < 100000) {
-            ssize_t n = ::recv(pair.receiver.descriptor(), buffer, sizeof buffer, 0);
+            ssize_t n = ::recv(pair.far.descriptor(), buffer, sizeof buffer, 0);
             if (n <= 0) break;
             total += static_cast<std::size_t>(n);
         }
-        pair.receiver.close();
+        pair.far.close();
     });
     auto start = Clock::now();
-    EXPECT_FALSE(sendFileRange(file.file, pair.sender, 0));
+    EXPECT_FALSE(sendFileRange(file.file, pair.near, 0));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
     reader.join();
 }
