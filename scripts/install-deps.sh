@@ -7,10 +7,16 @@ purpose=${1:-run}
 packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev qt6-base-dev)
 case "$purpose" in
   run) ;;
-  test) packages+=(libgtest-dev python3 curl lftp procps xvfb xauth chromium nodejs npm clang libclang-rt-14-dev) ;;
+  test) packages+=(libgtest-dev python3 curl lftp procps xvfb xauth chromium clang libclang-rt-14-dev) ;;
   bench) packages+=(python3 curl lftp procps vsftpd python3-pyftpdlib nginx-light) ;;
   *) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
 esac
+
+# The browser test runs under Node.js; a machine that already has node and npm (from
+# any source) keeps them, since Debian's npm conflicts with other Node.js builds.
+if [ "$purpose" = test ] && ! { command -v node && command -v npm; } >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
