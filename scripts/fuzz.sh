@@ -3,7 +3,7 @@
 # the other, for the given number of seconds (default 60) on a scratch copy of its
 # seed corpus. Prints one line per target; exits non-zero when any target crashed,
 # hung, or could not run. Crash inputs and logs are kept in the folder it names.
-#   scripts/fuzz.sh [seconds]      FUZZ_BUILD_DIR (build-fuzz)   FUZZ_TARGETS ("fuzz_http fuzz_url")
+#   scripts/fuzz.sh [seconds]      FUZZ_BUILD_DIR (build-fuzz)   FUZZ_TARGETS ("fuzz_http fuzz_url")   FUZZ_SEED (0: random)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -50,7 +50,7 @@ for target in $targets; do
   status=0
   # The wall-clock bound covers start-up and a last slow input beyond -max_total_time.
   TMPDIR="$work/$target/tmp" timeout --kill-after=10 $((seconds + 120)) \
-    "$binary" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
+    "$binary" -max_total_time="$seconds" -seed="${FUZZ_SEED:-0}" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
     -artifact_prefix="$artifacts" "$corpus" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$status" = 0 ]; then
