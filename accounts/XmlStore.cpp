@@ -7,7 +7,12 @@
 namespace corvel {
 
 bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
-    return replaceFileAtomically(path, [&doc](std::FILE* file) { return doc.SaveFile(file); });
+    // The library can print documents it cannot read back (control characters after
+    // invalid UTF-8 in a value); such a file would be taken for a damaged one on the
+    // next load, so it never replaces the good file.
+    return replaceFileAtomically(
+        path, [&doc](std::FILE* file) { return doc.SaveFile(file); },
+        [](const std::string& written) { return TiXmlDocument().LoadFile(written.c_str()); });
 }
 
 XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText) {

@@ -19,7 +19,8 @@ enum class XmlLoad {
 // that fails is not reported: the default is used in memory for this run).
 XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText);
 
-// Saves doc to path through a temporary file and a rename; false when it failed.
+// Saves doc to path through a temporary file and a rename, only once the written
+// file has loaded back; false (path untouched) when anything failed.
 bool saveAtomically(const TiXmlDocument& doc, const std::string& path);
 
 }  // namespace corvel

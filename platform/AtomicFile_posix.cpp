@@ -10,7 +10,8 @@
 
 namespace corvel {
 
-bool replaceFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& writer) {
+bool replaceFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& writer,
+                           const std::function<bool(const std::string&)>& verify) {
     std::string temporary = path + ".tmpXXXXXX";
     UniqueFd fd(::mkstemp(temporary.data()));
     if (!fd.isOpen()) return false;
@@ -24,6 +25,7 @@ bool replaceFileAtomically(const std::string& path, const std::function<bool(std
         ok = writer(file) && std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
         ok = (std::fclose(file) == 0) && ok;
     }
+    if (ok && verify) ok = verify(temporary);
     if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
     ::unlink(temporary.c_str());
     return false;

@@ -1,5 +1,6 @@
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,24 @@ TEST(UserTable, UpdatePasswordChangesTheFirstMatchAndReloads) {
     EXPECT_NE(dir.read("ftpusers.xml").find("alias=\"A\""), std::string::npos);
     EXPECT_FALSE(table.updatePassword("nobody", "x"));
     EXPECT_FALSE(std::filesystem::exists(dir.file("ftpusers.xml.tmp")));
+}
+
+TEST(UserTable, PasswordChangeNeverWritesAFileThatCannotBeReadBack) {
+    TempProgramDirectory dir;
+    // A name with control characters among invalid UTF-8 prints as text the XML
+    // library cannot parse again; the change must fail rather than lose the accounts.
+    std::ifstream in(CORVEL_TESTDATA_DIR "/users-not-round-trippable.xml", std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(original.empty());
+    dir.write("ftpusers.xml", original);
+    UserTable table(dir.directory());
+    table.load();
+    ASSERT_EQ(table.accounts().size(), 2u);
+    EXPECT_FALSE(table.updatePassword("a,", "new"));
+    EXPECT_EQ(dir.read("ftpusers.xml"), original);
+    table.reload();
+    EXPECT_EQ(table.accounts().size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ftpusers.xml.broken")));
 }
 
 TEST(UserTable, ReadersKeepWorkingDuringReloads) {
