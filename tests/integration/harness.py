@@ -242,3 +242,15 @@ def digest(password):
     raw = hashlib.md5(password.encode("latin-1")).digest()
     assert len(password) <= 55
     return "".join(raw[i:i + 4][::-1].hex().upper() for i in range(0, 16, 4))
+
+
+def fetch(control, command):
+    """Runs a command that sends data back (RETR, LIST, NLST) over a passive data
+    connection; returns (opening reply, data, closing reply), the last two empty
+    when the opening reply is not 150."""
+    data = passive_data(control)
+    opening = control.command(command)
+    body = recv_all(data) if opening.startswith(b"150") else b""
+    data.close()
+    closing = control.reply() if opening.startswith(b"150") else b""
+    return opening, body, closing

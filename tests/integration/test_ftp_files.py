@@ -7,7 +7,7 @@ import threading
 import time
 import unittest
 
-from harness import (Control, Server, digest, passive_data, recv_all, user_element, users_document,
+from harness import (Control, Server, fetch, digest, passive_data, recv_all, user_element, users_document,
                      wait_until)
 
 FULL = 0x7001F
@@ -48,12 +48,7 @@ class FileCommandsBase(unittest.TestCase):
         return path
 
     def retr(self, c, name):
-        data = passive_data(c)
-        opening = c.command("RETR " + name)
-        body = recv_all(data) if opening.startswith(b"150") else b""
-        data.close()
-        closing = c.reply() if opening.startswith(b"150") else b""
-        return opening, body, closing
+        return fetch(c, "RETR " + name)
 
     def stor(self, c, name, payload, verb="STOR"):
         data = passive_data(c)
@@ -65,15 +60,7 @@ class FileCommandsBase(unittest.TestCase):
         return opening, closing
 
     def list(self, c, argument=""):
-        data = passive_data(c)
-        opening = c.command(("LIST " + argument).rstrip())
-        body = b""
-        if opening.startswith(b"150"):
-            data.settimeout(10)
-            body = recv_all(data) if True else b""
-        data.close()
-        closing = c.reply() if opening.startswith(b"150") else b""
-        return opening, body, closing
+        return fetch(c, ("LIST " + argument).rstrip())
 
 
 class PathsAndDirectories(FileCommandsBase):

@@ -7,7 +7,8 @@ import socket
 import time
 import unittest
 
-from harness import LOOPBACK, Control, Server, digest, passive_data, recv_all, user_element, users_document
+from harness import (LOOPBACK, Control, Server, digest, fetch, passive_data, recv_all, user_element,
+                     users_document)
 
 FULL = 0x7001F
 SECRET = b"top secret outside the home"
@@ -78,20 +79,10 @@ class SecurityBase(unittest.TestCase):
         return c
 
     def retr(self, c, name):
-        data = passive_data(c)
-        opening = c.command("RETR " + name)
-        body = recv_all(data) if opening.startswith(b"150") else b""
-        data.close()
-        closing = c.reply() if opening.startswith(b"150") else b""
-        return opening, body, closing
+        return fetch(c, "RETR " + name)
 
     def list(self, c, name):
-        data = passive_data(c)
-        opening = c.command("LIST " + name)
-        body = recv_all(data) if opening.startswith(b"150") else b""
-        data.close()
-        closing = c.reply() if opening.startswith(b"150") else b""
-        return opening, body, closing
+        return fetch(c, "LIST " + name)
 
     def web(self, target, extra=""):
         return exchange(self.server.web_port, "GET /%s HTTP/1.1\r\n%s%s\r\n" % (target, basic("alice", "pw"), extra))
