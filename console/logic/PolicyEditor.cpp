@@ -21,13 +21,12 @@ void PolicyEditor::load() {
     readOnly_ = false;
     const std::string path = QFile::encodeName(path_).toStdString();
     TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str())) {
-        if (pathExists(path)) {
-            readOnly_ = true;
-            reportUnreadableFile(prompt_, QString::fromLatin1(kAccessFileName), QString::fromUtf8(doc.ErrorDesc()),
-                                 doc.ErrorRow());
-            return;
-        }
+    const EditorLoad loaded = loadForEditing(doc, path, kAccessFileName, prompt_);
+    if (loaded == EditorLoad::Unreadable) {
+        readOnly_ = true;
+        return;
+    }
+    if (loaded == EditorLoad::Missing) {
         TiXmlDocument fresh;
         fresh.Parse(kDefaultAccessDocument);
         if (!saveAtomically(fresh, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);

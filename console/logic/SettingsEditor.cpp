@@ -53,12 +53,9 @@ void SettingsEditor::load() {
     readOnly_ = false;
     const std::string path = QFile::encodeName(path_).toStdString();
     TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str())) {
-        if (pathExists(path)) {
-            readOnly_ = true;
-            reportUnreadableFile(prompt_, QString::fromLatin1(kSettingsFileName), QString::fromUtf8(doc.ErrorDesc()),
-                                 doc.ErrorRow());
-        }
+    const EditorLoad loaded = loadForEditing(doc, path, kSettingsFileName, prompt_);
+    if (loaded != EditorLoad::Loaded) {
+        readOnly_ = loaded == EditorLoad::Unreadable;
         return;
     }
     const TiXmlElement* root = doc.RootElement();

@@ -46,13 +46,12 @@ void UserListEditor::load() {
     }
 
     TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str())) {
-        if (pathExists(path)) {
-            readOnly_ = true;
-            reportUnreadableFile(prompt_, QString::fromLatin1(kUsersFileName), QString::fromUtf8(doc.ErrorDesc()),
-                                 doc.ErrorRow());
-            return;
-        }
+    const EditorLoad loaded = loadForEditing(doc, path, kUsersFileName, prompt_);
+    if (loaded == EditorLoad::Unreadable) {
+        readOnly_ = true;
+        return;
+    }
+    if (loaded == EditorLoad::Missing) {
         TiXmlDocument empty;
         empty.Parse("<users></users>");
         if (!saveAtomically(empty, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
