@@ -7,6 +7,7 @@
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 #include "platform/NamedObjects.h"
 
@@ -49,7 +50,7 @@ void UserTable::load() {
         if (fileMutex) held.emplace(*fileMutex, -1);
 
         TiXmlDocument doc;
-        if (!doc.LoadFile(path.c_str())) {
+        if (!loadXmlFile(doc, path)) {
             ensureDirectory(programDirectory_ + kAnonymousDirectoryName);
             loadOrCreateDefault(doc, path, defaultUsersDocument(programDirectory_).c_str());
         }
@@ -117,7 +118,7 @@ bool UserTable::updatePassword(const std::string& username, const std::string& n
         if (fileMutex) held.emplace(*fileMutex, -1);
 
         TiXmlDocument doc;
-        if (!doc.LoadFile(path.c_str())) return false;
+        if (!loadXmlFile(doc, path)) return false;
         TiXmlElement* root = doc.RootElement();
         if (!root) return false;
         for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {

@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 
 namespace corvel {
@@ -12,19 +13,21 @@ bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
     // next load, so it never replaces the good file.
     return replaceFileAtomically(
         path, [&doc](std::FILE* file) { return doc.SaveFile(file); },
-        [](const std::string& written) { return TiXmlDocument().LoadFile(written.c_str()); });
+        [](const std::string& written) {
+            TiXmlDocument check;
+            return loadXmlFile(check, written);
+        });
 }
 
 XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText) {
-    if (doc.LoadFile(path.c_str())) return XmlLoad::Loaded;
+    if (loadXmlFile(doc, path)) return XmlLoad::Loaded;
     XmlLoad outcome = XmlLoad::ReplacedMissing;
     if (pathExists(path)) {
         // Keep what the administrator wrote: a damaged file is set aside, not lost.
         renamePath(path, path + ".broken");
         outcome = XmlLoad::ReplacedBroken;
     }
-    doc = TiXmlDocument();
-    doc.Parse(defaultText);
+    parseXmlText(doc, defaultText);
     saveAtomically(doc, path);
     return outcome;
 }

@@ -6,6 +6,7 @@
 #include "accounts/XmlStore.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
 
 namespace corvel {
 namespace {
@@ -46,8 +47,7 @@ bool loadSettings(const std::string& programDirectory, ServerSettings& settings)
 
 bool applySettingsDocument(const std::string& documentText, ServerSettings& settings) {
     TiXmlDocument doc;
-    doc.Parse(documentText.c_str());
-    if (doc.Error()) return false;
+    if (!parseXmlText(doc, documentText)) return false;
     return applyRoot(doc.RootElement(), settings);
 }
 

@@ -6,6 +6,7 @@
 
 #include "accounts/XmlStore.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
 #include "console/logic/ReloadRequest.h"
 #include "platform/AtomicFile.h"
 
@@ -28,7 +29,7 @@ void PolicyEditor::load() {
     }
     if (loaded == EditorLoad::Missing) {
         TiXmlDocument fresh;
-        fresh.Parse(kDefaultAccessDocument);
+        parseXmlText(fresh, kDefaultAccessDocument);
         if (!saveAtomically(fresh, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
         return;
     }
@@ -74,7 +75,7 @@ bool PolicyEditor::save() {
         return false;
     }
     TiXmlDocument doc;
-    doc.Parse("<access></access>");
+    parseXmlText(doc, "<access></access>");
     TiXmlElement table("iptable");
     table.SetAttribute("type", type_ == PolicyType::Permit ? "PASS" : "REJECT");
     for (const QString& entry : entries_) {

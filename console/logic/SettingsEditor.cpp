@@ -8,6 +8,7 @@
 #include "accounts/XmlStore.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 
 namespace corvel {
@@ -85,7 +86,7 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
         return SaveOutcome::Invalid;
     }
     TiXmlDocument doc;
-    doc.Parse("<config></config>");
+    parseXmlText(doc, "<config></config>");
     TiXmlElement& root = *doc.RootElement();
     appendTextElement(root, "listenip", form_.bind ? form_.listenAddress : QString());
 

@@ -9,6 +9,7 @@
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
 #include "console/logic/ReloadRequest.h"
 #include "platform/AtomicFile.h"
 #include "platform/NamedObjects.h"
@@ -53,7 +54,7 @@ void UserListEditor::load() {
     }
     if (loaded == EditorLoad::Missing) {
         TiXmlDocument empty;
-        empty.Parse("<users></users>");
+        parseXmlText(empty, "<users></users>");
         if (!saveAtomically(empty, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
         return;
     }
@@ -85,7 +86,7 @@ bool UserListEditor::saveRecords(const std::vector<UserRecord>& records) {
             return false;
         }
         TiXmlDocument doc;
-        doc.Parse("<users></users>");
+        parseXmlText(doc, "<users></users>");
         TiXmlElement& root = *doc.RootElement();
         for (const UserRecord& record : records) {
             TiXmlElement user("user");

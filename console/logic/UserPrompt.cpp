@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 
 namespace corvel {
@@ -25,7 +26,7 @@ void reportUnreadableFile(MessageBoxPort& boxes, const QString& fileName, const 
 }
 
 EditorLoad loadForEditing(TiXmlDocument& doc, const std::string& path, const char* fileName, MessageBoxPort& boxes) {
-    if (doc.LoadFile(path.c_str())) return EditorLoad::Loaded;
+    if (loadXmlFile(doc, path)) return EditorLoad::Loaded;
     if (!pathExists(path)) return EditorLoad::Missing;
     reportUnreadableFile(boxes, QString::fromLatin1(fileName), QString::fromUtf8(doc.ErrorDesc()), doc.ErrorRow());
     return EditorLoad::Unreadable;

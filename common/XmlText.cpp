@@ -1,0 +1,66 @@
+#include "common/XmlText.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace corvel {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Whole-file read; false on an open or read error.
+bool readWholeFile(const std::string& path, std::string& contents) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    char chunk[64 * 1024];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) contents.append(chunk, got);
+    return !std::ferror(file.get());
+}
+
+enum class LineEnds { Kept, Folded };
+
+// Parses text up to its first NUL from a copy that ends in the padding. With
+// Folded, CR LF and lone CR are read as LF, as the library's file loader does.
+// The copy is sized exactly, so the sanitizer builds see any read beyond it.
+bool parseCopy(TiXmlDocument& doc, std::string_view text, LineEnds lineEnds) {
+    std::vector<char> buffer(text.size() + kXmlTerminatorPadding, '\0');
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
+        if (lineEnds == LineEnds::Folded && text[i] == '\r') {
+            buffer[length++] = '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            buffer[length++] = text[i];
+        }
+    }
+    doc.Parse(buffer.data(), nullptr, TIXML_DEFAULT_ENCODING);
+    return !doc.Error();
+}
+
+}  // namespace
+
+bool loadXmlFile(TiXmlDocument& doc, const std::string& path) {
+    doc.Clear();
+    doc.ClearError();
+    doc.SetValue(path.c_str());
+    std::string contents;
+    if (!readWholeFile(path, contents)) {
+        doc.SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    return parseCopy(doc, contents, LineEnds::Folded);
+}
+
+bool parseXmlText(TiXmlDocument& doc, std::string_view text) {
+    doc.Clear();
+    doc.ClearError();
+    return parseCopy(doc, text, LineEnds::Kept);
+}
+
+}  // namespace corvel
