@@ -8,9 +8,8 @@
 namespace corvel {
 
 bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
-    // The library can print documents it cannot read back (control characters after
-    // invalid UTF-8 in a value); such a file would be taken for a damaged one on the
-    // next load, so it never replaces the good file.
+    // A file that does not load back would be taken for a damaged one on the next
+    // load (and set aside with every account in it), so it never replaces the good one.
     return replaceFileAtomically(
         path, [&doc](std::FILE* file) { return doc.SaveFile(file); },
         [](const std::string& written) {

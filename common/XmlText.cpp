@@ -25,11 +25,15 @@ bool readWholeFile(const std::string& path, std::string& contents) {
 
 enum class LineEnds { Kept, Folded };
 
-// Parses text up to its first NUL from a copy that ends in the padding. With
-// Folded, CR LF and lone CR are read as LF, as the library's file loader does.
-// The copy is sized exactly, so the sanitizer builds see any read beyond it.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// Parses text up to its first NUL from a copy, byte by byte. With Folded, CR LF
+// and lone CR are read as LF. The copy is sized exactly, so the sanitizer builds
+// see any read beyond its terminator.
 bool parseCopy(TiXmlDocument& doc, std::string_view text, LineEnds lineEnds) {
-    std::vector<char> buffer(text.size() + kXmlTerminatorPadding, '\0');
+    // The library skips the mark only when it reads UTF-8.
+    if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) text.remove_prefix(kUtf8ByteOrderMark.size());
+    std::vector<char> buffer(text.size() + 1, '\0');
     std::size_t length = 0;
     for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
         if (lineEnds == LineEnds::Folded && text[i] == '\r') {
@@ -39,7 +43,7 @@ bool parseCopy(TiXmlDocument& doc, std::string_view text, LineEnds lineEnds) {
             buffer[length++] = text[i];
         }
     }
-    doc.Parse(buffer.data(), nullptr, TIXML_DEFAULT_ENCODING);
+    doc.Parse(buffer.data(), nullptr, TIXML_ENCODING_LEGACY);
     return !doc.Error();
 }
 

@@ -23,8 +23,9 @@ std::string printed(const TiXmlDocument& doc) {
     return printer.Str();
 }
 
-// The readers must read well-formed files exactly as the library's own loader
-// does, and refuse the same broken ones with the same reason and line.
+// Where the library's own loader reads bytes alike in either encoding (no
+// declaration, a declared 8-bit code page, valid UTF-8), the readers must read
+// exactly as it does, and refuse the same broken files with the same reason and line.
 class XmlTextFileTest : public ScratchDirectoryTest {
 protected:
     void expectSameAsLibrary(const std::string& contents) {
@@ -47,7 +48,7 @@ TEST_F(XmlTextFileTest, ReadsFilesAsTheLibraryLoaderDoes) {
         "<config>\r<welcomemsg>one\rtwo\r\nthree\n</welcomemsg></config>\r",
         "\xEF\xBB\xBF<config><ftpport>21</ftpport></config>",
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><config><welcomemsg>caf\xE9 &#xE9;</welcomemsg></config>",
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><config><welcomemsg>caf\xC3\xA9 &#xE9;</welcomemsg></config>",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><config><welcomemsg>caf\xC3\xA9</welcomemsg></config>",
         std::string("<config><ftpport>21</ftpport></config>\0<garbage", 48),
         std::string("<config><ftp\0port>21</ftpport></config>", 39),
         "<users><user username=\"a\" password=\"b\"></users>",
@@ -76,6 +77,29 @@ TEST_F(XmlTextFileTest, LoadingReplacesWhatTheDocumentHeld) {
     ASSERT_TRUE(parseXmlText(doc, "<third />"));
     EXPECT_FALSE(doc.Error());
     EXPECT_EQ(printed(doc), "<third />\n");
+}
+
+// Code-page bytes before a quote, bracket or ampersand stay single bytes even when
+// the declaration says UTF-8, and the printed document reads back the same.
+TEST(XmlText, EightBitTextsAreBytesWhateverTheDeclarationSays) {
+    std::string names;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) names += "<user username=\"n" + std::string(1, static_cast<char>(byte)) + "\" />";
+    const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><users>" + names +
+                             "<user username=\"&#xE9;&amp;\xDA&lt;\">caf\xE9</user></users>";
+    TiXmlDocument doc;
+    ASSERT_TRUE(parseXmlText(doc, text)) << doc.ErrorDesc();
+    std::vector<std::string> read;
+    for (const TiXmlElement* user = doc.RootElement()->FirstChildElement("user"); user;
+         user = user->NextSiblingElement("user"))
+        read.push_back(user->Attribute("username"));
+    ASSERT_EQ(read.size(), 0x81u);
+    for (int byte = 0x80; byte <= 0xFF; ++byte) EXPECT_EQ(read[byte - 0x80], "n" + std::string(1, static_cast<char>(byte)));
+    EXPECT_EQ(read.back(), "\xE9&\xDA<");
+    EXPECT_STREQ(doc.RootElement()->LastChild()->FirstChild()->Value(), "caf\xE9");
+
+    TiXmlDocument again;
+    ASSERT_TRUE(parseXmlText(again, printed(doc)));
+    EXPECT_EQ(printed(again), printed(doc));
 }
 
 // Found by fuzzing the users file: after a text that ends inside a multi-byte
@@ -128,12 +152,13 @@ private:
     char* area_ = nullptr;
 };
 
-TEST(XmlTextPaddingTest, TheLibraryNeverReadsBeyondThePadding) {
+// Read as UTF-8 (padding 1) the library crashes here; byte by byte it must not.
+TEST(XmlTextGuardTest, ByteByByteTheLibraryNeverReadsBeyondTheTerminator) {
     GuardedText guarded;
     ASSERT_TRUE(guarded.ready());
     for (const std::string& text : truncatedSequenceTexts()) {
         TiXmlDocument doc;
-        doc.Parse(guarded.place(text, kXmlTerminatorPadding));
+        doc.Parse(guarded.place(text, 1), nullptr, TIXML_ENCODING_LEGACY);
     }
 }
 
