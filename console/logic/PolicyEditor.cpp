@@ -7,6 +7,7 @@
 #include "accounts/XmlStore.h"
 #include "common/XmlFiles.h"
 #include "common/XmlText.h"
+#include "console/logic/FileText.h"
 #include "console/logic/ReloadRequest.h"
 #include "platform/AtomicFile.h"
 
@@ -39,7 +40,7 @@ void PolicyEditor::load() {
     const char* type = table->Attribute("type");
     type_ = (type && std::string(type) == "REJECT") ? PolicyType::Reject : PolicyType::Permit;
     for (const TiXmlElement* ip = table->FirstChildElement("ip"); ip; ip = ip->NextSiblingElement("ip")) {
-        if (const char* value = ip->Attribute("value")) entries_.append(QString::fromUtf8(value));
+        if (const char* value = ip->Attribute("value")) entries_.append(textFromFileBytes(value));
     }
 }
 
@@ -80,7 +81,7 @@ bool PolicyEditor::save() {
     table.SetAttribute("type", type_ == PolicyType::Permit ? "PASS" : "REJECT");
     for (const QString& entry : entries_) {
         TiXmlElement ip("ip");
-        ip.SetAttribute("value", entry.toStdString());
+        ip.SetAttribute("value", fileBytesFromText(entry));
         table.InsertEndChild(ip);
     }
     doc.RootElement()->InsertEndChild(table);

@@ -9,6 +9,7 @@
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "common/XmlText.h"
+#include "console/logic/FileText.h"
 #include "platform/AtomicFile.h"
 
 namespace corvel {
@@ -21,17 +22,17 @@ constexpr char kSaveTitle[] = "Save Settings";
 // The element's text when its first child is a non-empty text node, else empty.
 QString elementText(const TiXmlElement* element) {
     const char* text = element->GetText();
-    return text ? QString::fromUtf8(text) : QString();
+    return text ? textFromFileBytes(text) : QString();
 }
 
 QString textOr(const TiXmlElement* element, const char* fallback) {
     const char* text = element->GetText();
-    return (text && *text) ? QString::fromUtf8(text) : QString::fromLatin1(fallback);
+    return (text && *text) ? textFromFileBytes(text) : QString::fromLatin1(fallback);
 }
 
 void appendTextElement(TiXmlElement& root, const char* name, const QString& text) {
     TiXmlElement element(name);
-    element.InsertEndChild(TiXmlText(text.toStdString()));
+    element.InsertEndChild(TiXmlText(fileBytesFromText(text)));
     root.InsertEndChild(element);
 }
 

@@ -10,6 +10,7 @@
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
 #include "common/XmlText.h"
+#include "console/logic/FileText.h"
 #include "console/logic/ReloadRequest.h"
 #include "platform/AtomicFile.h"
 #include "platform/NamedObjects.h"
@@ -19,7 +20,7 @@ namespace {
 
 QString attributeText(const TiXmlElement* element, const char* name) {
     const char* value = element->Attribute(name);
-    return value ? QString::fromUtf8(value) : QString();
+    return value ? textFromFileBytes(value) : QString();
 }
 
 void reportLocked(MessageBoxPort& prompt) {
@@ -90,12 +91,12 @@ bool UserListEditor::saveRecords(const std::vector<UserRecord>& records) {
         TiXmlElement& root = *doc.RootElement();
         for (const UserRecord& record : records) {
             TiXmlElement user("user");
-            user.SetAttribute("username", record.username.toStdString());
-            user.SetAttribute("password", record.password.toStdString());
-            user.SetAttribute("alias", record.alias.toStdString());
+            user.SetAttribute("username", fileBytesFromText(record.username));
+            user.SetAttribute("password", fileBytesFromText(record.password));
+            user.SetAttribute("alias", fileBytesFromText(record.alias));
             user.SetAttribute("privilege", std::to_string(record.privilege));
-            user.SetAttribute("work_dir", record.homeDirectory.toStdString());
-            user.SetAttribute("welcome_msg", record.welcomeMessage.toStdString());
+            user.SetAttribute("work_dir", fileBytesFromText(record.homeDirectory));
+            user.SetAttribute("welcome_msg", fileBytesFromText(record.welcomeMessage));
             user.SetAttribute("disabled", record.disabled ? "yes" : "no");
             root.InsertEndChild(user);
         }

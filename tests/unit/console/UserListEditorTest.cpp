@@ -82,6 +82,18 @@ TEST_F(UserListEditorTest, NewAccountWithDefaultBoxesIsWrittenInAttributeOrder) 
                   "welcome_msg=\"hello\" disabled=\"no\" />\n</users>\n");
 }
 
+TEST_F(UserListEditorTest, CodePageBytesOfOtherAccountsSurviveASave) {
+    const std::string account =
+        "<user username=\"jos\xE9\" password=\"X\" alias=\"Jos\xC3\xA9\" privilege=\"1\" "
+        "work_dir=\"/srv/caf\xE9\" welcome_msg=\"\xA1hola!\" disabled=\"no\" />";
+    dir.write("ftpusers.xml", "<users>\n    " + account + "\n</users>\n");
+    editor.load();
+    ASSERT_EQ(editor.records().size(), 1u);
+    EXPECT_EQ(editor.records()[0].alias, QStringLiteral("Jos\u00E9"));
+    ASSERT_TRUE(editor.create(newUser("carol")));
+    EXPECT_EQ(dir.read("ftpusers.xml").find("<users>\n    " + account + "\n    <user username=\"carol\""), 0u);
+}
+
 TEST_F(UserListEditorTest, ExactDuplicateIsRefusedButACaseVariantIsAllowed) {
     dir.write("ftpusers.xml", kTwoUsers);
     editor.load();
