@@ -64,6 +64,22 @@ start_corveld() {  # ftp_port web_port root_dir work_dir build_dir
   echo $!
 }
 
+# Runs curl and fails, naming the request, unless it succeeded and moved at least
+# min_bytes (downloaded plus uploaded, summed over its transfers): a refused or
+# cut-short transfer is fast for the wrong reason and must not become a figure.
+curl_checked() {  # min_bytes curl-args...
+  local least=$1 moved
+  shift
+  moved=$(curl -sSf -w '%{size_download} %{size_upload}\n' "$@" | awk '{ total += $1 + $2 } END { print total + 0 }') || {
+    echo "bench: curl failed: $*" >&2
+    return 1
+  }
+  if [ "$moved" -lt "$least" ]; then
+    echo "bench: $moved of $least bytes moved: $*" >&2
+    return 1
+  fi
+}
+
 wait_port() {  # port
   local port=$1
   for _ in $(seq 1 100); do

@@ -38,12 +38,12 @@ url() { echo "ftp://anonymous:a@127.0.0.1:${port[$1]}/$2"; }
 declare -A retr stor agg list
 bytes=$((size_mib << 20))
 for s in "${servers[@]}"; do
-  t0=$(now); curl -s --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
+  t0=$(now); curl_checked "$bytes" --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
   retr[$s]=$(rate "$bytes" "$(echo "$t1 - $t0" | bc -l)")
 
   times=()
   for i in $(seq 1 "$stor_runs"); do
-    t0=$(now); curl -s --max-time 600 -T "$work/upload.bin" "$(url "$s" "up/u$i.bin")"; t1=$(now)
+    t0=$(now); curl_checked "$bytes" --max-time 600 -T "$work/upload.bin" "$(url "$s" "up/u$i.bin")"; t1=$(now)
     times+=("$(echo "$t1 - $t0" | bc -l)")
     rm -f "${root[$s]}/up/u$i.bin"
   done
@@ -51,17 +51,19 @@ for s in "${servers[@]}"; do
   stor[$s]=$(rate "$bytes" "$median")
 
   t0=$(now)
+  clients=()
   for c in $(seq 1 64); do
-    curl -s --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
+    curl_checked $((4 * (16 << 20))) --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
       "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" &
+    clients+=($!)
   done
-  wait $(jobs -p | grep -v -x -F -f <(printf '%s\n' "${pids[@]}")) 2>/dev/null || true
+  for c in "${clients[@]}"; do wait "$c"; done
   t1=$(now)
   agg[$s]=$(rate $((64 * 4 * (16 << 20))) "$(echo "$t1 - $t0" | bc -l)")
 
   best=999
   for i in 1 2 3; do
-    t0=$(now); curl -s --max-time 60 -o /dev/null "$(url "$s" listing/)"; t1=$(now)
+    t0=$(now); curl_checked 100000 --max-time 60 -o /dev/null "$(url "$s" listing/)"; t1=$(now)
     best=$(echo "$t1 - $t0" | bc -l | awk -v b="$best" '{print ($1 < b) ? $1 : b}')
   done
   list[$s]=$best
