@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 namespace corvel {
 namespace {
@@ -27,23 +26,23 @@ enum class LineEnds { Kept, Folded };
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-// Parses text up to its first NUL from a copy, byte by byte. With Folded, CR LF
-// and lone CR are read as LF. The copy is sized exactly, so the sanitizer builds
-// see any read beyond its terminator.
+// Parses text up to its first NUL, byte by byte. With Folded, CR LF and lone CR
+// are read as LF.
 bool parseCopy(TiXmlDocument& doc, std::string_view text, LineEnds lineEnds) {
     // The library skips the mark only when it reads UTF-8.
     if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) text.remove_prefix(kUtf8ByteOrderMark.size());
-    std::vector<char> buffer(text.size() + 1, '\0');
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
+    text = text.substr(0, text.find('\0'));
+    std::string copy;
+    copy.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
         if (lineEnds == LineEnds::Folded && text[i] == '\r') {
-            buffer[length++] = '\n';
+            copy += '\n';
             if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
         } else {
-            buffer[length++] = text[i];
+            copy += text[i];
         }
     }
-    doc.Parse(buffer.data(), nullptr, TIXML_ENCODING_LEGACY);
+    doc.Parse(copy.c_str(), nullptr, TIXML_ENCODING_LEGACY);
     return !doc.Error();
 }
 
