@@ -65,6 +65,20 @@ inline void writeFile(const std::string& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The scratch program directory of the XML-file targets, one per fuzzing process.
+inline ScratchDirectory& fileTargetDirectory() {
+    static ScratchDirectory instance;
+    return instance;
+}
+
+// Writes the input as the program directory's file name and removes the ".broken"
+// copy an earlier input may have left, so every input starts alike.
+inline void placeInput(const ScratchDirectory& dir, std::string_view name, std::string_view input) {
+    std::error_code ignored;
+    std::filesystem::remove(dir.file(std::string(name) + ".broken"), ignored);
+    writeFile(dir.file(name), input);
+}
+
 // Empties path (a directory) and fills it again with a fixed small tree: two files,
 // a nested file, an empty folder, a folder whose name needs escaping, and a symlink
 // to a sibling folder outside the tree (recreated too), so every run starts alike.

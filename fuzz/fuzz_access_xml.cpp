@@ -8,24 +8,11 @@
 #include "FuzzSupport.h"
 #include "accounts/AccessPolicy.h"
 
-namespace corvel::fuzzing {
-namespace {
-
-ScratchDirectory& scratch() {
-    static ScratchDirectory instance;
-    return instance;
-}
-
-}  // namespace
-}  // namespace corvel::fuzzing
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace corvel;
     using namespace corvel::fuzzing;
-    ScratchDirectory& dir = scratch();
-    std::error_code ignored;
-    std::filesystem::remove(dir.file("ftpaccess.xml.broken"), ignored);
-    writeFile(dir.file("ftpaccess.xml"), std::string_view(reinterpret_cast<const char*>(data), size));
+    ScratchDirectory& dir = fileTargetDirectory();
+    placeInput(dir, "ftpaccess.xml", std::string_view(reinterpret_cast<const char*>(data), size));
 
     AccessPolicy policy(dir.directory());
     policy.load();

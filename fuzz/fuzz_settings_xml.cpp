@@ -10,11 +10,6 @@
 namespace corvel::fuzzing {
 namespace {
 
-ScratchDirectory& scratch() {
-    static ScratchDirectory instance;
-    return instance;
-}
-
 bool sameSettings(const ServerSettings& a, const ServerSettings& b) {
     return a.listenAddress == b.listenAddress && a.ftpPort == b.ftpPort && a.webPort == b.webPort &&
            a.maxConnections == b.maxConnections && a.passiveMode == b.passiveMode &&
@@ -27,11 +22,9 @@ bool sameSettings(const ServerSettings& a, const ServerSettings& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace corvel;
     using namespace corvel::fuzzing;
-    ScratchDirectory& dir = scratch();
-    std::error_code ignored;
-    std::filesystem::remove(dir.file("ftpconfig.xml.broken"), ignored);
+    ScratchDirectory& dir = fileTargetDirectory();
     std::string text(reinterpret_cast<const char*>(data), size);
-    writeFile(dir.file("ftpconfig.xml"), text);
+    placeInput(dir, "ftpconfig.xml", text);
 
     ServerSettings fromFile;
     const bool loaded = loadSettings(dir.directory(), fromFile);

@@ -15,11 +15,6 @@
 namespace corvel::fuzzing {
 namespace {
 
-ScratchDirectory& scratch() {
-    static ScratchDirectory instance;
-    return instance;
-}
-
 std::vector<std::string> namesOf(const std::vector<UserAccount>& accounts) {
     std::vector<std::string> names;
     for (const UserAccount& account : accounts) names.push_back(account.username);
@@ -32,11 +27,10 @@ std::vector<std::string> namesOf(const std::vector<UserAccount>& accounts) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace corvel;
     using namespace corvel::fuzzing;
-    ScratchDirectory& dir = scratch();
+    ScratchDirectory& dir = fileTargetDirectory();
     std::error_code ignored;
-    std::filesystem::remove(dir.file("ftpusers.xml.broken"), ignored);
     std::filesystem::remove_all(dir.file("anonymous"), ignored);
-    writeFile(dir.file("ftpusers.xml"), std::string_view(reinterpret_cast<const char*>(data), size));
+    placeInput(dir, "ftpusers.xml", std::string_view(reinterpret_cast<const char*>(data), size));
 
     UserTable users(dir.directory());
     users.load();
