@@ -1,4 +1,6 @@
 // PASV and PORT: setting up the one data connection the next transfer uses.
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "ftp/FtpSession.h"
@@ -50,14 +52,15 @@ void FtpSession::handlePasv(const std::string&) {
         if (c == '.') c = ',';
     reply(text);
 
-    int idleWaits = 0;
-    while (idleWaits <= kDataSetupWaits) {
-        WaitResult w = listener->socket().waitReadable(kWaitStepMs);
+    // SECURITY: one deadline for the whole wait, so a foreign host connecting now and
+    // then (and being turned away) cannot keep the session waiting for ever.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitStepMs) * (kDataSetupWaits + 1);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        WaitResult w = listener->socket().waitReadable(static_cast<int>(std::min<long long>(kWaitStepMs, left.count())));
         if (w == WaitResult::Failed) break;
-        if (w == WaitResult::TimedOut) {
-            ++idleWaits;
-            continue;
-        }
+        if (w == WaitResult::TimedOut) continue;
         Socket accepted = listener->accept();
         if (!accepted.isOpen()) continue;
         // SECURITY: only the control connection's peer may take the data connection.

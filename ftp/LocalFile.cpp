@@ -113,15 +113,24 @@ bool LocalFile::makeDirectory() const { return createDirectory(path_); }
 bool LocalFile::removeDirectory() const { return deleteDirectory(path_); }
 
 void LocalFile::list(std::vector<ListEntry>& listing) const {
-    std::vector<DirectoryEntry> entries;
-    if (!readDirectory(path_, entries)) return;
-    // One read, two passes: directories first, then files, each in the system's order.
-    for (const DirectoryEntry& entry : entries)
-        if (entry.info.kind == EntryKind::Directory)
-            listing.push_back(ListEntry::make(ListEntryType::Directory, 0, entry.info.lastWrite, entry.name));
-    for (const DirectoryEntry& entry : entries)
-        if (entry.info.kind == EntryKind::RegularFile)
-            listing.push_back(ListEntry::make(ListEntryType::File, entry.info.size, entry.info.lastWrite, entry.name));
+    (void)forEachListEntry([&listing](const ListEntry& entry) {
+        listing.push_back(entry);
+        return true;
+    });
+}
+
+bool LocalFile::forEachListEntry(const std::function<bool(const ListEntry&)>& visit) const {
+    // Two reads of the directory: directories first, then files, each in the system's order.
+    for (EntryKind wanted : {EntryKind::Directory, EntryKind::RegularFile}) {
+        const ListEntryType type = wanted == EntryKind::Directory ? ListEntryType::Directory : ListEntryType::File;
+        if (!forEachDirectoryEntry(path_, [&](const DirectoryEntry& entry) {
+                if (entry.info.kind != wanted) return true;
+                const std::int64_t size = wanted == EntryKind::Directory ? 0 : entry.info.size;
+                return visit(ListEntry::make(type, size, entry.info.lastWrite, entry.name));
+            }))
+            return false;
+    }
+    return true;
 }
 
 std::optional<TransferFile> LocalFile::openForSending() const {

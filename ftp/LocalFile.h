@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,6 +92,11 @@ public:
     // in the system's order. Entries that are neither (FIFOs, sockets, devices,
     // broken links) are left out. A missing path or a file appends nothing.
     void list(std::vector<ListEntry>& listing) const;
+    // The same entries in the same order, handed to visit one at a time, so a
+    // listing of any size needs the memory of one entry: the directory is read
+    // twice, once for the directories and once for the files. Stops when visit
+    // returns false. false when the path is no directory or visit stopped.
+    bool forEachListEntry(const std::function<bool(const ListEntry&)>& visit) const;
 
     // Opens for a transfer, kTransferOpenAttempts tries kTransferOpenRetryDelay
     // apart (a path that is not a regular file fails at once). nullopt: answer 550.

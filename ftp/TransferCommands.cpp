@@ -1,5 +1,7 @@
 // LIST/NLST, RETR, STOR, APPE, REST, SIZE and ABOR.
-#include "common/DecimalText.h"
+#include <limits>
+#include <optional>
+
 #include "common/Permissions.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListEntry.h"
@@ -11,6 +13,28 @@ namespace {
 constexpr char kNoDataConnection[] = "425 Can't open data connection.\r\n";
 constexpr char kTransferComplete[] = "226 Transfer complete.\r\n";
 constexpr char kTransferAborted[] = "426 Connection closed; Transfer aborted\r\n";
+// Listing lines gathered before they are written to the data connection.
+constexpr std::size_t kListingChunkBytes = 64u << 10;
+
+// Reads the offset as "%d" does (blanks, a sign, digits up to the first other
+// character); offset stays empty when there is no number. false when the number
+// does not fit a file offset (a signed 64-bit value).
+bool scanRestartOffset(const std::string& text, std::optional<std::int64_t>& offset) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return true;
+    std::uint64_t value = 0;
+    constexpr std::uint64_t kLargest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (value > (kLargest - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    offset = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
+    return true;
+}
 
 }  // namespace
 
@@ -21,9 +45,19 @@ std::string FtpSession::transferOpening(const std::string& argument) const {
 }
 
 bool FtpSession::sendListing(const std::string& localPath) {
-    std::vector<ListEntry> listing;
-    LocalFile(localPath).list(listing);
-    return sendAll(data_, formatListing(listing, userName_)) >= 0;
+    // Lines go out in chunks as the directory is read, so a folder of any size costs
+    // one chunk of memory; the bytes on the wire are the same as one whole write.
+    std::string chunk;
+    chunk.reserve(kListingChunkBytes + 1024);
+    bool sent = true;
+    (void)LocalFile(localPath).forEachListEntry([&](const ListEntry& entry) {
+        chunk += formatListLine(entry, userName_);
+        if (chunk.size() < kListingChunkBytes) return true;
+        sent = sendAll(data_, chunk) >= 0;
+        chunk.clear();
+        return sent;
+    });
+    return sent && sendAll(data_, chunk) >= 0;
 }
 
 void FtpSession::handleList(const std::string& path) {
@@ -33,16 +67,20 @@ void FtpSession::handleList(const std::string& path) {
         reply(kNoDataConnection);
         return;
     }
-    reply("150 Opening ASCII mode data connection\r\n");
     ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
+    // A refused path is answered before any 150, and the data connection it would
+    // have used is closed, so no later command finds it open.
     if (resolved.status == PathStatus::Invalid) {
+        closeData();
         reply("550 No such file or directory\r\n");
         return;
     }
     if (resolved.status == PathStatus::Escaped) {
+        closeData();
         reply("550 /" + resolved.normalised + path + ":No such file or directory.\r\n");
         return;
     }
+    reply("150 Opening ASCII mode data connection\r\n");
     bool sent = sendListing(resolved.localPath);
     closeData();
     reply(sent ? kTransferComplete : kTransferAborted);
@@ -120,9 +158,14 @@ void FtpSession::handleStor(const std::string& argument) { storeFile(argument, f
 void FtpSession::handleAppe(const std::string& argument) { storeFile(argument, true); }
 
 void FtpSession::handleRest(const std::string& argument) {
-    bool found = false;
-    std::int64_t offset = scanDecimal(argument, &found);
-    if (found) restartOffset_ = offset;
+    std::optional<std::int64_t> offset;
+    if (!scanRestartOffset(argument, offset)) {
+        // SECURITY: a number past the largest file offset would wrap round to a
+        // small one and resume somewhere the client never asked for.
+        reply("501 Syntax error in parameters or arguments.\r\n");
+        return;
+    }
+    if (offset) restartOffset_ = *offset;
     reply("350 Restarting at " + argument + ". Send STORE or RETRIEVE.\r\n");
 }
 

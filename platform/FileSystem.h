@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ struct DirectoryEntry {
     std::string name;  // as the system returns it; "." and ".." included
     EntryInfo info;    // of the entry after following symlinks
 };
+// Calls visit for each entry of the directory in the system's enumeration order,
+// one at a time (nothing is held but the current entry), until visit returns false.
+// false when the path cannot be opened as a directory, reading it failed, or visit
+// stopped early.
+[[nodiscard]] bool forEachDirectoryEntry(const std::string& path,
+                                         const std::function<bool(const DirectoryEntry&)>& visit);
 // Reads the whole directory in the system's enumeration order, appending to out.
 // false (out unchanged) when the path cannot be opened as a directory.
 [[nodiscard]] bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out);

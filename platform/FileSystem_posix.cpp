@@ -200,26 +200,32 @@ bool renameNoReplaceFallback(const std::string& from, const std::string& to) {
     return false;
 }
 
-bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out) {
+bool forEachDirectoryEntry(const std::string& path, const std::function<bool(const DirectoryEntry&)>& visit) {
     if (unusablePath(path)) return false;
     UniqueDir dir(::opendir(path.c_str()));
     if (!dir) return false;
     int dirFd = ::dirfd(dir.get());
-    std::vector<DirectoryEntry> found;
+    DirectoryEntry item;
     for (;;) {
         errno = 0;
         struct dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0) return false;
-            break;
-        }
-        DirectoryEntry item;
+        if (entry == nullptr) return errno == 0;
         item.name = entry->d_name;
+        item.info = EntryInfo{};
         struct stat status {};
         // Flags 0: follow symlinks; a broken link stays kind None.
         if (::fstatat(dirFd, entry->d_name, &status, 0) == 0) item.info = infoOf(status);
-        found.push_back(std::move(item));
+        if (!visit(item)) return false;
     }
+}
+
+bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out) {
+    std::vector<DirectoryEntry> found;
+    if (!forEachDirectoryEntry(path, [&found](const DirectoryEntry& entry) {
+            found.push_back(entry);
+            return true;
+        }))
+        return false;
     out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     return true;
 }

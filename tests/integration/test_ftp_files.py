@@ -180,8 +180,12 @@ class Transfers(FileCommandsBase):
         self.assertEqual(self.retr(c, "t/data.bin")[1], payload[100:])
         c.command("REST -5")
         self.assertEqual(self.retr(c, "t/data.bin")[1], payload)
-        c.command("REST 99999999999999999999")
-        self.assertEqual(self.retr(c, "t/data.bin")[2], b"226 Transfer complete.\r\n")
+        # Past the largest file offset: refused, the offset stays (no wrap to byte 1).
+        self.assertEqual(c.command("REST 18446744073709551617"), b"501 Syntax error in parameters or arguments.\r\n")
+        self.assertEqual(c.command("REST 9223372036854775808"), b"501 Syntax error in parameters or arguments.\r\n")
+        self.assertEqual(self.retr(c, "t/data.bin")[1], payload)
+        self.assertEqual(c.command("REST 9223372036854775807"), b"350 Restarting at 9223372036854775807. Send STORE or RETRIEVE.\r\n")
+        self.assertEqual(self.retr(c, "t/data.bin")[1:], (b"", b"226 Transfer complete.\r\n"))
         c.command("REST 0")
         c.command("TYPE A")
         opening, body, _ = self.retr(c, "t/data.bin")
@@ -284,10 +288,12 @@ class Listing(FileCommandsBase):
         for argument in ("pub", "-la pub", "-a -l pub"):
             self.assertTrue(self.list(c, argument)[1].endswith(b" inner.txt\r\n"), argument)
         self.assertEqual(self.list(c, "missing"), (opening, b"", closing))
+        # Refused before any 150, and the data connection it would have used is gone.
         data = passive_data(c)
-        self.assertEqual(c.command("LIST ../.."), b"150 Opening ASCII mode data connection\r\n")
-        self.assertEqual(c.reply(), b"550 /../..:No such file or directory.\r\n")
+        self.assertEqual(c.command("LIST ../.."), b"550 /../..:No such file or directory.\r\n")
+        self.assertEqual(recv_all(data), b"")
         data.close()
+        self.assertEqual(c.command("RETR " + "file.txt"), b"425 Can't open data connection.\r\n")
 
     def test_nlst_sends_the_same_long_lines(self):
         self.put("nl/x.txt", b"x")
