@@ -3,11 +3,10 @@
 #include <tinyxml.h>
 
 #include "common/XmlText.h"
-#include "platform/AtomicFile.h"
 
 namespace corvel {
 
-bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
+bool saveAtomically(const TiXmlDocument& doc, const std::string& path, unsigned newFileMode) {
     // A file that does not load back would be taken for a damaged one on the next
     // load (and set aside with every account in it), so it never replaces the good one.
     return replaceFileAtomically(
@@ -15,11 +14,21 @@ bool saveAtomically(const TiXmlDocument& doc, const std::string& path) {
         [](const std::string& written) {
             TiXmlDocument check;
             return loadXmlFile(check, written);
-        });
+        },
+        newFileMode);
 }
 
-XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText) {
+std::string xmlErrorText(const TiXmlDocument& doc) {
+    std::string text = doc.ErrorDesc() ? doc.ErrorDesc() : "unknown error";
+    if (doc.ErrorRow() > 0)
+        text += " (line " + std::to_string(doc.ErrorRow()) + ", column " + std::to_string(doc.ErrorCol()) + ")";
+    return text;
+}
+
+XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText,
+                            unsigned newFileMode, std::string* reason) {
     if (loadXmlFile(doc, path)) return XmlLoad::Loaded;
+    if (reason) *reason = xmlErrorText(doc);
     XmlLoad outcome = XmlLoad::ReplacedMissing;
     if (pathExists(path)) {
         // Keep what the administrator wrote: a damaged file is set aside, not lost.
@@ -27,7 +36,7 @@ XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const c
         outcome = XmlLoad::ReplacedBroken;
     }
     parseXmlText(doc, defaultText);
-    saveAtomically(doc, path);
+    saveAtomically(doc, path, newFileMode);
     return outcome;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/AtomicFile.h"
+
 class TiXmlDocument;
 
 namespace corvel {
@@ -16,11 +18,18 @@ enum class XmlLoad {
 
 // Loads path into doc. When that fails, a file that exists is renamed to
 // path + ".broken", then defaultText is parsed into doc and saved to path (a save
-// that fails is not reported: the default is used in memory for this run).
-XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText);
+// that fails is not reported: the default is used in memory for this run). A new
+// file gets newFileMode. *reason (when given) says why the file could not be read.
+XmlLoad loadOrCreateDefault(TiXmlDocument& doc, const std::string& path, const char* defaultText,
+                            unsigned newFileMode = kPublicFileMode, std::string* reason = nullptr);
 
 // Saves doc to path through a temporary file and a rename, only once the written
-// file has loaded back; false (path untouched) when anything failed.
-bool saveAtomically(const TiXmlDocument& doc, const std::string& path);
+// file has loaded back; false (path untouched) when anything failed. A new file
+// gets newFileMode; an existing one keeps its mode.
+bool saveAtomically(const TiXmlDocument& doc, const std::string& path, unsigned newFileMode = kPublicFileMode);
+
+// Why doc failed to load, for people: the library's description and the position,
+// e.g. "Error reading end tag. (line 3, column 7)".
+std::string xmlErrorText(const TiXmlDocument& doc);
 
 }  // namespace corvel
