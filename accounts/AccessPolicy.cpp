@@ -4,20 +4,41 @@
 
 #include "accounts/XmlStore.h"
 #include "common/XmlFiles.h"
+#include "common/XmlText.h"
+#include "platform/SystemLog.h"
 
 namespace corvel {
 
-AccessPolicy::AccessPolicy(std::string programDirectory)
-    : programDirectory_(std::move(programDirectory)), snapshot_(std::make_shared<Snapshot>()) {}
+AccessPolicy::AccessPolicy(std::string programDirectory, LogSink* log)
+    : programDirectory_(std::move(programDirectory)), log_(log), snapshot_(std::make_shared<Snapshot>()) {}
 
 std::shared_ptr<const AccessPolicy::Snapshot> AccessPolicy::snapshot() const {
     std::lock_guard<std::mutex> guard(snapshotMutex_);
     return snapshot_;
 }
 
-void AccessPolicy::load() {
+void AccessPolicy::load() { loadFile(LoadMode::Start); }
+void AccessPolicy::reload() { loadFile(LoadMode::Reload); }
+
+void AccessPolicy::loadFile(LoadMode mode) {
+    const std::string path = programDirectory_ + kAccessFileName;
     TiXmlDocument doc;
-    loadOrCreateDefault(doc, programDirectory_ + kAccessFileName, kDefaultAccessDocument);
+    if (mode == LoadMode::Reload && !loadXmlFile(doc, path)) {
+        // SECURITY: a permit list that cannot be read must not become "reject nothing".
+        if (log_)
+            log_->write(LogSeverity::Error, path + " could not be read (" + xmlErrorText(doc) +
+                                                "): the access policy already loaded stays in force and the file "
+                                                "was left as it is");
+        return;
+    }
+    if (mode == LoadMode::Start) {
+        std::string reason;
+        if (loadOrCreateDefault(doc, path, kDefaultAccessDocument, kPublicFileMode, &reason) ==
+                XmlLoad::ReplacedBroken &&
+            log_)
+            log_->write(LogSeverity::Error, path + " could not be read (" + reason + "): kept it as " + path +
+                                                ".broken and wrote the default file, which admits every address");
+    }
     const TiXmlElement* root = doc.RootElement();
     const TiXmlElement* table = root ? root->FirstChildElement("iptable") : nullptr;
     auto next = std::make_shared<Snapshot>();

@@ -9,13 +9,21 @@
 
 namespace corvel {
 
+class LogSink;
+
 // Thread-safe: isAllowed reads an immutable snapshot that load/reload replace whole.
 class AccessPolicy {
 public:
-    explicit AccessPolicy(std::string programDirectory);
+    // Problems with the file are written to log when one is given.
+    explicit AccessPolicy(std::string programDirectory, LogSink* log = nullptr);
 
+    // The start-up load: a file that cannot be loaded is kept as ftpaccess.xml.broken
+    // (said so in the log) and the default document (reject nothing) replaces it.
     void load();
-    void reload() { load(); }
+    // A reload on request: a file that is missing or cannot be read keeps the policy
+    // already loaded and is left as it is (said so in the log), so a damaged permit
+    // list never opens the server to everybody.
+    void reload();
 
     bool isAllowed(const std::string& dottedAddress) const;
     bool permitMode() const;
@@ -26,9 +34,12 @@ private:
         bool permitMode = false;
         std::vector<std::string> patterns;
     };
+    enum class LoadMode { Start, Reload };
+    void loadFile(LoadMode mode);
     std::shared_ptr<const Snapshot> snapshot() const;
 
     std::string programDirectory_;
+    LogSink* log_;
     mutable std::mutex snapshotMutex_;
     std::shared_ptr<const Snapshot> snapshot_;
 };

@@ -1,5 +1,6 @@
 #include "accounts/UserTable.h"
 
+#include <optional>
 #include <tinyxml.h>
 
 #include "accounts/XmlStore.h"
@@ -10,6 +11,7 @@
 #include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 #include "platform/NamedObjects.h"
+#include "platform/SystemLog.h"
 
 namespace corvel {
 namespace {
@@ -30,29 +32,69 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
+// Holds the users-file mutex for a scope when it could be had within the wait.
+class UsersFileLock {
+public:
+    explicit UsersFileLock(int timeoutMs) : mutex_(NamedMutex::createOrOpen(names::kUsersFileMutex)) {
+        if (mutex_) held_.emplace(*mutex_, timeoutMs);
+    }
+    bool held() const { return held_ && held_->ownsLock(); }
+
+private:
+    std::optional<NamedMutex> mutex_;
+    std::optional<NamedMutexLock> held_;
+};
+
 }  // namespace
 
-UserTable::UserTable(std::string programDirectory)
-    : programDirectory_(std::move(programDirectory)), snapshot_(std::make_shared<Snapshot>()) {}
+UserTable::UserTable(std::string programDirectory, LogSink* log)
+    : programDirectory_(std::move(programDirectory)), log_(log), snapshot_(std::make_shared<Snapshot>()) {}
 
 std::shared_ptr<const UserTable::Snapshot> UserTable::snapshot() const {
     std::lock_guard<std::mutex> guard(snapshotMutex_);
     return snapshot_;
 }
 
-void UserTable::load() {
+void UserTable::log(bool error, const std::string& text) const {
+    if (log_) log_->write(error ? LogSeverity::Error : LogSeverity::Information, text);
+}
+
+void UserTable::load() { (void)loadFile(LoadMode::Start); }
+
+bool UserTable::reload() { return loadFile(LoadMode::Reload); }
+
+bool UserTable::loadFile(LoadMode mode) {
     auto table = std::make_shared<Snapshot>();
     const std::string path = programDirectory_ + kUsersFileName;
     {
         // The console reads and rewrites the same file under this mutex.
-        std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
-        std::optional<NamedMutexLock> held;
-        if (fileMutex) held.emplace(*fileMutex, -1);
+        UsersFileLock lock(kUsersFileLockWaitMs);
+        if (!lock.held()) {
+            if (mode == LoadMode::Reload) return false;  // the request stays; a later turn tries again
+            // Every writer replaces the file atomically, so reading without the lock
+            // sees the old or the new file, never half of one.
+            log(true, std::string(kUsersFileName) + " stayed locked by another program for " +
+                          std::to_string(kUsersFileLockWaitMs / 1000) + " seconds; reading it all the same");
+        }
 
         TiXmlDocument doc;
         if (!loadXmlFile(doc, path)) {
+            if (mode != LoadMode::Start) {
+                // SECURITY: a damaged or vanished file must not replace the accounts
+                // with the default (anonymous) one while the server runs.
+                log(true, path + " could not be read (" + xmlErrorText(doc) +
+                              "): the accounts already loaded stay in force and the file was left as it is");
+                return true;
+            }
             ensureDirectory(programDirectory_ + kAnonymousDirectoryName);
-            loadOrCreateDefault(doc, path, defaultUsersDocument(programDirectory_).c_str());
+            std::string reason;
+            XmlLoad outcome = loadOrCreateDefault(doc, path, defaultUsersDocument(programDirectory_).c_str(),
+                                                  kPrivateFileMode, &reason);
+            if (outcome == XmlLoad::ReplacedBroken)
+                log(true, path + " could not be read (" + reason + "): kept it as " + path +
+                              ".broken and wrote the default file; only the anonymous account can log in");
+            else
+                log(false, path + " was missing: wrote the default file with the anonymous account");
         }
         if (const TiXmlElement* root = doc.RootElement()) {
             for (const TiXmlElement* user = root->FirstChildElement("user"); user;
@@ -74,6 +116,7 @@ void UserTable::load() {
     }
     std::lock_guard<std::mutex> guard(snapshotMutex_);
     snapshot_ = std::move(table);
+    return true;
 }
 
 const UserAccount* UserTable::findFirst(const Snapshot& table, const std::string& username) const {
@@ -89,6 +132,10 @@ bool UserTable::authenticate(const std::string& username, const std::string& pas
     for (const UserAccount& account : table->accounts)
         if (account.username == username && account.password == digest && !account.disabled) return true;
     return false;
+}
+
+bool UserTable::logsInWithoutPassword(const std::string& username) const {
+    return username == "anonymous" && snapshot()->anonymousEnabled;
 }
 
 void UserTable::homeDirectoryOf(const std::string& username, std::string& out) const {
@@ -113,9 +160,8 @@ bool UserTable::updatePassword(const std::string& username, const std::string& n
     {
         // Taken around the read-modify-write so a console save cannot interleave;
         // released before the reload takes it again.
-        std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
-        std::optional<NamedMutexLock> held;
-        if (fileMutex) held.emplace(*fileMutex, -1);
+        UsersFileLock lock(kUsersFileLockWaitMs);
+        if (!lock.held()) return false;
 
         TiXmlDocument doc;
         if (!loadXmlFile(doc, path)) return false;
@@ -125,12 +171,12 @@ bool UserTable::updatePassword(const std::string& username, const std::string& n
             const char* name = user->Attribute("username");
             if (name && username == name) {
                 user->SetAttribute("password", passwordDigest(newPassword).c_str());
-                stored = saveAtomically(doc, path);
+                stored = saveAtomically(doc, path, kPrivateFileMode);
                 break;
             }
         }
     }
-    if (stored) reload();
+    if (stored) (void)loadFile(LoadMode::Refresh);
     return stored;
 }
 

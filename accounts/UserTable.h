@@ -10,6 +10,8 @@
 
 namespace corvel {
 
+class LogSink;
+
 struct UserAccount {
     std::string username;
     std::string password;  // passwordDigest text
@@ -20,19 +22,33 @@ struct UserAccount {
     bool disabled = false;
 };
 
+// Longest wait for the users-file mutex (milliseconds). A holder that keeps it
+// longer makes a reload wait for a later turn instead of stalling the server.
+constexpr int kUsersFileLockWaitMs = 5000;
+
 // Thread-safe: readers work on an immutable snapshot; load/reload build a new
 // snapshot and publish it whole, so no reader ever sees a half-built table.
 class UserTable {
 public:
     // programDirectory ends with '/'; the file is programDirectory + "ftpusers.xml".
-    explicit UserTable(std::string programDirectory);
+    // Problems with the file are written to log when one is given.
+    explicit UserTable(std::string programDirectory, LogSink* log = nullptr);
 
-    // Reads the file (writing the default document, and creating the anonymous
-    // directory, when it cannot be loaded) under the LUMOXMLUSERTABLE mutex.
+    // The start-up load: reads the file under the LUMOXMLUSERTABLE mutex. A file that
+    // cannot be loaded is kept as ftpusers.xml.broken (and said so in the log) and
+    // the default document, with the anonymous account and its directory, replaces
+    // it. When the mutex stays held past kUsersFileLockWaitMs the file is read all
+    // the same (every writer replaces it atomically).
     void load();
-    void reload() { load(); }
+    // A reload on request. false when the mutex stayed held (try again later). A
+    // file that is missing or cannot be read keeps the accounts already loaded and
+    // is left as it is (said so in the log), so a damaged file never opens the server.
+    bool reload();
 
     bool authenticate(const std::string& username, const std::string& password) const;
+    // Whether username logs in without a password check (the anonymous account while
+    // it is enabled); such an account has no password of its own to change.
+    bool logsInWithoutPassword(const std::string& username) const;
     // Leaves out unchanged when no account has that name.
     void homeDirectoryOf(const std::string& username, std::string& out) const;
     void welcomeMessageOf(const std::string& username, std::string& out) const;
@@ -40,7 +56,7 @@ public:
 
     // Stores the digest of newPassword on the first account with that name and
     // reloads. Returns false when nothing could be stored (no such account, file
-    // unreadable or not writable).
+    // unreadable or not writable, the file's mutex held past kUsersFileLockWaitMs).
     bool updatePassword(const std::string& username, const std::string& newPassword);
 
     std::vector<UserAccount> accounts() const;
@@ -51,10 +67,18 @@ private:
         std::vector<UserAccount> accounts;
         bool anonymousEnabled = false;
     };
+    // Start: a file that cannot be read is replaced by the default. Reload: a held
+    // mutex postpones the load. Refresh (after our own write): the file is read even
+    // when the mutex stays held. Reload and Refresh keep the table when the file
+    // cannot be read.
+    enum class LoadMode { Start, Reload, Refresh };
+    bool loadFile(LoadMode mode);
+    void log(bool error, const std::string& text) const;
     std::shared_ptr<const Snapshot> snapshot() const;
     const UserAccount* findFirst(const Snapshot& table, const std::string& username) const;
 
     std::string programDirectory_;
+    LogSink* log_;
     mutable std::mutex snapshotMutex_;  // guards snapshot_ (the pointer, not the table)
     std::shared_ptr<const Snapshot> snapshot_;
 };

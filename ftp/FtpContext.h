@@ -9,6 +9,7 @@ namespace corvel {
 
 class UserTable;
 class AccessPolicy;
+class LoginGuard;
 
 // Owned by the server; outlives every session. The tables are thread-safe; the
 // settings fields are read-only once sessions exist.
@@ -16,6 +17,7 @@ struct FtpContext {
     UserTable& users;
     AccessPolicy& policy;
     std::atomic<int>& activeConnections;  // live FTP sessions, this one not yet counted at construction
+    const LoginGuard& logins;             // every PASS is reported here
     std::uint32_t maxConnections = 256;
     bool passiveMode = true;
     std::string welcomeMessage;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "ftp/FtpSession.h"
 
@@ -25,6 +26,7 @@ void FtpSession::handleUser(const std::string& argument) {
 void FtpSession::handlePass(const std::string& argument) {
     password_ = argument;
     if (context_.users.authenticate(userName_, password_)) {
+        context_.logins.succeeded(LoginService::Ftp, peerAddress_, userName_);
         context_.users.homeDirectoryOf(userName_, homeDirectory_);
         std::string welcome;
         context_.users.welcomeMessageOf(userName_, welcome);
@@ -36,6 +38,8 @@ void FtpSession::handlePass(const std::string& argument) {
         loginState_ = 2;
         return;
     }
+    // SECURITY: the reply waits (on this session's thread), so guessing is slow.
+    context_.logins.failed(LoginService::Ftp, peerAddress_, userName_);
     ++failedLogins_;
     reply("530 Login incorrect.\r\n");
     // SECURITY: the tenth failure in one session ends it, slowing down guessing.

@@ -22,6 +22,7 @@
 
 #include "FuzzSupport.h"
 #include "accounts/AccessPolicy.h"
+#include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "common/PasswordDigest.h"
 #include "ftp/FtpContext.h"
@@ -39,7 +40,8 @@ struct FtpFixture {
     UserTable users{dir.directory()};
     AccessPolicy policy{dir.directory()};
     std::atomic<int> active{0};
-    FtpContext context{users, policy, active, /*maxConnections=*/8, /*passiveMode=*/false, "fuzz", 0};
+    LoginGuard logins{nullptr, std::chrono::milliseconds(0)};
+    FtpContext context{users, policy, active, logins, /*maxConnections=*/8, /*passiveMode=*/false, "fuzz", 0};
 
     FtpFixture() {
         std::error_code ignored;

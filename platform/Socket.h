@@ -69,8 +69,10 @@ inline long sendAll(Socket& socket, const std::string& text) { return sendAll(so
 class TcpListener {
 public:
     // Binds to address (empty = all interfaces) and port, non-blocking, listening with
-    // the given backlog (<= 0: the system's maximum). nullopt on any failure.
-    static std::optional<TcpListener> open(const std::string& address, std::uint16_t port, int backlog);
+    // the given backlog (<= 0: the system's maximum). nullopt on any failure, with
+    // *error (when given) set to the system's text for it.
+    static std::optional<TcpListener> open(const std::string& address, std::uint16_t port, int backlog,
+                                           std::string* error = nullptr);
 
     // Accepts one pending connection (made non-blocking); a closed Socket when none.
     Socket accept();

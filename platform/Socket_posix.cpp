@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -156,17 +157,23 @@ long sendAll(Socket& socket, const char* data, std::size_t length) {
     return -1;
 }
 
-std::optional<TcpListener> TcpListener::open(const std::string& address, std::uint16_t port, int backlog) {
+std::optional<TcpListener> TcpListener::open(const std::string& address, std::uint16_t port, int backlog,
+                                             std::string* error) {
+    auto fail = [error](const std::string& text) -> std::optional<TcpListener> {
+        if (error) *error = text;
+        return std::nullopt;
+    };
     sockaddr_in bound{};
-    if (!fillAddress(address, port, bound)) return std::nullopt;
+    if (!fillAddress(address, port, bound)) return fail("\"" + address + "\" is not an IPv4 address");
     Socket socket = Socket::createTcp();
-    if (!socket.isOpen()) return std::nullopt;
+    if (!socket.isOpen()) return fail(std::strerror(errno));
     int yes = 1;
     // Lets a restarted server take its port back while old connections linger in TIME_WAIT.
     ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(socket.descriptor(), reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0) return std::nullopt;
-    if (!socket.setNonBlocking()) return std::nullopt;
-    if (::listen(socket.descriptor(), backlog > 0 ? backlog : SOMAXCONN) != 0) return std::nullopt;
+    if (::bind(socket.descriptor(), reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0)
+        return fail(std::strerror(errno));
+    if (!socket.setNonBlocking()) return fail(std::strerror(errno));
+    if (::listen(socket.descriptor(), backlog > 0 ? backlog : SOMAXCONN) != 0) return fail(std::strerror(errno));
     TcpListener listener(std::move(socket));
     listener.spareDescriptor_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     return listener;

@@ -8,11 +8,17 @@
 namespace corvel {
 
 struct FtpContext;
-class UserTable;
+struct WebContext;
+struct ProcessContext;
 
-// Each starts a detached thread that owns the socket; when the system refuses a
+// Each starts a detached thread that owns the socket and keeps process (and with it
+// the tables the contexts refer to) alive until it ends; when the system refuses a
 // thread the connection is simply closed.
-void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context);
-void startWebConnection(Socket socket, UserTable& users);
+void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context,
+                        std::shared_ptr<ProcessContext> process);
+// The connection is counted in process->activeWebConnections from this call until
+// its thread ends (or at once again, when no thread could be started).
+void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,
+                        std::shared_ptr<ProcessContext> process);
 
 }  // namespace corvel

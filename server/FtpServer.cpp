@@ -1,35 +1,32 @@
 #include "server/FtpServer.h"
 
+#include <cerrno>
 #include <ctime>
 #include <memory>
 
-#include "accounts/AccessPolicy.h"
-#include "accounts/UserTable.h"
 #include "common/NamedObjectNames.h"
 #include "common/SharedBlocks.h"
 #include "ftp/FtpContext.h"
+#include "platform/ResourceLimits.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
+#include "server/ConnectionLimits.h"
 #include "server/ConnectionThreads.h"
+#include "server/ProcessContext.h"
+#include "web/WebConnection.h"
 
 namespace corvel {
-
-std::atomic<int> activeFtpConnections{0};
-
 namespace {
 
-// Sessions share one context per run; it lives as long as the process, since
-// connection threads are never joined and may outlive run().
-std::shared_ptr<FtpContext> makeContext(UserTable& users, AccessPolicy& policy, const ServerSettings& settings,
-                                        std::int64_t startTime) {
-    return std::make_shared<FtpContext>(FtpContext{users, policy, activeFtpConnections, settings.maxConnections,
-                                                   settings.passiveMode, settings.welcomeMessage, startTime});
+std::string listenFailure(const char* which, const ServerSettings& settings, std::uint16_t port,
+                          const std::string& why) {
+    return std::string("cannot listen on ") + which + " port " + std::to_string(port) +
+           (settings.listenAddress.empty() ? std::string() : " of " + settings.listenAddress) + ": " + why;
 }
 
 }  // namespace
 
-FtpServer::FtpServer(std::string programDirectory, UserTable& users, AccessPolicy& policy)
-    : programDirectory_(std::move(programDirectory)), users_(users), policy_(policy) {}
+FtpServer::FtpServer(std::shared_ptr<ProcessContext> process) : process_(std::move(process)) {}
 
 FtpServer::~FtpServer() = default;
 
@@ -51,13 +48,13 @@ void FtpServer::serveControlBlock() {
     if (!lock.ownsLock()) return;  // the bits stay set; retried next turn
     std::uint8_t* word = controlBlock_->data();
     std::uint32_t requests = readControlWord(word);
-    if (requests & ReloadUsers) {
-        users_.reload();
+    // A users reload whose file lock stayed held keeps its bit for a later turn.
+    if ((requests & ReloadUsers) && process_->users.reload()) {
         requests &= ~ReloadUsers;
         writeControlWord(word, requests);
     }
     if (requests & ReloadAccess) {
-        policy_.reload();
+        process_->policy.reload();
         requests &= ~ReloadAccess;
         writeControlWord(word, requests);
     }
@@ -71,14 +68,14 @@ void FtpServer::writeStatusBlock() {
     status.ftpPort = settings_.ftpPort;
     status.webPort = settings_.webPort;
     status.connectionLimit = static_cast<std::uint16_t>(settings_.maxConnections);
-    status.activeConnections = activeFtpConnections.load();
+    status.activeConnections = process_->activeFtpConnections.load();
     status.startTime = static_cast<std::int32_t>(startTime_);
     status.encode(statusBlock_->data());
 }
 
 void FtpServer::run(RunMode mode, RunObserver* observer) {
-    auto fail = [observer](const std::string& reason) {
-        if (observer) observer->startFailed(reason);
+    auto fail = [observer](const std::string& reason, int systemError) {
+        if (observer) observer->startFailed(reason, systemError);
     };
     if (mode == RunMode::Plain) {
         bool existed = false;
@@ -92,21 +89,43 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
 
     stopEvent_ = NamedEvent::createOrOpen(names::kStopEvent);
     existenceEvent_ = NamedEvent::createOrOpen(names::kExistenceEvent);
-    if (!stopEvent_ || !existenceEvent_) return fail("cannot create the stop and existence events");
+    if (!stopEvent_ || !existenceEvent_) {
+        const int code = errno;
+        return fail("cannot create the stop and existence events in " + namedObjectDirectory(), code);
+    }
 
-    loadSettings(programDirectory_, settings_);
-    if (!createBlocks()) return fail("cannot create the status and control blocks");
+    loadSettings(process_->programDirectory, settings_, &process_->log);
+    if (!createBlocks()) {
+        const int code = errno;
+        return fail("cannot create the status and control blocks in " + namedObjectDirectory(), code);
+    }
 
-    auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0);
-    if (!ftpListener)
-        return fail("cannot listen on FTP port " + std::to_string(settings_.ftpPort) +
-                    (settings_.listenAddress.empty() ? std::string() : " of " + settings_.listenAddress));
-    auto webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0);
-    if (!webListener)
-        return fail("cannot listen on web port " + std::to_string(settings_.webPort) +
-                    (settings_.listenAddress.empty() ? std::string() : " of " + settings_.listenAddress));
+    const WebConnectionLimit web = webConnectionLimit(
+        settings_.maxWebConnections, std::uint64_t{settings_.maxConnections} + 1, raiseDescriptorLimit(), taskLimit());
+    webConnectionLimit_ = web.limit;
+    if (web.reduced)
+        process_->log.write(LogSeverity::Warning,
+                            "at most " + std::to_string(web.limit) +
+                                " web connections at once: the process's descriptor and thread limits are kept "
+                                "in reserve for " + std::to_string(std::uint64_t{settings_.maxConnections} + 1) +
+                                " FTP sessions (maxconn)");
 
-    auto context = makeContext(users_, policy_, settings_, startTime_);
+    std::string why;
+    auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &why);
+    if (!ftpListener) {
+        const int code = errno;
+        return fail(listenFailure("FTP", settings_, settings_.ftpPort, why), code);
+    }
+    auto webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0, &why);
+    if (!webListener) {
+        const int code = errno;
+        return fail(listenFailure("web", settings_, settings_.webPort, why), code);
+    }
+
+    auto ftpContext = std::make_shared<const FtpContext>(
+        FtpContext{process_->users, process_->policy, process_->activeFtpConnections, process_->logins,
+                   settings_.maxConnections, settings_.passiveMode, settings_.welcomeMessage, startTime_});
+    auto webContext = std::make_shared<const WebContext>(WebContext{process_->users, process_->logins});
     if (observer) observer->serving();
 
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};
@@ -131,10 +150,15 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         for (int i = 0; i < kAcceptsPerTurn; ++i) {
             Socket accepted = listener.accept();
             if (!accepted.isOpen()) break;
-            if (ready == 0)
-                startFtpConnection(std::move(accepted), context);
-            else
-                startWebConnection(std::move(accepted), users_);
+            if (ready == 0) {
+                startFtpConnection(std::move(accepted), ftpContext, process_);
+            } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
+                // SECURITY: past the web limit a connection is closed at once; the
+                // descriptors and threads it would take stay for the FTP side.
+                accepted.close();
+            } else {
+                startWebConnection(std::move(accepted), webContext, process_);
+            }
         }
     }
     if (observer) observer->stopping();

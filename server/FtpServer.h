@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,11 +13,7 @@
 
 namespace corvel {
 
-class UserTable;
-class AccessPolicy;
-
-// Live FTP sessions of this process; web connections are not counted.
-extern std::atomic<int> activeFtpConnections;
+struct ProcessContext;
 
 enum class RunMode { Plain, Service, DebugConsole, Faceless };
 
@@ -26,14 +23,18 @@ public:
     virtual ~RunObserver() = default;
     virtual void serving() {}
     virtual void stopping() {}
-    virtual void startFailed(const std::string& /*reason*/) {}
+    // reason says what failed, with the system's text where there is one;
+    // systemError is its errno value (0 when none applies).
+    virtual void startFailed(const std::string& /*reason*/, int /*systemError*/) {}
 };
 
 // One per process. run() is called on one thread; stop() may be called from any.
 class FtpServer {
 public:
-    FtpServer(std::string programDirectory, UserTable& users, AccessPolicy& policy);
+    explicit FtpServer(std::shared_ptr<ProcessContext> process);
     ~FtpServer();
+
+    ProcessContext& process() { return *process_; }
 
     // Returns when stopped, when another plain server runs, or when start-up failed.
     void run(RunMode mode, RunObserver* observer = nullptr);
@@ -52,10 +53,9 @@ private:
     void serveControlBlock();
     void writeStatusBlock();
 
-    std::string programDirectory_;
-    UserTable& users_;
-    AccessPolicy& policy_;
+    std::shared_ptr<ProcessContext> process_;
     ServerSettings settings_;
+    std::uint32_t webConnectionLimit_ = kDefaultMaxWebConnections;
     std::int64_t startTime_ = 0;
 
     std::optional<NamedMutex> plainInstanceMutex_;  // held for the life of the process

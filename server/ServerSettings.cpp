@@ -7,6 +7,7 @@
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "common/XmlText.h"
+#include "platform/SystemLog.h"
 
 namespace corvel {
 namespace {
@@ -34,14 +35,27 @@ bool applyRoot(const TiXmlElement* root, ServerSettings& settings) {
     settings.maxConnections = static_cast<std::uint32_t>(numberOr(elementText(root, "maxconn"), 256));
     if (auto passive = elementText(root, "pasvmode")) settings.passiveMode = (*passive == "yes");
     settings.welcomeMessage = elementText(root, "welcomemsg").value_or("");
+    settings.maxWebConnections = kDefaultMaxWebConnections;
+    if (auto web = elementText(root, "maxwebconn"); web && !web->empty()) {
+        bool found = false;
+        std::int64_t value = scanDecimal(*web, &found);
+        // A value that is no positive count leaves the default rather than no web at all.
+        if (found && value > 0 && value <= 1'000'000) settings.maxWebConnections = static_cast<std::uint32_t>(value);
+    }
     return true;
 }
 
 }  // namespace
 
-bool loadSettings(const std::string& programDirectory, ServerSettings& settings) {
+bool loadSettings(const std::string& programDirectory, ServerSettings& settings, LogSink* log) {
     TiXmlDocument doc;
-    loadOrCreateDefault(doc, programDirectory + kSettingsFileName, kDefaultSettingsDocument);
+    const std::string path = programDirectory + kSettingsFileName;
+    std::string reason;
+    if (loadOrCreateDefault(doc, path, kDefaultSettingsDocument, kPublicFileMode, &reason) == XmlLoad::ReplacedBroken &&
+        log)
+        log->write(LogSeverity::Error, path + " could not be read (" + reason + "): kept it as " + path +
+                                           ".broken and wrote the default file: listening on all interfaces, "
+                                           "FTP port 21, web port 8080");
     return applyRoot(doc.RootElement(), settings);
 }
 

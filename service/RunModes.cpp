@@ -9,6 +9,7 @@
 #include "platform/SystemLog.h"
 #include "platform/Thread.h"
 #include "server/FtpServer.h"
+#include "server/ProcessContext.h"
 #include "service/ServiceHost.h"
 
 namespace corvel {
@@ -18,10 +19,10 @@ std::string failureText(const std::string& reason) {
     return std::string(kServiceDisplayName) + " failed to start: " + reason;
 }
 
-// Every mode logs its start-up failures; the terminal mode also shows them.
+// Every mode logs its start-up failures (the terminal mode prints its log too).
 class ModeObserver : public RunObserver {
 public:
-    explicit ModeObserver(RunMode mode) : mode_(mode) {}
+    ModeObserver(RunMode mode, LogSink& log) : mode_(mode), log_(log) {}
 
     void serving() override {
         if (mode_ == RunMode::Service)
@@ -37,38 +38,44 @@ public:
         }
     }
 
-    void startFailed(const std::string& reason) override {
+    void startFailed(const std::string& reason, int systemError) override {
+        failed_ = true;
         const std::string text = failureText(reason);
-        writeSystemLog(LogSeverity::Error, text);
-        if (mode_ == RunMode::Service) notifyServiceManager("STATUS=" + text);
-        if (mode_ == RunMode::DebugConsole) std::fprintf(stderr, "%s\n", text.c_str());
+        log_.write(LogSeverity::Error, text);
+        if (mode_ == RunMode::Service)
+            notifyServiceManager("STATUS=" + text + (systemError > 0 ? "\nERRNO=" + std::to_string(systemError) : ""));
     }
+
+    bool failed() const { return failed_; }
 
 private:
     RunMode mode_;
+    LogSink& log_;
+    bool failed_ = false;
 };
 
 }  // namespace
 
-void runAsService(FtpServer& server) {
+bool runAsService(FtpServer& server) {
     if (!startedByServiceManager()) {
         const std::string text = std::string(kServiceDisplayName) +
                                  " cannot run as a service: it was not started by the service manager (systemd). "
                                  "Use -d to run it in the terminal or -f to run it detached.";
         writeSystemLog(LogSeverity::Error, text);
         std::fprintf(stderr, "%s\n", text.c_str());
-        return;
+        return true;
     }
     installStopSignals(false);
-    ModeObserver observer(RunMode::Service);
+    ModeObserver observer(RunMode::Service, server.process().log);
     server.run(RunMode::Service, &observer);
+    return !observer.failed();
 }
 
 void runInTerminal(FtpServer& server) {
     std::printf("Debugging %s.\n", kServiceDisplayName);
     std::fflush(stdout);
     installStopSignals(false);
-    ModeObserver observer(RunMode::DebugConsole);
+    ModeObserver observer(RunMode::DebugConsole, server.process().log);
     server.run(RunMode::DebugConsole, &observer);
 }
 
@@ -82,7 +89,7 @@ void runDetached(FtpServer& server) {
     }
     if (side == DaemonSide::Original) return;
     installStopSignals(true);  // the end of the session stops it
-    ModeObserver observer(RunMode::Faceless);
+    ModeObserver observer(RunMode::Faceless, server.process().log);
     server.run(RunMode::Faceless, &observer);
 }
 

@@ -8,13 +8,15 @@ class FtpServer;
 
 // No action on the command line. Under systemd: runs as the service, reporting
 // READY=1 once both listeners are open and STOPPING=1 when it stops; SIGTERM stops
-// it. Otherwise: writes why it cannot run to the system log (and to standard error)
-// and returns at once.
-void runAsService(FtpServer& server);
+// it. A start-up failure is reported with STATUS= and ERRNO= and makes this return
+// false, so the process exits with a failure status and systemd shows the unit as
+// failed. Otherwise (not started by systemd): writes why it cannot run to the system
+// log (and to standard error) and returns true at once.
+[[nodiscard]] bool runAsService(FtpServer& server);
 
 // "-d": prints "Debugging CorvelFtp Service.", serves in the foreground until
 // SIGINT (printing "Stopping CorvelFtp Service.") or SIGTERM or the stop event.
-// Start-up failures go to standard error as well as to the system log.
+// Every line of the log is printed to standard error as well.
 void runInTerminal(FtpServer& server);
 
 // "-f": detaches from the terminal and serves until SIGHUP, SIGTERM, SIGINT or the

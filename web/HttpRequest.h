@@ -15,6 +15,11 @@ struct HttpRequest {
     std::string user;      // from the Basic credentials
     std::string password;
     std::int64_t contentLength = 0;  // saturates instead of wrapping on huge values
+    bool sentCredentials = false;    // an Authorization line was seen (a login attempt)
+    std::string host;                // the Host header's value, trimmed
+    std::string origin;              // the Origin header's value, trimmed
+    std::string referer;             // the Referer header's value, trimmed
+    std::string peerAddress;         // the client's address, filled by the connection
 };
 
 }  // namespace corvel

@@ -37,7 +37,10 @@ bool scanContentLength(std::string_view line, std::int64_t& value) {
 }
 
 HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing)
-    : socket_(socket), handler_(std::move(handler)), timing_(timing) {
+    : socket_(socket),
+      handler_(std::move(handler)),
+      timing_(timing),
+      deadline_(std::chrono::steady_clock::now() + timing.requestDeadline) {
     line_.reserve(kMaxHttpLineBytes + 1);
 }
 
@@ -54,7 +57,14 @@ bool HttpRequestReader::fillBuffer() {
             socket_.close();
             return false;
         }
-        WaitResult wait = socket_.waitReadable(timing_.waitStepMs);
+        // SECURITY: the whole request has one deadline, so a byte now and then does
+        // not keep the connection (and its thread) for ever.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            socket_.close();
+            return false;
+        }
+        WaitResult wait = socket_.waitReadable(static_cast<int>(std::min<long long>(timing_.waitStepMs, left.count())));
         if (wait == WaitResult::Failed) return false;
         if (wait == WaitResult::TimedOut && ++idleWaits_ > timing_.idleLimitWaits) {
             socket_.close();
@@ -68,11 +78,15 @@ bool HttpRequestReader::drainToLineFeed() {
         if (bufferStart_ == bufferEnd_ && !fillBuffer()) return false;
         const char* begin = buffer_.data() + bufferStart_;
         const void* lineFeed = std::memchr(begin, '\n', bufferEnd_ - bufferStart_);
-        if (lineFeed) {
-            bufferStart_ += static_cast<std::size_t>(static_cast<const char*>(lineFeed) - begin) + 1;
-            return true;
+        std::size_t taken = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - begin) + 1
+                                     : bufferEnd_ - bufferStart_;
+        bufferStart_ += taken;
+        headBytes_ += taken;
+        if (headBytes_ > kMaxHttpHeadBytes) {
+            socket_.close();
+            return false;
         }
-        bufferStart_ = bufferEnd_;
+        if (lineFeed) return true;
     }
 }
 
@@ -88,14 +102,16 @@ bool HttpRequestReader::readLine() {
         std::size_t room = kMaxHttpLineBytes + 1 - line_.size();
         std::size_t searched = std::min(available, room);
         const void* lineFeed = std::memchr(begin, '\n', searched);
-        if (lineFeed) {
-            std::size_t taken = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - begin) + 1;
-            line_.append(begin, taken);
-            bufferStart_ += taken;
-            return processLine(line_);
+        std::size_t taken = lineFeed ? static_cast<std::size_t>(static_cast<const char*>(lineFeed) - begin) + 1 : searched;
+        headBytes_ += taken;
+        if (headBytes_ > kMaxHttpHeadBytes) {
+            // SECURITY: a head this large is an attack, not a browser; no answer.
+            socket_.close();
+            return false;
         }
-        line_.append(begin, searched);
-        bufferStart_ += searched;
+        line_.append(begin, taken);
+        bufferStart_ += taken;
+        if (lineFeed) return processLine(line_);
         if (line_.size() > kMaxHttpLineBytes) {
             // SECURITY: an overlong line is never stored; its rest is drained so the
             // peer sees an orderly close, and nothing is answered.
@@ -128,8 +144,13 @@ bool HttpRequestReader::processLine(std::string_view rawLine) {
     } else if (startsWithIgnoringCase(line, "Content-Length:")) {
         scanContentLength(line, request_.contentLength);
     } else if (startsWithIgnoringCase(line, "Host:")) {
-        // Recognised and ignored: there is one site per port.
+        request_.host = std::string(trimHttpLine(line.substr(5)));
+    } else if (startsWithIgnoringCase(line, "Origin:")) {
+        request_.origin = std::string(trimHttpLine(line.substr(7)));
+    } else if (startsWithIgnoringCase(line, "Referer:")) {
+        request_.referer = std::string(trimHttpLine(line.substr(8)));
     } else if (startsWithIgnoringCase(line, "Authorization:")) {
+        request_.sentCredentials = true;
         std::string decoded = decodeBase64(extractBetween(line, "Authorization: Basic ", ""));
         request_.user = extractBetween(decoded, "", ":");
         request_.password = decoded.find(':') == std::string::npos ? std::string() : extractBetween(decoded, ":", "");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,13 @@ constexpr std::size_t kMaxHttpLineBytes = 4093;
 // Largest POST body that is read. A larger Content-Length ends the connection
 // without reading the body or answering (a body is held in memory whole).
 constexpr std::int64_t kMaxHttpBodyBytes = 65536;
+// Largest request head (request line and header lines with their line ends); a
+// longer one ends the connection without a response, as nginx's header buffers do.
+constexpr std::size_t kMaxHttpHeadBytes = 64u << 10;
+// Time a whole request (head and body) may take from the reader's start; past it the
+// connection ends without a response, so a client trickling bytes cannot hold a
+// connection for ever (nginx's client_header_timeout).
+constexpr std::chrono::milliseconds kHttpRequestDeadline{60000};
 // Bytes asked of one receive call; data past the request's end is discarded.
 constexpr std::size_t kHttpReceiveChunkBytes = 4096;
 
@@ -29,6 +37,7 @@ constexpr std::size_t kHttpReceiveChunkBytes = 4096;
 struct HttpReaderTiming {
     int waitStepMs = kWaitStepMs;
     int idleLimitWaits = kIdleLimitSeconds;
+    std::chrono::milliseconds requestDeadline = kHttpRequestDeadline;
 };
 
 class HttpRequestReader {
@@ -37,7 +46,9 @@ public:
     using RequestHandler = std::function<void(Socket&, const HttpRequest&)>;
 
     // The socket must be non-blocking and outlive the reader; the reader closes it
-    // on a time-out, a receive failure or the peer's close, otherwise its owner does.
+    // on a time-out, a receive failure, the peer's close, a head past
+    // kMaxHttpHeadBytes or the request deadline, otherwise its owner does. The
+    // deadline counts from construction.
     HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing = {});
 
     // Reads and processes one line. true: call again; false: the connection must end
@@ -66,6 +77,8 @@ private:
     std::size_t bufferStart_ = 0;
     std::size_t bufferEnd_ = 0;
     int idleWaits_ = 0;
+    std::size_t headBytes_ = 0;
+    std::chrono::steady_clock::time_point deadline_;
 };
 
 // The Content-Length value of a line read like scanf's "Content-Length: %d" (literal

@@ -39,9 +39,14 @@ void closeGracefully(Socket& socket) {
 
 }  // namespace
 
-void serveWebConnection(Socket socket, UserTable& users) {
-    WebRequestHandler handler(users, &officialHostName);
-    HttpRequestReader reader(socket, [&handler](Socket& s, const HttpRequest& request) { handler.handle(s, request); });
+void serveWebConnection(Socket socket, const WebContext& context) {
+    WebRequestHandler handler(context.users, &officialHostName, &context.logins);
+    const std::string peer = socket.peerAddress();
+    HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {
+        HttpRequest withPeer = request;
+        withPeer.peerAddress = peer;
+        handler.handle(s, withPeer);
+    });
     while (reader.readLine()) {
     }
     closeGracefully(socket);

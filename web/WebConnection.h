@@ -7,10 +7,18 @@
 namespace corvel {
 
 class UserTable;
+class LoginGuard;
+
+// What every web connection of one server run shares; owned by the server, which
+// outlives every connection. Thread-safe.
+struct WebContext {
+    UserTable& users;
+    const LoginGuard& logins;
+};
 
 // Serves the one request of a web connection and returns when it is done; the
 // socket (non-blocking) is closed when it goes out of scope here. Runs on the
-// connection's own thread; users is shared and thread-safe.
-void serveWebConnection(Socket socket, UserTable& users);
+// connection's own thread.
+void serveWebConnection(Socket socket, const WebContext& context);
 
 }  // namespace corvel

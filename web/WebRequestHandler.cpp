@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "ftp/ListEntry.h"
 #include "ftp/LocalFile.h"
@@ -50,10 +51,61 @@ std::string homeOf(const UserTable& users, const std::string& user) {
     return home;
 }
 
+// The host and port of an absolute URL ("http://Host:8080/x" gives "host:8080"),
+// with the scheme's default port dropped; empty when text is no such URL.
+std::string authorityOf(std::string_view url) {
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string_view::npos) return {};
+    const std::string_view scheme = url.substr(0, schemeEnd);
+    std::string_view rest = url.substr(schemeEnd + 3);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    std::string authority = asciiLower(rest);
+    const std::string defaultPort = asciiLower(scheme) == "https" ? ":443" : ":80";
+    if (authority.size() > defaultPort.size() &&
+        authority.compare(authority.size() - defaultPort.size(), defaultPort.size(), defaultPort) == 0)
+        authority.resize(authority.size() - defaultPort.size());
+    return authority;
+}
+
+std::string hostWithoutDefaultPort(std::string_view host) {
+    std::string lowered = asciiLower(host);
+    for (const char* port : {":80", ":443"}) {
+        const std::string_view p(port);
+        if (lowered.size() > p.size() && lowered.compare(lowered.size() - p.size(), p.size(), p) == 0) {
+            lowered.resize(lowered.size() - p.size());
+            break;
+        }
+    }
+    return lowered;
+}
+
 }  // namespace
 
-WebRequestHandler::WebRequestHandler(UserTable& users, HostNameSource hostName)
-    : users_(users), hostName_(std::move(hostName)) {}
+bool isSameOriginRequest(const HttpRequest& request) {
+    const std::string& source = !request.origin.empty() ? request.origin : request.referer;
+    if (source.empty()) return true;
+    const std::string authority = authorityOf(source);
+    return !authority.empty() && authority == hostWithoutDefaultPort(request.host);
+}
+
+namespace {
+constexpr char kPasswordNotUpdated[] = "<font color=\"red\">Password can not be updated</font>";
+}  // namespace
+
+WebRequestHandler::WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins)
+    : users_(users), hostName_(std::move(hostName)), logins_(logins) {}
+
+bool WebRequestHandler::authenticated(const HttpRequest& request) {
+    const bool ok = users_.authenticate(request.user, request.password);
+    // A request without credentials is the browser asking how to log in, not a guess.
+    if (logins_ && request.sentCredentials) {
+        if (ok)
+            logins_->succeeded(LoginService::Web, request.peerAddress, request.user);
+        else
+            logins_->failed(LoginService::Web, request.peerAddress, request.user);
+    }
+    return ok;
+}
 
 std::string WebRequestHandler::frameStart(const HttpRequest& request) {
     return pageFrameStart(hostName_ ? hostName_() : std::string(), request.user);
@@ -61,7 +113,7 @@ std::string WebRequestHandler::frameStart(const HttpRequest& request) {
 
 void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     // SECURITY: every route, the icons included, needs a successful login.
-    if (!users_.authenticate(request.user, request.password)) {
+    if (!authenticated(request)) {
         sendPage(socket, kUnauthorizedPage);
         return;
     }
@@ -90,17 +142,18 @@ void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request)
     LocalFile folder(target.localPath);
     if (!folder.isDirectory()) return sendPage(socket, kNotFoundPage);
 
-    std::vector<ListEntry> listing;
-    folder.list(listing);
-
     std::string page = frameStart(request);
     page += "</h1><hr width=\"900\" align=\"left\">";
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"5\">";
-    for (std::size_t i = 0; i < listing.size(); ++i) {
-        const ListEntry& entry = listing[i];
+    // Rows go out in pieces as the folder is read, so a huge folder never needs its
+    // listing or its page in memory; the bytes on the wire are the same.
+    std::size_t position = 0;
+    bool sent = true;
+    (void)folder.forEachListEntry([&](const ListEntry& entry) {
+        const std::size_t i = position++;
         // Escaped is ignored here: the ".." of the home directory links to the home.
         VirtualPath link = VirtualPath::parse(pathValue + "/" + entry.name, '/');
-        if (!link.valid()) continue;
+        if (!link.valid()) return true;
         std::string encoded = encodeLinkPath(link.joined());
         std::string_view colour = rowColour(i);
         if (entry.isDirectory()) {
@@ -112,11 +165,12 @@ void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request)
         } else {
             page += fileRow(colour, encoded, entry.name, entry.size, entry.date);
         }
-        if (page.size() >= kListingFlushBytes) {
-            if (sendAll(socket, page) < 0) return;
-            page.clear();
-        }
-    }
+        if (page.size() < kListingFlushBytes) return true;
+        sent = sendAll(socket, page) >= 0;
+        page.clear();
+        return sent;
+    });
+    if (!sent) return;
     page += "</table>";
     page += kPageFooter;
     sendPage(socket, page);
@@ -159,7 +213,13 @@ void WebRequestHandler::servePasswordUpdate(Socket& socket, const HttpRequest& r
     page += "</h1><hr width=\"900\" align=\"left\"><b>Password</b><br>";
     std::string newPassword = getQueryParam(request.query, "new_pwd").value_or(std::string());
     std::string confirm = getQueryParam(request.query, "new_pwd_confirm").value_or(std::string());
-    if (newPassword != confirm) {
+    if (request.method != HttpMethod::Post || !isSameOriginRequest(request) ||
+        users_.logsInWithoutPassword(request.user)) {
+        // SECURITY: a link (GET), a form posted by another site (the browser sends the
+        // cached credentials along) and an account without a password of its own
+        // change nothing.
+        page += kPasswordNotUpdated;
+    } else if (newPassword != confirm) {
         page += "<font color=\"red\">Password and verify password are not same.</font>";
     } else if (newPassword.empty()) {
         page += "<font color=\"red\">Password can not be empty</font>";
@@ -170,7 +230,7 @@ void WebRequestHandler::servePasswordUpdate(Socket& socket, const HttpRequest& r
         page += "<font color=\"green\">Update Successfully</font>";
     } else {
         // A change that could not be stored is said so; the old password still works.
-        page += "<font color=\"red\">Password can not be updated</font>";
+        page += kPasswordNotUpdated;
     }
     page += kPageFooter;
     sendPage(socket, page);

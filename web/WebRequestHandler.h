@@ -14,11 +14,17 @@ namespace corvel {
 
 class Socket;
 class UserTable;
+class LoginGuard;
 
 // Longest "path" value (after decoding) that is served; a longer one gets the 404 page.
 constexpr std::size_t kMaxWebPathBytes = 259;
 // Longest new password the form accepts; a longer one gets a red message.
 constexpr std::size_t kMaxWebPasswordBytes = 63;
+
+// Whether a request may change anything: its Origin header (or, without one, its
+// Referer) names the same host and port as its Host header. A request with neither
+// (curl, scripts) passes; a browser always sends Origin with a form it posts.
+bool isSameOriginRequest(const HttpRequest& request);
 
 // One per request (or reused for several, one at a time); owned by the connection's
 // thread. The user table is shared and thread-safe.
@@ -27,7 +33,8 @@ public:
     // Asked only by the routes that show a page heading.
     using HostNameSource = std::function<std::string()>;
 
-    WebRequestHandler(UserTable& users, HostNameSource hostName);
+    // logins, when given, hears of every login attempt (and delays the failures).
+    WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins = nullptr);
 
     // Writes the whole answer to socket with the send helpers; a failed write closes
     // the socket and ends the answer. Never closes the socket otherwise.
@@ -40,8 +47,11 @@ private:
     void servePasswordUpdate(Socket& socket, const HttpRequest& request);
     std::string frameStart(const HttpRequest& request);
 
+    bool authenticated(const HttpRequest& request);
+
     UserTable& users_;
     HostNameSource hostName_;
+    const LoginGuard* logins_;
     MimeTypeTable mimeTypes_;
 };
 

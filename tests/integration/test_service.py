@@ -1,6 +1,7 @@
 """The run modes and service actions of the real corveld: -i/-u/-s/-e against a fake
 systemctl, -d in the terminal, -f as a daemon, and the service row outside systemd.
 Every mode must leave no process behind."""
+import errno
 import os
 import signal
 import socket
@@ -207,9 +208,12 @@ class ServiceUnderSystemd(ServiceTestCase):
             env["NOTIFY_SOCKET"] = notify_path
             done = subprocess.run([self.server.binary], env=env, stdin=subprocess.DEVNULL,
                                   capture_output=True, timeout=20)
-            self.assertEqual(done.returncode, 0)
+            # A failed start shows as failed in systemctl status: a failure exit, the
+            # reason with the system's text, and its errno.
+            self.assertEqual(done.returncode, 1)
             self.assertEqual(notify.recv(4096).decode(), "STATUS=CorvelFtp Service failed to start: "
-                                                          "cannot listen on web port %d" % self.server.web_port)
+                                                          "cannot listen on web port %d: Address already in use\n"
+                                                          "ERRNO=%d" % (self.server.web_port, errno.EADDRINUSE))
         self.assertNoProcessLeft()
 
 

@@ -324,10 +324,11 @@ class WebBrowser(unittest.TestCase):
             self.assertTrue(ftp.login("carol", "n&w 1").startswith("230"))
         finally:
             ftp.close()
-        # A GET that carries both fields works the same way.
+        # A GET (a link, an image of another page) changes nothing.
         reply = self.get("update_password.html?new_pwd=third&new_pwd_confirm=third", "carol", "n&w 1")
-        self.assertIn(b"Update Successfully", reply)
-        self.assertTrue(self.get("config.html", "carol", "third").startswith(b"HTTP/1.1 200 OK"))
+        self.assertEqual(reply, head + b'<font color="red">Password can not be updated</font>' + FOOTER)
+        self.assertEqual(self.get("config.html", "carol", "third"), UNAUTHORIZED)
+        self.assertTrue(self.get("config.html", "carol", "n&w 1").startswith(b"HTTP/1.1 200 OK"))
 
 
 class PasswordThatCannotBeStored(unittest.TestCase):

@@ -50,14 +50,18 @@ protected:
     }
 
     std::string answer(const std::string& path, const std::string& query, const std::string& user = "alice",
-                       const std::string& password = "secret") {
-        testing::LoopbackPair pair = testing::makeLoopbackPair();
+                       const std::string& password = "secret", HttpMethod method = HttpMethod::Get) {
         HttpRequest request;
-        request.method = HttpMethod::Get;
+        request.method = method;
         request.path = path;
         request.query = query;
         request.user = user;
         request.password = password;
+        return answer(request);
+    }
+
+    std::string answer(const HttpRequest& request) {
+        testing::LoopbackPair pair = testing::makeLoopbackPair();
         // Read on another thread: a large answer does not fit in the socket buffers.
         std::string received;
         std::thread reader([&] { received = testing::receiveUntilClosed(pair.client, 10000); });
@@ -203,7 +207,9 @@ TEST_F(WebRequestHandlerTest, IconsAreServedWhole) {
 
 TEST_F(WebRequestHandlerTest, PasswordFormAndUpdateMessages) {
     const std::string head = pageStart() + "</h1><hr width=\"900\" align=\"left\"><b>Password</b><br>";
-    auto update = [&](const std::string& query) { return answer("update_password.html", query); };
+    auto update = [&](const std::string& query) {
+        return answer("update_password.html", query, "alice", "secret", HttpMethod::Post);
+    };
     EXPECT_EQ(update("new_pwd=a&new_pwd_confirm=b&"),
               head + "<font color=\"red\">Password and verify password are not same.</font>" + std::string(kPageFooter));
     EXPECT_EQ(update("&"), head + "<font color=\"red\">Password can not be empty</font>" + std::string(kPageFooter));
@@ -216,7 +222,7 @@ TEST_F(WebRequestHandlerTest, PasswordFormAndUpdateMessages) {
     std::string longest(kMaxWebPasswordBytes, 'p');
     EXPECT_NE(update("new_pwd=" + longest + "&new_pwd_confirm=" + longest).find("Update Successfully"), std::string::npos);
     EXPECT_TRUE(users_->authenticate("alice", longest));
-    EXPECT_EQ(answer("update_password.html", "new_pwd=n+w%21&new_pwd_confirm=n+w%21", "alice", longest),
+    EXPECT_EQ(answer("update_password.html", "new_pwd=n+w%21&new_pwd_confirm=n+w%21", "alice", longest, HttpMethod::Post),
               head + "<font color=\"green\">Update Successfully</font>" + std::string(kPageFooter));
     EXPECT_TRUE(users_->authenticate("alice", "n w!"));
     EXPECT_FALSE(users_->authenticate("alice", "secret"));
@@ -235,9 +241,71 @@ TEST_F(WebRequestHandlerTest, AnonymousWithoutAnAccountSeesNothingAndCannotStore
     writeUsers("<user username=\"ANONYMOUS\" password=\"x\" work_dir=\"" + home_.string() + "\" disabled=\"no\" />");
     EXPECT_EQ(answer("list.html", "&", "anonymous", "any"), kNotFoundPage);
     EXPECT_EQ(answer("download.html", "path=empty&", "anonymous", "any"), kNotFoundPage);
-    std::string reply = answer("update_password.html", "new_pwd=a&new_pwd_confirm=a&", "anonymous", "any");
+    std::string reply =
+        answer("update_password.html", "new_pwd=a&new_pwd_confirm=a&", "anonymous", "any", HttpMethod::Post);
     EXPECT_EQ(reply.find("Update Successfully"), std::string::npos);
     EXPECT_NE(reply.find("<font color=\"red\">"), std::string::npos);
+}
+
+TEST_F(WebRequestHandlerTest, OnlyAPostOfTheSameSiteByAnAccountWithAPasswordChangesIt) {
+    const std::string refused = pageStart() + "</h1><hr width=\"900\" align=\"left\"><b>Password</b><br>"
+                                "<font color=\"red\">Password can not be updated</font>" + std::string(kPageFooter);
+    HttpRequest request;
+    request.method = HttpMethod::Post;
+    request.path = "update_password.html";
+    request.query = "new_pwd=new&new_pwd_confirm=new";
+    request.user = "alice";
+    request.password = "secret";
+    request.host = "127.0.0.1:8080";
+
+    struct Case {
+        HttpMethod method;
+        const char* origin;
+        const char* referer;
+    };
+    const Case refusedCases[] = {
+        {HttpMethod::Get, "", ""},                                               // a link or an image
+        {HttpMethod::Post, "http://127.0.0.2:8000", ""},                        // another site's form
+        {HttpMethod::Post, "null", ""},                                          // a sandboxed frame
+        {HttpMethod::Post, "", "http://evil.example/page?x=http://127.0.0.1:8080/"},
+        {HttpMethod::Post, "http://127.0.0.1:8081", "http://127.0.0.1:8080/config.html"},  // Origin decides
+    };
+    for (const Case& c : refusedCases) {
+        request.method = c.method;
+        request.origin = c.origin;
+        request.referer = c.referer;
+        EXPECT_EQ(answer(request), refused) << c.origin << c.referer;
+        EXPECT_TRUE(users_->authenticate("alice", "secret")) << c.origin << c.referer;
+    }
+
+    // A browser posting the site's own form; scripts send neither header.
+    for (const Case& c : {Case{HttpMethod::Post, "http://127.0.0.1:8080", ""},
+                          Case{HttpMethod::Post, "", "http://127.0.0.1:8080/config.html"},
+                          Case{HttpMethod::Post, "", ""}}) {
+        request.method = c.method;
+        request.origin = c.origin;
+        request.referer = c.referer;
+        EXPECT_NE(answer(request).find("Update Successfully"), std::string::npos) << c.origin << c.referer;
+        ASSERT_TRUE(users_->authenticate("alice", "new"));
+        request.password = "new";
+    }
+    // Default ports and letter case do not make a site another one.
+    HttpRequest plain;
+    plain.host = "Files.Example";
+    plain.origin = "http://files.example:80";
+    EXPECT_TRUE(isSameOriginRequest(plain));
+    plain.origin = "https://files.example:8443";
+    EXPECT_FALSE(isSameOriginRequest(plain));
+
+    // The anonymous account logs in without a password: nothing of its own to change.
+    writeUsers("<user username=\"anonymous\" password=\"anonymous\" privilege=\"131074\" work_dir=\"" +
+               home_.string() + "\" disabled=\"no\" />");
+    const std::string before = fs::exists(root_ / "ftpusers.xml") ? "" : "missing";
+    auto written = fs::last_write_time(root_ / "ftpusers.xml");
+    EXPECT_NE(answer("update_password.html", "new_pwd=a&new_pwd_confirm=a", "anonymous", "x", HttpMethod::Post)
+                  .find("Password can not be updated"),
+              std::string::npos);
+    EXPECT_EQ(fs::last_write_time(root_ / "ftpusers.xml"), written) << before;
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#include "accounts/LoginGuard.h"
+
+#include <cstdio>
+#include <thread>
+
+#include "platform/SystemLog.h"
+
+namespace corvel {
+
+std::string loginLogLine(bool success, LoginService service, const std::string& address, std::string_view user) {
+    std::string line = success ? "login succeeded: service=" : "login failed: service=";
+    line += service == LoginService::Ftp ? "ftp" : "web";
+    line += " address=";
+    line += address.empty() ? "unknown" : address;
+    line += " user=\"";
+    for (unsigned char c : user) {
+        // SECURITY: the name is the client's text; it must not be able to end the
+        // line, close the quotes or reach a terminal as a control sequence.
+        if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            line += escaped;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    line += '"';
+    return line;
+}
+
+LoginGuard::LoginGuard(LogSink* log, std::chrono::milliseconds failureDelay)
+    : log_(log), failureDelay_(failureDelay) {}
+
+void LoginGuard::succeeded(LoginService service, const std::string& address, std::string_view user) const {
+    if (log_) log_->write(LogSeverity::Information, loginLogLine(true, service, address, user));
+}
+
+void LoginGuard::failed(LoginService service, const std::string& address, std::string_view user) const {
+    if (log_) log_->write(LogSeverity::Warning, loginLogLine(false, service, address, user));
+    if (failureDelay_.count() > 0) std::this_thread::sleep_for(failureDelay_);
+}
+
+}  // namespace corvel

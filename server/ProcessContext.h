@@ -1,0 +1,37 @@
+// What the whole corveld process shares between its listener and its connection
+// threads: the log, the account tables, the live counts and the login guard.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "accounts/AccessPolicy.h"
+#include "accounts/LoginGuard.h"
+#include "accounts/UserTable.h"
+#include "platform/SystemLog.h"
+
+namespace corvel {
+
+// Built once by the entry function and held in a std::shared_ptr that every
+// connection thread keeps a copy of: threads are never joined, so whatever they read
+// must outlive them, even after run() and the entry function have returned.
+// Thread-safe: the tables and the log are, the counts are atomic.
+struct ProcessContext {
+    // programDirectory ends with '/'. Nothing is loaded yet.
+    explicit ProcessContext(std::string directory)
+        : programDirectory(std::move(directory)), users(programDirectory, &log), policy(programDirectory, &log),
+          logins(&log) {}
+    ProcessContext(const ProcessContext&) = delete;
+    ProcessContext& operator=(const ProcessContext&) = delete;
+
+    const std::string programDirectory;
+    SystemLogSink log;
+    UserTable users;
+    AccessPolicy policy;
+    // Live FTP sessions, as the status block publishes them; web connections apart.
+    std::atomic<int> activeFtpConnections{0};
+    std::atomic<int> activeWebConnections{0};
+    LoginGuard logins;
+};
+
+}  // namespace corvel
