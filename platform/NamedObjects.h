@@ -10,9 +10,18 @@
 
 namespace corvel {
 
-// Directory that holds one file per named object: $CORVELFTP_RUNTIME_DIR when set,
-// else /dev/shm. Files are created with mode 0666 so any local account may open them.
+// Directory that holds one file per named object, the first of:
+//  - $CORVELFTP_RUNTIME_DIR when set;
+//  - /run/corvelftp when it exists (the service's runtime directory, open to the
+//    server's account and the administrators' group corvelftp);
+//  - $XDG_RUNTIME_DIR/corvelftp (a desktop session: console and the server it starts);
+//  - /tmp/corvelftp-UID.
+// The last two are created on first use with mode 0700, and refused when they are
+// not this account's own private directory. Files are created with mode 0660.
 std::string namedObjectDirectory();
+
+// Creates directory (mode 0700) when missing; false when it cannot be used safely.
+bool ensureObjectDirectory(const std::string& directory);
 
 // How a timed wait on a named mutex ended.
 enum class LockResult {

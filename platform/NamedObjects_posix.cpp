@@ -41,10 +41,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, the clock FUTEX_WAIT times out on
 
-// SECURITY: like a NULL access list, every local account may open every object.
-constexpr mode_t kFileMode = 0666;
-// Fallback directory when CORVELFTP_RUNTIME_DIR is unset or empty.
-constexpr char kDefaultDirectory[] = "/dev/shm";
+// SECURITY: the owner and the directory's group only; the directory itself is open
+// to the server's account and the administrators' group alone, so no other local
+// account can signal, hold or read an object.
+constexpr mode_t kFileMode = 0660;
+// The service's runtime directory (systemd's RuntimeDirectory=, group corvelftp).
+constexpr char kServiceDirectory[] = "/run/corvelftp";
+// Per-account directory below XDG_RUNTIME_DIR, or /tmp, when there is no service directory.
+constexpr char kPrivateDirectoryName[] = "corvelftp";
+constexpr mode_t kPrivateDirectoryMode = 0700;
+// Longest wait for the guard of an object's file; a holder keeps it only for a few
+// system calls, so a longer hold is a stuck or hostile process and the open fails.
+constexpr auto kGuardWait = std::chrono::milliseconds(5000);
 // Longest object name; it is used as a file name as it is.
 constexpr std::size_t kMaxNameLength = NAME_MAX;
 // Byte whose OFD write lock serialises create/open/close; far past any object's
@@ -143,7 +151,7 @@ ByteLock setOfdLock(int fd, short type, off_t byte, bool wait) {
 // closing: a forked child may share the descriptor and would keep the lock alive.
 class GuardLock {
 public:
-    explicit GuardLock(int fd) : fd_(fd), held_(setOfdLock(fd, F_WRLCK, kGuardByte, true) == ByteLock::Taken) {}
+    explicit GuardLock(int fd) : fd_(fd), held_(takeBounded(fd)) {}
     ~GuardLock() {
         if (held_) setOfdLock(fd_, F_UNLCK, kGuardByte, false);
     }
@@ -152,6 +160,23 @@ public:
     bool held() const { return held_; }
 
 private:
+    // SECURITY: never waits without bound, whoever holds the guard.
+    static bool takeBounded(int fd) {
+        const auto end = Clock::now() + kGuardWait;
+        auto pause = std::chrono::microseconds(200);
+        for (;;) {
+            switch (setOfdLock(fd, F_WRLCK, kGuardByte, false)) {
+                case ByteLock::Taken: return true;
+                case ByteLock::Failed: return false;
+                case ByteLock::Busy: break;
+            }
+            if (Clock::now() >= end) return false;
+            const timespec ts{0, static_cast<long>(std::chrono::nanoseconds(pause).count())};
+            ::nanosleep(&ts, nullptr);
+            pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
+        }
+    }
+
     int fd_;
     bool held_;
 };
@@ -259,7 +284,9 @@ std::optional<HeldFile> HeldFile::acquire(const std::string& name, OpenMode mode
                                           bool* alreadyExisted) {
     if (alreadyExisted != nullptr) *alreadyExisted = false;
     if (!isValidObjectName(name) || layout.size == 0) return std::nullopt;
-    const std::string path = namedObjectDirectory() + "/" + name;
+    const std::string directory = namedObjectDirectory();
+    if (mode == OpenMode::CreateOrOpen && !ensureObjectDirectory(directory)) return std::nullopt;
+    const std::string path = directory + "/" + name;
 
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         // Open an existing file before trying to create one: O_CREAT on another
@@ -292,8 +319,9 @@ std::optional<HeldFile> HeldFile::acquire(const std::string& name, OpenMode mode
             if (!mapping) return std::nullopt;
             if (layout.initialise != nullptr) layout.initialise(mapping->data());
             ::fchmod(fd.get(), kFileMode);  // fails harmlessly on another account's stale file
-            // Downgrade to a plain hold; no one else can ask for LOCK_EX without the guard.
-            if (flockRetrying(fd.get(), LOCK_SH) != 0) return std::nullopt;
+            // Downgrade to a plain hold; no one else can ask for LOCK_EX without the
+            // guard (and one who does makes this fail instead of wait).
+            if (flockRetrying(fd.get(), LOCK_SH | LOCK_NB) != 0) return std::nullopt;
             return HeldFile(path, std::move(fd), std::move(*mapping));
         }
         if (errno != EWOULDBLOCK) return std::nullopt;
@@ -339,7 +367,26 @@ constexpr Layout kEventLayout{sizeof(EventState), initialiseEvent, isEvent};
 
 std::string namedObjectDirectory() {
     const char* dir = std::getenv("CORVELFTP_RUNTIME_DIR");
-    return (dir != nullptr && *dir != '\0') ? std::string(dir) : std::string(kDefaultDirectory);
+    if (dir != nullptr && *dir != '\0') return dir;
+    struct stat st {};
+    if (::stat(kServiceDirectory, &st) == 0 && S_ISDIR(st.st_mode)) return kServiceDirectory;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime == '/') return std::string(runtime) + "/" + kPrivateDirectoryName;
+    return "/tmp/" + std::string(kPrivateDirectoryName) + "-" + std::to_string(::geteuid());
+}
+
+bool ensureObjectDirectory(const std::string& directory) {
+    if (::mkdir(directory.c_str(), kPrivateDirectoryMode) == 0) return true;
+    if (errno != EEXIST) return false;
+    struct stat st {};
+    // SECURITY: no symlink, no directory of another account that others may write
+    // (a planted /tmp/corvelftp-UID); the service's and a configured directory are
+    // the administrator's choice and only need to be directories.
+    if (::lstat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    const char* configured = std::getenv("CORVELFTP_RUNTIME_DIR");
+    const bool chosen = directory == kServiceDirectory || (configured != nullptr && directory == configured);
+    if (chosen) return true;
+    return st.st_uid == ::geteuid() && (st.st_mode & 0077) == 0;
 }
 
 // ---- NamedMutex ----

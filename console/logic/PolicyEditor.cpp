@@ -89,7 +89,8 @@ bool PolicyEditor::save() {
         reportWriteFailure(prompt_, QStringLiteral("Policy"), path_);
         return false;
     }
-    requestReload(ReloadAccess);
+    if (requestReload(ReloadAccess) == ReloadOutcome::TimedOut)
+        reportReloadTimedOut(prompt_, QStringLiteral("Policy"), QString::fromLatin1(kAccessFileName));
     modified_ = false;
     return true;
 }

@@ -56,7 +56,7 @@ void UserListEditor::load() {
     if (loaded == EditorLoad::Missing) {
         TiXmlDocument empty;
         parseXmlText(empty, "<users></users>");
-        if (!saveAtomically(empty, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
+        if (!saveAtomically(empty, path, kPrivateFileMode)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
         return;
     }
     const TiXmlElement* root = doc.RootElement();
@@ -100,14 +100,15 @@ bool UserListEditor::saveRecords(const std::vector<UserRecord>& records) {
             user.SetAttribute("disabled", record.disabled ? "yes" : "no");
             root.InsertEndChild(user);
         }
-        if (!saveAtomically(doc, path)) {
+        if (!saveAtomically(doc, path, kPrivateFileMode)) {
             reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
             return false;
         }
     }
     // Lock order as in the server: the users-file mutex is released before the
     // control block's mutex is taken.
-    requestReload(ReloadUsers);
+    if (requestReload(ReloadUsers) == ReloadOutcome::TimedOut)
+        reportReloadTimedOut(prompt_, QString::fromLatin1(kErrorTitle), QString::fromLatin1(kUsersFileName));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include "common/SharedBlocks.h"
 #include "common/XmlText.h"
 #include "platform/AtomicFile.h"
 
@@ -38,6 +39,14 @@ void reportWriteFailure(MessageBoxPort& boxes, const QString& title, const QStri
 
 void reportLeftUnchanged(MessageBoxPort& boxes, const QString& title, const QString& path) {
     showError(boxes, title, QStringLiteral("%1 is left as it is because it could not be read.").arg(path));
+}
+
+void reportReloadTimedOut(MessageBoxPort& boxes, const QString& title, const QString& fileName) {
+    showError(boxes, title,
+              QStringLiteral("%1 was saved, but the running server did not take the reload request within %2 "
+                             "seconds; it reads the file at its next reload or start.")
+                  .arg(fileName)
+                  .arg(kBlockMutexWaitMs / 1000));
 }
 
 }  // namespace corvel

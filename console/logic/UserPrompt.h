@@ -34,6 +34,10 @@ EditorLoad loadForEditing(TiXmlDocument& doc, const std::string& path, const cha
 // Reports that path could not be written, so nothing was changed.
 void reportWriteFailure(MessageBoxPort& boxes, const QString& title, const QString& path);
 
+// Says that a running server did not take the reload request within the wait, so
+// it reads the saved file only at its next reload or start.
+void reportReloadTimedOut(MessageBoxPort& boxes, const QString& title, const QString& fileName);
+
 // Refuses a save in an editor opened on an unreadable file.
 void reportLeftUnchanged(MessageBoxPort& boxes, const QString& title, const QString& path);
 

@@ -4,6 +4,7 @@ the web pages, password guessing, and request smuggling on the web port."""
 import base64
 import os
 import socket
+import threading
 import time
 import unittest
 
@@ -341,9 +342,10 @@ class WebInjection(SecurityBase):
 
 class PasswordGuessing(SecurityBase):
     def test_tenth_failure_closes_but_a_new_connection_may_try_again(self):
-        # The server has no per-address lockout: each connection gets ten tries.
-        for _ in range(3):
-            with Control(self.server.ftp_port) as c:
+        # Each connection gets ten tries (every failure answered a second later); the
+        # three run side by side so the test stays short.
+        def ten_failures():
+            with Control(self.server.ftp_port, timeout=30) as c:
                 c.reply()
                 for _ in range(9):
                     c.command("USER alice")
@@ -351,15 +353,37 @@ class PasswordGuessing(SecurityBase):
                 c.command("USER alice")
                 c.send("PASS wrong\r\n")
                 self.assertEqual(c.read_all_until_closed(), b"530 Login incorrect.\r\n")
+        run_side_by_side([ten_failures] * 3)
         with Control(self.server.ftp_port) as c:
             c.reply()
             self.assertTrue(c.login("alice", "pw").startswith(b"230"))
 
     def test_failed_web_logins_do_not_lock_the_account(self):
-        for _ in range(30):
+        def guess():
             reply = exchange(self.server.web_port, "GET / HTTP/1.1\r\n%s\r\n" % basic("alice", "guess"))
             self.assertTrue(reply.startswith(UNAUTHORIZED_START))
+        run_side_by_side([guess] * 30)
         self.assertTrue(self.web("").startswith(b"HTTP/1.1 200 OK"))
+
+
+def run_side_by_side(calls, timeout=60):
+    """Runs the calls on threads at once; re-raises the first failure."""
+    errors = []
+
+    def run(call):
+        try:
+            call()
+        except BaseException as error:  # noqa: B902 - carried to the test's thread
+            errors.append(error)
+    threads = [threading.Thread(target=run, args=(call,)) for call in calls]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout)
+    if errors:
+        raise errors[0]
+    if any(thread.is_alive() for thread in threads):
+        raise TimeoutError("a call did not finish")
 
 
 class WebRequestSmuggling(SecurityBase):

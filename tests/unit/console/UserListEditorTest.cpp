@@ -182,6 +182,19 @@ TEST_F(UserListEditorTest, EverySaveAsksARunningServerToReloadUsers) {
     EXPECT_EQ(server.word(), 0x80u | ReloadUsers);
 }
 
+TEST_F(UserListEditorTest, AReloadRequestThatTimesOutIsSaid) {
+    FakeServerBlock server;
+    std::optional<NamedMutex> holder = NamedMutex::openExisting(names::kControlMutex);
+    ASSERT_TRUE(holder);
+    NamedMutexLock held(*holder, 1000);
+    ASSERT_TRUE(held.ownsLock());
+    editor.load();
+    ASSERT_TRUE(editor.create(newUser("gina")));  // saved all the same
+    ASSERT_FALSE(boxes.shown.empty());
+    EXPECT_NE(boxes.shown.back().text.find("did not take the reload request"), std::string::npos);
+    EXPECT_EQ(server.word(), 0u);
+}
+
 TEST(ReloadRequest, WithoutAServerNothingIsCreated) {
     ScratchProgramDirectory dir;
     EXPECT_EQ(requestReload(ReloadAccess), ReloadOutcome::NoServer);

@@ -332,7 +332,7 @@ TEST_F(NamedMutexTest, GuardsSharedBytesBetweenThreads) {
 
 using NamedObjectLifetimeTest = RuntimeDirTest;
 
-TEST_F(NamedObjectLifetimeTest, FilesAreNamedAsTheObjectsAndOpenToAll) {
+TEST_F(NamedObjectLifetimeTest, FilesAreNamedAsTheObjectsAndOpenToOwnerAndGroup) {
     const mode_t oldMask = ::umask(077);
     bool existed = true;
     auto block = SharedBlock::createZeroed("CORVELFTP_STATUS", 32, &existed);
@@ -350,7 +350,7 @@ TEST_F(NamedObjectLifetimeTest, FilesAreNamedAsTheObjectsAndOpenToAll) {
     for (const auto& name : names) {
         struct stat st {};
         ASSERT_EQ(::stat(pathOf(name).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0660u) << name;
     }
 
     EXPECT_EQ(std::filesystem::file_size(pathOf("CORVELFTP_STATUS")), 32u);
@@ -536,6 +536,57 @@ TEST_F(NamedObjectLifetimeTest, RefusesBadNamesAndOtherKinds) {
     std::filesystem::create_symlink(dir_ + "/elsewhere", pathOf("LINK"));
     EXPECT_FALSE(SharedBlock::createZeroed("LINK", 4));
     EXPECT_FALSE(fileExists("elsewhere"));
+}
+
+TEST_F(NamedObjectLifetimeTest, WithoutAConfiguredDirectoryEachAccountGetsAPrivateOne) {
+    // /run/corvelftp takes precedence when it exists; this test needs it absent.
+    if (std::filesystem::exists("/run/corvelftp")) GTEST_SKIP() << "/run/corvelftp exists on this machine";
+    ::unsetenv(kRuntimeDirVariable);
+    const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    const std::string expected = dir_ + "/corvelftp";
+    EXPECT_EQ(namedObjectDirectory(), expected);
+    {
+        auto event = NamedEvent::createOrOpen("EV");
+        ASSERT_TRUE(event);
+        struct stat st {};
+        ASSERT_EQ(::stat(expected.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+        EXPECT_TRUE(std::filesystem::exists(expected + "/EV"));
+    }
+    // SECURITY: a directory others may write into (planted, or widened) is not used.
+    ASSERT_EQ(::chmod(expected.c_str(), 0777), 0);
+    EXPECT_FALSE(NamedEvent::createOrOpen("EV2"));
+    ASSERT_EQ(::rmdir(expected.c_str()), 0);
+    ASSERT_EQ(::symlink(dir_.c_str(), expected.c_str()), 0);
+    EXPECT_FALSE(NamedEvent::createOrOpen("EV3"));
+    if (oldRuntime)
+        ::setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv(kRuntimeDirVariable, dir_.c_str(), 1);
+}
+
+TEST_F(NamedObjectLifetimeTest, AHeldGuardMakesAnOpenFailInsteadOfWaitingForEver) {
+    auto event = NamedEvent::createOrOpen("EV");
+    ASSERT_TRUE(event);
+    // Another process that opened the file and keeps its guard byte locked.
+    int fd = ::open(pathOf("EV").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct flock request {};
+    request.l_type = F_WRLCK;
+    request.l_whence = SEEK_SET;
+    request.l_start = off_t{1} << 40;
+    request.l_len = 1;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &request), 0);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(NamedEvent::openExisting("EV"));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::seconds(4));
+    EXPECT_LT(waited, std::chrono::seconds(20));
+    ::close(fd);
+    EXPECT_TRUE(NamedEvent::openExisting("EV"));
 }
 
 }  // namespace
