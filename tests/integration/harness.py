@@ -127,6 +127,23 @@ class Server:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+class LimitedServer(Server):
+    """A Server whose process is started with extra Popen arguments (user, preexec_fn)."""
+
+    def __init__(self, popen_args=None, **kwargs):
+        self.popen_args = popen_args or {}
+        super().__init__(**kwargs)
+
+    def start(self, args=("/nontservice",), wait=True):
+        with open(self.path("stdout.log"), "ab") as out, open(self.path("stderr.log"), "ab") as err:
+            self.process = subprocess.Popen([self.binary, *args], env=self.env(), cwd=self.dir,
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err, **self.popen_args)
+        if wait and not wait_until(self.accepts_ftp, timeout=15):
+            self.stop()
+            raise RuntimeError("corveld did not start listening on %d" % self.ftp_port)
+        return self.process
+
+
 class Control:
     """A raw FTP control connection for byte-exact checks."""
 

@@ -14,7 +14,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import (BUILD_DIR, Control, Server, digest, passive_data, recv_all, user_element,
+from harness import (BUILD_DIR, Control, LimitedServer, Server, digest, passive_data, recv_all, user_element,
                      users_document, wait_until)
 
 FULL = 0x7001F
@@ -23,23 +23,6 @@ COMPLETE = b"226 Transfer complete.\r\n"
 WRITER = os.path.join(BUILD_DIR, "users_file_writer")
 NAMED_OBJECT_TOOL = os.path.join(BUILD_DIR, "named_object_tool")
 NOBODY = 65534
-
-
-class LimitedServer(Server):
-    """A Server whose process is started with extra Popen arguments (user, preexec_fn)."""
-
-    def __init__(self, popen_args=None, **kwargs):
-        self.popen_args = popen_args or {}
-        super().__init__(**kwargs)
-
-    def start(self, args=("/nontservice",), wait=True):
-        with open(self.path("stdout.log"), "ab") as out, open(self.path("stderr.log"), "ab") as err:
-            self.process = subprocess.Popen([self.binary, *args], env=self.env(), cwd=self.dir,
-                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err, **self.popen_args)
-        if wait and not wait_until(self.accepts_ftp, timeout=15):
-            self.stop()
-            raise RuntimeError("corveld did not start listening on %d" % self.ftp_port)
-        return self.process
 
 
 def active_sessions(server):

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "../accounts/TempProgramDirectory.h"
+#include "platform/SystemLog.h"
+#include "server/ConnectionLimits.h"
 #include "server/ServerSettings.h"
+
+#include <utility>
+#include <vector>
 
 namespace corvel {
 namespace {
@@ -51,13 +56,55 @@ TEST(ServerSettings, MissingFileWritesTheDefaultDocument) {
     EXPECT_NE(dir.read("ftpconfig.xml").find("<maxconn>32</maxconn>"), std::string::npos);
 }
 
-TEST(ServerSettings, MalformedFileIsKeptAside) {
+// Remembers what was logged.
+struct RecordingLog : LogSink {
+    void write(LogSeverity severity, const std::string& text) override { lines.push_back({severity, text}); }
+    std::vector<std::pair<LogSeverity, std::string>> lines;
+};
+
+TEST(ServerSettings, MalformedFileIsKeptAsideAndSaidInTheLog) {
     TempProgramDirectory dir;
     dir.write("ftpconfig.xml", "<config><ftpport>2121");
     ServerSettings settings;
-    ASSERT_TRUE(loadSettings(dir.directory(), settings));
+    RecordingLog log;
+    ASSERT_TRUE(loadSettings(dir.directory(), settings, &log));
     EXPECT_EQ(settings.ftpPort, 21);
     EXPECT_EQ(dir.read("ftpconfig.xml.broken"), "<config><ftpport>2121");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].first, LogSeverity::Error);
+    EXPECT_NE(log.lines[0].second.find(dir.file("ftpconfig.xml") + " could not be read ("), std::string::npos);
+    EXPECT_NE(log.lines[0].second.find(dir.file("ftpconfig.xml.broken")), std::string::npos);
+    EXPECT_NE(log.lines[0].second.find("FTP port 21, web port 8080"), std::string::npos);
+    // A good file says nothing.
+    log.lines.clear();
+    ASSERT_TRUE(loadSettings(dir.directory(), settings, &log));
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(ServerSettings, WebConnectionLimitIsOptional) {
+    for (auto [document, limit] : std::initializer_list<std::pair<const char*, std::uint32_t>>{
+             {"<c></c>", 256}, {"<c><maxwebconn>40</maxwebconn></c>", 40}, {"<c><maxwebconn>0</maxwebconn></c>", 256},
+             {"<c><maxwebconn>lots</maxwebconn></c>", 256}, {"<c><maxwebconn>-5</maxwebconn></c>", 256}}) {
+        ServerSettings settings;
+        ASSERT_TRUE(applySettingsDocument(document, settings));
+        EXPECT_EQ(settings.maxWebConnections, limit) << document;
+    }
+}
+
+TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {
+    // No limits: as configured.
+    EXPECT_EQ(webConnectionLimit(256, 33, 0, 0).limit, 256u);
+    EXPECT_FALSE(webConnectionLimit(256, 33, 0, 0).reduced);
+    // 1024 descriptors, 33 sessions of 4 and 64 of our own: (1024 - 196) / 2 = 414.
+    EXPECT_EQ(webConnectionLimit(1000, 33, 1024, 0).limit, 414u);
+    EXPECT_TRUE(webConnectionLimit(1000, 33, 1024, 0).reduced);
+    // Threads count too: 300 tasks, 33 sessions and 16 of our own leave 251.
+    EXPECT_EQ(webConnectionLimit(256, 33, 65536, 300).limit, 251u);
+    // A limit too low for maxconn still serves a few web connections (and says so).
+    WebConnectionLimit starved = webConnectionLimit(256, 1000, 256, 0);
+    EXPECT_TRUE(starved.reduced);
+    EXPECT_EQ(starved.limit, kMinimumWebConnections);
+    EXPECT_EQ(webConnectionLimit(4, 1000, 256, 0).limit, 4u);
 }
 
 }  // namespace
