@@ -1,8 +1,8 @@
 // CWD, CDUP, PWD, MKD, RMD, DELE, RNFR and RNTO.
 #include "common/Permissions.h"
 #include "ftp/FtpSession.h"
-#include "ftp/LocalFile.h"
-#include "ftp/VirtualPath.h"
+#include "files/LocalFile.h"
+#include "files/VirtualPath.h"
 
 namespace corvel {
 

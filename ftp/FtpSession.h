@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ftp/FtpContext.h"
-#include "ftp/PathResolution.h"
+#include "files/PathResolution.h"
 #include "platform/Socket.h"
 
 namespace corvel {

@@ -4,8 +4,8 @@
 
 #include "common/Permissions.h"
 #include "ftp/FtpSession.h"
-#include "ftp/ListEntry.h"
-#include "ftp/LocalFile.h"
+#include "ftp/ListLine.h"
+#include "files/LocalFile.h"
 
 namespace corvel {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "ftp/PathResolution.h"
-#include "ftp/VirtualPath.h"
+#include "files/PathResolution.h"
+#include "files/VirtualPath.h"
 
 namespace corvel::fuzzing {
 namespace {

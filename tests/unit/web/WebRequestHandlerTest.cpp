@@ -10,7 +10,7 @@
 #include "LoopbackPair.h"
 #include "accounts/UserTable.h"
 #include "common/PasswordDigest.h"
-#include "ftp/LocalFile.h"
+#include "files/LocalFile.h"
 #include "web/Icons.h"
 #include "web/WebPages.h"
 #include "web/WebRequestHandler.h"

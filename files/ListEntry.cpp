@@ -1,5 +1,5 @@
 // Listing records and the LIST line format.
-#include "ftp/ListEntry.h"
+#include "files/ListEntry.h"
 
 #include <cstdio>
 
@@ -32,30 +32,6 @@ ListEntry ListEntry::make(ListEntryType type, std::int64_t size, std::time_t las
     entry.date = formatListDate(toLocalTime(lastWrite));
     entry.name = std::move(name);
     return entry;
-}
-
-std::string formatListLine(const ListEntry& entry, const std::string& userName) {
-    std::string line;
-    line.reserve(48 + 2 * userName.size() + entry.size.size() + entry.date.size() + entry.name.size());
-    line += entry.type;
-    line += "rw-------   1 ";
-    line += userName;
-    line += "     ";
-    line += userName;
-    line += ' ';
-    line += entry.size;
-    line += ' ';
-    line += entry.date;
-    line += ' ';
-    line += entry.name;
-    line += "\r\n";
-    return line;
-}
-
-std::string formatListing(const std::vector<ListEntry>& listing, const std::string& userName) {
-    std::string text;
-    for (const ListEntry& entry : listing) text += formatListLine(entry, userName);
-    return text;
 }
 
 }  // namespace corvel

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ftp/VirtualPath.h"
+#include "files/VirtualPath.h"
 
 namespace corvel {
 namespace {

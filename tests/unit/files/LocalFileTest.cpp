@@ -16,7 +16,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "ftp/LocalFile.h"
+#include "files/LocalFile.h"
 #include "platform/Socket.h"
 #include "support/ScratchFiles.h"
 

@@ -1,5 +1,5 @@
 // VirtualPath parsing and pop-last.
-#include "ftp/VirtualPath.h"
+#include "files/VirtualPath.h"
 
 namespace corvel {
 

@@ -1,5 +1,5 @@
 // Path resolution, with local paths joined by "/" on Linux.
-#include "ftp/PathResolution.h"
+#include "files/PathResolution.h"
 
 namespace corvel {
 

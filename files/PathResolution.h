@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "ftp/VirtualPath.h"
+#include "files/VirtualPath.h"
 
 namespace corvel {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/ListEntry.h"
+#include "files/ListEntry.h"
 #include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
 

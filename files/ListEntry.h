@@ -1,12 +1,10 @@
-// One directory listing record (type letter, size, date and name as text) and the
-// Unix-like LIST line built from it; LIST, RETR of a directory and the web browser
-// all format the same records.
+// One directory listing record (type letter, size, date and name as text), as the
+// FTP listings and the web browser's folder pages show it.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "platform/LocalTime.h"
 
@@ -33,11 +31,5 @@ const char* monthAbbreviation(int month);
 std::string formatListDate(const LocalTimeParts& time);
 // The size text: "%*lld" with width 12.
 std::string formatListSize(std::int64_t size);
-
-// One LIST line: "%srw-------   1 %s     %s %s %s %s\r\n" with type, userName,
-// userName, size, date and name.
-std::string formatListLine(const ListEntry& entry, const std::string& userName);
-// The lines of every entry, in order, concatenated.
-std::string formatListing(const std::vector<ListEntry>& listing, const std::string& userName);
 
 }  // namespace corvel

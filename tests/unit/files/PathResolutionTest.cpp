@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "ftp/PathResolution.h"
+#include "files/PathResolution.h"
 
 namespace corvel {
 namespace {

@@ -1,5 +1,5 @@
 // LocalFile operations and the transfer loops.
-#include "ftp/LocalFile.h"
+#include "files/LocalFile.h"
 
 #include <memory>
 #include <thread>
