@@ -10,14 +10,15 @@ namespace corvel {
 
 namespace {
 
-// Tries open up to kTransferOpenAttempts times. A path that is not a regular file
-// will not become one by waiting, so it fails at once.
+// Tries open up to attempts times. Nothing there, or a path that is not a regular
+// file, will not change by waiting, so it fails at once.
 template <typename Open>
-UniqueFd openWithRetries(Open open) {
+OpenedFile openWithRetries(Open open, int attempts) {
     for (int attempt = 1;; ++attempt) {
         OpenedFile opened = open();
-        if (opened.status == OpenStatus::Opened) return std::move(opened.file);
-        if (opened.status == OpenStatus::NotRegularFile || attempt >= kTransferOpenAttempts) return UniqueFd();
+        if (opened.status == OpenStatus::Opened || opened.status == OpenStatus::NotRegularFile ||
+            opened.info.kind == EntryKind::None || attempt >= attempts)
+            return opened;
         std::this_thread::sleep_for(kTransferOpenRetryDelay);
     }
 }
@@ -27,7 +28,11 @@ UniqueFd openWithRetries(Open open) {
 // ---- TransferFile ----
 
 TransferResult TransferFile::sendTo(Socket& socket, std::int64_t offset) {
-    return sendFileRange(file_, socket, offset) ? TransferResult::Completed : TransferResult::Broken;
+    return sendFileRange(file_, socket, offset, size_) ? TransferResult::Completed : TransferResult::Broken;
+}
+
+TransferResult TransferFile::sendOpenedLength(Socket& socket) {
+    return sendFileRange(file_, socket, 0, size_, size_) ? TransferResult::Completed : TransferResult::Broken;
 }
 
 TransferResult TransferFile::receiveFrom(Socket& socket) {
@@ -81,18 +86,7 @@ bool LocalFile::isFile() const { return queryEntry(path_).kind == EntryKind::Reg
 
 bool LocalFile::isDirectory() const { return queryEntry(path_).kind == EntryKind::Directory; }
 
-std::optional<std::string> LocalFile::sizeText() {
-    EntryInfo info = queryEntry(path_);
-    if (info.kind == EntryKind::RegularFile) {
-        lastWasDirectory_ = false;
-        return std::to_string(info.size);
-    }
-    if (info.kind == EntryKind::Directory) {
-        lastWasDirectory_ = true;
-        return std::string("0");
-    }
-    return std::nullopt;
-}
+EntryInfo LocalFile::info() const { return queryEntry(path_); }
 
 bool LocalFile::createEmpty() const {
     for (int attempt = 1;; ++attempt) {
@@ -133,21 +127,26 @@ bool LocalFile::forEachListEntry(const std::function<bool(const ListEntry&)>& vi
     return true;
 }
 
-std::optional<TransferFile> LocalFile::openForSending() const {
-    UniqueFd file = openWithRetries([&] { return openFileForReading(path_); });
-    if (!file.isOpen()) return std::nullopt;
-    return TransferFile(std::move(file));
+SendSource LocalFile::openForSending(int attempts) const {
+    OpenedFile opened = openWithRetries([&] { return openFileForReading(path_); }, attempts);
+    SendSource source;
+    source.kind = opened.info.kind;
+    if (opened.status == OpenStatus::Opened) {
+        source.size = opened.info.size;
+        source.file = TransferFile(std::move(opened.file), opened.info.size);
+    }
+    return source;
 }
 
 std::optional<TransferFile> LocalFile::openForReceiving(WriteMode mode) const {
-    UniqueFd file = openWithRetries([&] { return openFileForWriting(path_, mode); });
-    if (!file.isOpen()) return std::nullopt;
-    return TransferFile(std::move(file));
+    OpenedFile opened = openWithRetries([&] { return openFileForWriting(path_, mode); }, kTransferOpenAttempts);
+    if (opened.status != OpenStatus::Opened) return std::nullopt;
+    return TransferFile(std::move(opened.file), opened.info.size);
 }
 
 TransferResult LocalFile::sendTo(Socket& socket, std::int64_t offset) const {
-    std::optional<TransferFile> file = openForSending();
-    return file ? file->sendTo(socket, offset) : TransferResult::OpenFailed;
+    SendSource source = openForSending();
+    return source.file ? source.file->sendTo(socket, offset) : TransferResult::OpenFailed;
 }
 
 TransferResult LocalFile::receiveInto(Socket& socket) const {

@@ -41,10 +41,16 @@ public:
     TransferFile(const TransferFile&) = delete;
     TransferFile& operator=(const TransferFile&) = delete;
 
+    // The file's size when it was opened and locked (from its own descriptor).
+    std::int64_t size() const { return size_; }
+
     // Sends from offset (negative = the start) to the end of the file: Completed,
     // or Broken when the socket failed or stayed unwritable kIdleLimitSeconds (the
     // socket is closed then). Only for a handle from openForSending.
     TransferResult sendTo(Socket& socket, std::int64_t offset);
+    // The same, but never past the size it was opened with, so a file that grows
+    // meanwhile still sends exactly the length that was announced.
+    TransferResult sendOpenedLength(Socket& socket);
 
     // Receives until the peer closes the connection (Completed). Broken when the
     // connection fails, stays silent kIdleLimitSeconds (F4: every byte received is
@@ -54,12 +60,20 @@ public:
 
 private:
     friend class LocalFile;
-    explicit TransferFile(UniqueFd file) : file_(std::move(file)) {}
+    TransferFile(UniqueFd file, std::int64_t size) : file_(std::move(file)), size_(size) {}
     UniqueFd file_;
+    std::int64_t size_ = 0;
+};
+
+// What openForSending found at the path, looked at once.
+struct SendSource {
+    EntryKind kind = EntryKind::None;  // None: nothing there; Other: neither file nor directory
+    std::int64_t size = 0;             // the opened file's size (0 for anything else)
+    std::optional<TransferFile> file;  // opened and share-locked when kind is RegularFile
 };
 
 // Wraps one local path; the operations use it as given at construction. Holds no
-// descriptor between calls. Owned by one thread (sizeText records a bit).
+// descriptor between calls. A value; thread-safe as any value.
 class LocalFile {
 public:
     // Copies path and removes every "/" and "\" at its end; a path that becomes
@@ -71,12 +85,8 @@ public:
     // A regular file once symlinks are followed.
     bool isFile() const;
     bool isDirectory() const;
-    // The size as decimal text for a regular file or a directory (directories report
-    // 0, whatever the file system says); nullopt for anything else or nothing.
-    // Records whether the entry was a directory.
-    std::optional<std::string> sizeText();
-    // Whether the last successful sizeText found a directory.
-    bool sizeTextFoundDirectory() const { return lastWasDirectory_; }
+    // What the path names once symlinks are followed (one look).
+    EntryInfo info() const;
 
     // Creates a new empty file; fails when the name exists. A failure that waiting
     // may cure is retried kCreateAttempts times, kCreateRetryDelay apart.
@@ -98,9 +108,13 @@ public:
     // returns false. false when the path is no directory or visit stopped.
     bool forEachListEntry(const std::function<bool(const ListEntry&)>& visit) const;
 
-    // Opens for a transfer, kTransferOpenAttempts tries kTransferOpenRetryDelay
-    // apart (a path that is not a regular file fails at once). nullopt: answer 550.
-    std::optional<TransferFile> openForSending() const;
+    // Looks at the path once and, for a regular file, opens and share-locks it, up to
+    // attempts tries kTransferOpenRetryDelay apart (nothing there, or no regular file,
+    // fails at once). The kind and size come from that one look, the size of an
+    // opened file from its own descriptor: announce those, then send from file.
+    SendSource openForSending(int attempts = kTransferOpenAttempts) const;
+    // Opens an existing regular file for a transfer under the exclusive lock, with
+    // the same attempts. nullopt: answer 550.
     std::optional<TransferFile> openForReceiving(WriteMode mode) const;
 
     // One-call forms: open, then transfer (OpenFailed when the open failed).
@@ -110,7 +124,6 @@ public:
 
 private:
     std::string path_;
-    bool lastWasDirectory_ = false;
 };
 
 }  // namespace corvel

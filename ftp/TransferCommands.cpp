@@ -91,8 +91,10 @@ void FtpSession::handleRetr(const std::string& argument) {
     auto path = resolveOrReply(argument, '/', ":No such file or directory.");
     if (!path) return;
     LocalFile file(path->localPath);
-    auto size = file.sizeText();
-    if (!size) {
+    // One look: what it is and how large comes from the open itself, so the size in
+    // the 150 reply is the size of the file that is sent.
+    SendSource source = file.openForSending(1);
+    if (source.kind != EntryKind::RegularFile && source.kind != EntryKind::Directory) {
         reply("550 /" + path->normalised + ":No such file or directory.\r\n");
         closeData();
         return;
@@ -101,22 +103,22 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(kNoDataConnection);
         return;
     }
-    std::string opening = transferOpening(argument) + "(" + *size + " bytes)\r\n";
-    if (file.sizeTextFoundDirectory()) {
-        reply(opening);
+    if (source.kind == EntryKind::Directory) {
+        reply(transferOpening(argument) + "(0 bytes)\r\n");
         bool sent = sendListing(path->localPath);
         closeData();
         reply(sent ? kTransferComplete : kTransferAborted);
         return;
     }
-    auto opened = file.openForSending();
-    if (!opened) {
+    // Held by another transfer (or refused for now): the remaining tries.
+    if (!source.file) source = file.openForSending(kTransferOpenAttempts - 1);
+    if (!source.file) {
         closeData();
         reply("550 Permission denied.\r\n");
         return;
     }
-    reply(opening);
-    TransferResult result = opened->sendTo(data_, restartOffset_);
+    reply(transferOpening(argument) + "(" + std::to_string(source.size) + " bytes)\r\n");
+    TransferResult result = source.file->sendTo(data_, restartOffset_);
     closeData();
     reply(result == TransferResult::Completed ? kTransferComplete : kTransferAborted);
 }
@@ -133,7 +135,8 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         }
         (void)file.createEmpty();  // a failure shows in the size query below
     }
-    if (!file.sizeText()) {
+    const EntryKind kind = file.info().kind;
+    if (kind != EntryKind::RegularFile && kind != EntryKind::Directory) {
         reply("550 /" + path->normalised + ":No such file or directory.\r\n");
         closeData();
         return;
@@ -173,9 +176,12 @@ void FtpSession::handleSize(const std::string& argument) {
     if (!hasPrivilege(PERM_READ_FILE)) return;
     auto path = resolveOrReply(argument, '\\', ":No such file or directory.");
     if (!path) return;
-    auto size = LocalFile(path->localPath).sizeText();
-    if (size)
-        reply("213 " + *size + "\r\n");
+    const EntryInfo info = LocalFile(path->localPath).info();
+    // Directories report 0, whatever the file system says.
+    if (info.kind == EntryKind::RegularFile)
+        reply("213 " + std::to_string(info.size) + "\r\n");
+    else if (info.kind == EntryKind::Directory)
+        reply("213 0\r\n");
     else
         reply("550 /" + path->normalised + ":No such file or directory.\r\n");
 }

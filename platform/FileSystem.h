@@ -79,11 +79,16 @@ enum class OpenStatus {
 struct OpenedFile {
     UniqueFd file;  // open only when status is Opened
     OpenStatus status = OpenStatus::Failed;
+    // What the path named: for Opened, from the open descriptor itself (so a size
+    // announced from it is the size of the file sent); otherwise as far as known
+    // (kind None when nothing is there).
+    EntryInfo info;
 };
 
 // Opens a regular file for sending and takes a shared advisory lock (flock), so
-// readers run side by side while a writer excludes them. Never blocks: FIFOs and
-// devices are refused without waiting for a peer.
+// readers run side by side while a writer excludes them. Never blocks, and never
+// opens anything but a regular file: the path is looked at through an O_PATH
+// descriptor first, so FIFOs and devices are refused without being opened.
 [[nodiscard]] OpenedFile openFileForReading(const std::string& path);
 
 enum class WriteMode { Truncate, Append };
@@ -95,12 +100,15 @@ enum class WriteMode { Truncate, Append };
 // Writes the whole buffer at the file's position; false on any error (disk full, ...).
 [[nodiscard]] bool writeAll(const UniqueFd& file, const char* data, std::size_t length);
 
-// Sends the file from offset (a negative offset means 0) to its end on the socket
-// with sendfile(2), waiting for writability in kWaitStepMs steps; kIdleLimitSeconds
-// idle waits in a row end the transfer. Returns true when everything up to the end
-// of the file was sent (an offset at or past the end sends nothing and succeeds).
-// On failure the socket is closed, as sendAll does. A peer that is gone never
-// raises SIGPIPE. The socket is switched to non-blocking mode.
-[[nodiscard]] bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset);
+// Sends the file from offset (a negative offset means 0) up to end (negative: to
+// the end of the file, however long it is by then) on the socket with sendfile(2),
+// waiting for writability in kWaitStepMs steps; kIdleLimitSeconds idle waits in a
+// row end the transfer. size is the file's size when it was opened (negative:
+// unknown); an offset at or past it sends nothing and succeeds. Returns true when
+// everything asked for was sent (or the file ended before it). On failure the socket
+// is closed, as sendAll does. A peer that is gone never raises SIGPIPE. The socket
+// is switched to non-blocking mode.
+[[nodiscard]] bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, std::int64_t size = -1,
+                                 std::int64_t end = -1);
 
 }  // namespace corvel

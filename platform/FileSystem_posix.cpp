@@ -1,6 +1,7 @@
 // POSIX implementation of the file-system layer.
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -65,27 +66,39 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-// Opens path as a regular file with the given access flags, never blocking on a FIFO
-// or device, and takes the advisory lock.
+// Opens path as a regular file with the given access flags and takes the advisory
+// lock. The path is resolved once into an O_PATH descriptor, which opens nothing
+// (opening some devices has effects even without I/O); only a regular file is then
+// opened, and only when it is still the same file.
 OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperation) {
     OpenedFile result;
     if (unusablePath(path)) return result;
-    // Look before opening: opening some devices has effects even without I/O.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return result;
-    if (!S_ISREG(status.st_mode)) {
+    UniqueFd located(openRetryingEintr(path, O_PATH | O_CLOEXEC));
+    struct stat looked {};
+    if (!located.isOpen()) {
+        // Nothing there is kind None; anything else (access refused on the way) is
+        // told by a look at the path.
+        if (errno != ENOENT && errno != ENOTDIR && ::stat(path.c_str(), &looked) == 0) result.info = infoOf(looked);
+        return result;
+    }
+    if (::fstat(located.get(), &looked) != 0) return result;
+    result.info = infoOf(looked);
+    if (!S_ISREG(looked.st_mode)) {
         result.status = OpenStatus::NotRegularFile;
         return result;
     }
-    // O_NONBLOCK: the entry may have been swapped for a FIFO since the look.
+    // O_NONBLOCK: the name may have been swapped for a FIFO since it was located.
     UniqueFd file(openRetryingEintr(path, accessFlags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!file.isOpen()) {
         if (errno == ENXIO || errno == EISDIR || errno == ENODEV) result.status = OpenStatus::NotRegularFile;
         return result;
     }
-    if (::fstat(file.get(), &status) != 0) return result;
-    if (!S_ISREG(status.st_mode)) {
-        result.status = OpenStatus::NotRegularFile;
+    struct stat opened {};
+    if (::fstat(file.get(), &opened) != 0) return result;
+    if (!S_ISREG(opened.st_mode) || opened.st_dev != looked.st_dev || opened.st_ino != looked.st_ino) {
+        // Renamed over between the two steps: what was opened is not what was looked at.
+        result.info = infoOf(opened);
+        result.status = S_ISREG(opened.st_mode) ? OpenStatus::Failed : OpenStatus::NotRegularFile;
         return result;
     }
     int flags = ::fcntl(file.get(), F_GETFL);
@@ -94,6 +107,9 @@ OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperatio
         if (errno == EWOULDBLOCK) result.status = OpenStatus::Locked;
         return result;
     }
+    // The lock is ours: the size now is the size until a writer (who needs the lock) comes.
+    if (::fstat(file.get(), &opened) != 0) return result;
+    result.info = infoOf(opened);
     result.file = std::move(file);
     result.status = OpenStatus::Opened;
     return result;
@@ -132,10 +148,15 @@ private:
 };
 
 // pread+sendAll for files sendfile refuses. sendAll closes the socket on failure.
-bool sendByReading(int fd, Socket& socket, off_t position) {
+bool sendByReading(int fd, Socket& socket, off_t position, std::int64_t end) {
     auto buffer = std::make_unique_for_overwrite<char[]>(kFallbackChunkBytes);
     for (;;) {
-        ssize_t n = ::pread(fd, buffer.get(), kFallbackChunkBytes, position);
+        std::size_t want = kFallbackChunkBytes;
+        if (end >= 0) {
+            if (position >= end) return true;
+            want = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kFallbackChunkBytes));
+        }
+        ssize_t n = ::pread(fd, buffer.get(), want, position);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             socket.close();
@@ -262,22 +283,28 @@ bool writeAll(const UniqueFd& file, const char* data, std::size_t length) {
     return true;
 }
 
-bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset) {
+bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, std::int64_t size, std::int64_t end) {
     if (!file.isOpen() || !socket.isOpen() || !socket.setNonBlocking()) {
         socket.close();
         return false;
     }
     SigpipeBlock noSigpipe;
     off_t position = offset < 0 ? 0 : static_cast<off_t>(offset);
-    struct stat info {};
+    if (size < 0) {
+        struct stat info {};
+        if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) size = info.st_size;
+    }
     // A restart offset at or past the end sends nothing; sendfile would refuse huge ones.
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        position >= info.st_size)
-        return true;
+    if (size > 0 && position >= size) return true;
     bool firstCall = true;
     int idleSeconds = 0;
     for (;;) {
-        ssize_t n = ::sendfile(socket.descriptor(), file.get(), &position, kSendfileChunkBytes);
+        std::size_t count = kSendfileChunkBytes;
+        if (end >= 0) {
+            if (position >= end) return true;
+            count = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kSendfileChunkBytes));
+        }
+        ssize_t n = ::sendfile(socket.descriptor(), file.get(), &position, count);
         if (n > 0) {
             firstCall = false;
             idleSeconds = 0;
@@ -293,7 +320,7 @@ bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset) {
             continue;
         }
         if (firstCall && (errno == EINVAL || errno == ENOSYS))
-            return sendByReading(file.get(), socket, position);
+            return sendByReading(file.get(), socket, position, end);
         break;
     }
     socket.close();

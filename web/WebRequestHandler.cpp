@@ -181,21 +181,18 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
     PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
     if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, kUnauthorizedPage);
     if (target.kind != PathTarget::Kind::Local) return sendPage(socket, kNotFoundPage);
-    LocalFile file(target.localPath);
-    if (!file.isFile()) return sendPage(socket, kNotFoundPage);
     // Opened (and share-locked against our own uploads) before the header goes out,
-    // so the announced size is the size sent and a file that cannot be read gets
-    // the 404 page instead of a header with no body.
-    std::optional<TransferFile> opened = file.openForSending();
-    std::optional<std::string> sizeText = opened ? file.sizeText() : std::nullopt;
-    if (!sizeText) return sendPage(socket, kNotFoundPage);
+    // and the length announced is the length of that open file, so it is the length
+    // sent; a folder, nothing, or a file that cannot be read gets the 404 page.
+    SendSource source = LocalFile(target.localPath).openForSending();
+    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, kNotFoundPage);
 
     std::string lowered = asciiLower(pathValue);
     std::string_view type = mimeTypes_.contentTypeFor(fileExtensionOf(lowered));
-    std::string header = downloadHeader(type, downloadNameOf(lowered), *sizeText);
+    std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size));
     if (sendAll(socket, header) < 0) return;
     // Always the whole file: ranges are not served.
-    opened->sendTo(socket, 0);
+    source.file->sendOpenedLength(socket);
 }
 
 void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& request) {

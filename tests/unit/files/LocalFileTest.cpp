@@ -65,27 +65,51 @@ TEST_F(LocalFileTest, TellsFilesFromDirectoriesAfterFollowingLinks) {
     }
 }
 
-TEST_F(LocalFileTest, SizeTextReportsFilesAndDirectoriesAndRemembersWhich) {
+TEST_F(LocalFileTest, OneLookTellsKindAndSizeOfFilesAndDirectories) {
     write("f", "hello");
     fs::create_directory(path("d"));
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
 
     LocalFile directory(path("d"));
-    EXPECT_EQ(directory.sizeText(), "0");
-    EXPECT_TRUE(directory.sizeTextFoundDirectory());
+    EXPECT_EQ(directory.info().kind, EntryKind::Directory);
+    SendSource listed = directory.openForSending();
+    EXPECT_EQ(listed.kind, EntryKind::Directory);
+    EXPECT_FALSE(listed.file.has_value());
 
     LocalFile file(path("f"));
-    EXPECT_EQ(file.sizeText(), "5");
-    EXPECT_FALSE(file.sizeTextFoundDirectory());
+    EXPECT_EQ(file.info().kind, EntryKind::RegularFile);
+    EXPECT_EQ(file.info().size, 5);
+    SendSource opened = file.openForSending();
+    EXPECT_EQ(opened.kind, EntryKind::RegularFile);
+    EXPECT_EQ(opened.size, 5);
+    ASSERT_TRUE(opened.file.has_value());
+    EXPECT_EQ(opened.file->size(), 5);
 
-    EXPECT_EQ(LocalFile(path("fifo")).sizeText(), std::nullopt);
-    EXPECT_EQ(LocalFile(path("missing")).sizeText(), std::nullopt);
+    EXPECT_EQ(LocalFile(path("fifo")).info().kind, EntryKind::Other);
+    EXPECT_EQ(LocalFile(path("fifo")).openForSending().kind, EntryKind::Other);
+    EXPECT_EQ(LocalFile(path("missing")).info().kind, EntryKind::None);
+    EXPECT_EQ(LocalFile(path("missing")).openForSending().kind, EntryKind::None);
+}
+
+TEST_F(LocalFileTest, TheAnnouncedSizeIsThatOfTheFileOpenedEvenWhenTheNameIsReplaced) {
+    write("f", "short");
+    SendSource source = LocalFile(path("f")).openForSending();
+    ASSERT_TRUE(source.file.has_value());
+    // Renamed over after the open: the open file and its size stay the ones announced.
+    write("g", std::string(100000, 'x'));
+    fs::rename(path("g"), path("f"));
+    EXPECT_EQ(source.size, 5);
+    SocketPair pair;
+    EXPECT_EQ(source.file->sendOpenedLength(pair.near), TransferResult::Completed);
+    pair.near.close();
+    EXPECT_EQ(readAll(pair.far), "short");
 }
 
 TEST_F(LocalFileTest, CreateEmptyMakesANewFileAndRefusesAnExistingNameAtOnce) {
     LocalFile file(path("new"));
     ASSERT_TRUE(file.createEmpty());
-    EXPECT_EQ(file.sizeText(), "0");
+    EXPECT_EQ(file.info().kind, EntryKind::RegularFile);
+    EXPECT_EQ(file.info().size, 0);
 
     write("old", "keep");
     auto start = Clock::now();
@@ -254,18 +278,18 @@ TEST_F(LocalFileTest, ASecondUploadIntoTheSameFileFailsToOpen) {
     SocketPair pair;
     EXPECT_EQ(file.appendFrom(pair.near), TransferResult::OpenFailed);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));  // ten attempts, 200 ms apart
-    EXPECT_FALSE(file.openForSending().has_value());
+    EXPECT_FALSE(file.openForSending().file.has_value());
     first.reset();
-    EXPECT_TRUE(file.openForSending().has_value());
+    EXPECT_TRUE(file.openForSending().file.has_value());
 }
 
 TEST_F(LocalFileTest, TwoDownloadsOfOneFileRunSideBySide) {
     write("f", "data");
     LocalFile file(path("f"));
-    std::optional<TransferFile> a = file.openForSending();
-    std::optional<TransferFile> b = file.openForSending();
-    EXPECT_TRUE(a.has_value());
-    EXPECT_TRUE(b.has_value());
+    SendSource a = file.openForSending();
+    SendSource b = file.openForSending();
+    EXPECT_TRUE(a.file.has_value());
+    EXPECT_TRUE(b.file.has_value());
 }
 
 TEST_F(LocalFileTest, ADiskWriteErrorBreaksTheUpload) {
