@@ -1,10 +1,7 @@
 #include "accounts/AccessPolicy.h"
 
-#include <tinyxml.h>
-
-#include "accounts/XmlStore.h"
+#include "accounts/AccessFile.h"
 #include "common/XmlFiles.h"
-#include "common/XmlText.h"
 #include "platform/SystemLog.h"
 
 namespace corvel {
@@ -22,39 +19,28 @@ void AccessPolicy::reload() { loadFile(LoadMode::Reload); }
 
 void AccessPolicy::loadFile(LoadMode mode) {
     const std::string path = programDirectory_ + kAccessFileName;
-    TiXmlDocument doc;
-    if (mode == LoadMode::Reload && !loadXmlFile(doc, path)) {
-        // SECURITY: a permit list that cannot be read must not become "reject nothing".
-        if (log_)
-            log_->write(LogSeverity::Error, path + " could not be read (" + xmlErrorText(doc) +
-                                                "): the access policy already loaded stays in force and the file "
-                                                "was left as it is");
-        return;
-    }
-    if (mode == LoadMode::Start) {
+    AccessFile file = AccessFile::read(path);
+    if (!file.loaded()) {
+        if (mode == LoadMode::Reload) {
+            // SECURITY: a permit list that cannot be read must not become "reject nothing".
+            if (log_)
+                log_->write(LogSeverity::Error, path + " could not be read (" + file.errorText() +
+                                                    "): the access policy already loaded stays in force and the "
+                                                    "file was left as it is");
+            return;
+        }
         std::string reason;
-        if (loadOrCreateDefault(doc, path, kDefaultAccessDocument, kPublicFileMode, &reason) ==
-                XmlLoad::ReplacedBroken &&
-            log_)
+        XmlLoad outcome = XmlLoad::Loaded;
+        file = AccessFile::readOrCreateDefault(path, &outcome, &reason);
+        if (outcome == XmlLoad::ReplacedBroken && log_)
             log_->write(LogSeverity::Error, path + " could not be read (" + reason + "): kept it as " + path +
                                                 ".broken and wrote the default file, which admits every address");
     }
-    const TiXmlElement* root = doc.RootElement();
-    const TiXmlElement* table = root ? root->FirstChildElement("iptable") : nullptr;
     auto next = std::make_shared<Snapshot>();
-    if (!table) {
-        // Without a table the mode stays as it was; the list a reload emptied stays empty.
-        next->permitMode = permitMode();
-        std::lock_guard<std::mutex> guard(snapshotMutex_);
-        snapshot_ = std::move(next);
-        return;
-    }
-    const char* type = table->Attribute("type");
-    // Only the exact word REJECT selects reject mode; a missing type permits only the list.
-    next->permitMode = !(type && std::string(type) == "REJECT");
-    for (const TiXmlElement* ip = table->FirstChildElement("ip"); ip; ip = ip->NextSiblingElement("ip"))
-        if (const char* value = ip->Attribute("value")) next->patterns.emplace_back(value);
-
+    const AccessMode fileMode = file.mode();
+    // Without a table the mode stays as it was; the list a reload emptied stays empty.
+    next->permitMode = fileMode == AccessMode::NoTable ? permitMode() : fileMode == AccessMode::Permit;
+    next->patterns = file.patterns();
     std::lock_guard<std::mutex> guard(snapshotMutex_);
     snapshot_ = std::move(next);
 }

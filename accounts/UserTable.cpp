@@ -1,51 +1,13 @@
 #include "accounts/UserTable.h"
 
 #include <optional>
-#include <tinyxml.h>
 
-#include "accounts/XmlStore.h"
-#include "common/DecimalText.h"
-#include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
-#include "common/XmlText.h"
 #include "platform/AtomicFile.h"
-#include "platform/NamedObjects.h"
 #include "platform/SystemLog.h"
 
 namespace corvel {
-namespace {
-
-std::string attributeText(const TiXmlElement* element, const char* name) {
-    const char* value = element->Attribute(name);
-    return value ? std::string(value) : std::string();
-}
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
-// Holds the users-file mutex for a scope when it could be had within the wait.
-class UsersFileLock {
-public:
-    explicit UsersFileLock(int timeoutMs) : mutex_(NamedMutex::createOrOpen(names::kUsersFileMutex)) {
-        if (mutex_) held_.emplace(*mutex_, timeoutMs);
-    }
-    bool held() const { return held_ && held_->ownsLock(); }
-
-private:
-    std::optional<NamedMutex> mutex_;
-    std::optional<NamedMutexLock> held_;
-};
-
-}  // namespace
 
 UserTable::UserTable(std::string programDirectory, LogSink* log)
     : programDirectory_(std::move(programDirectory)), log_(log), snapshot_(std::make_shared<Snapshot>()) {}
@@ -77,42 +39,27 @@ bool UserTable::loadFile(LoadMode mode) {
                           std::to_string(kUsersFileLockWaitMs / 1000) + " seconds; reading it all the same");
         }
 
-        TiXmlDocument doc;
-        if (!loadXmlFile(doc, path)) {
+        UsersFile file = UsersFile::read(path);
+        if (!file.loaded()) {
             if (mode != LoadMode::Start) {
                 // SECURITY: a damaged or vanished file must not replace the accounts
                 // with the default (anonymous) one while the server runs.
-                log(true, path + " could not be read (" + xmlErrorText(doc) +
+                log(true, path + " could not be read (" + file.errorText() +
                               "): the accounts already loaded stay in force and the file was left as it is");
                 return true;
             }
             ensureDirectory(programDirectory_ + kAnonymousDirectoryName);
             std::string reason;
-            XmlLoad outcome = loadOrCreateDefault(doc, path, defaultUsersDocument(programDirectory_).c_str(),
-                                                  kPrivateFileMode, &reason);
+            XmlLoad outcome = XmlLoad::Loaded;
+            file = UsersFile::readOrCreateDefault(path, programDirectory_, &outcome, &reason);
             if (outcome == XmlLoad::ReplacedBroken)
                 log(true, path + " could not be read (" + reason + "): kept it as " + path +
                               ".broken and wrote the default file; only the anonymous account can log in");
-            else
+            else if (outcome == XmlLoad::ReplacedMissing)
                 log(false, path + " was missing: wrote the default file with the anonymous account");
         }
-        if (const TiXmlElement* root = doc.RootElement()) {
-            for (const TiXmlElement* user = root->FirstChildElement("user"); user;
-                 user = user->NextSiblingElement("user")) {
-                UserAccount account;
-                account.username = attributeText(user, "username");
-                account.password = attributeText(user, "password");
-                account.alias = attributeText(user, "alias");
-                account.privilege = static_cast<std::int32_t>(scanDecimal(attributeText(user, "privilege")));
-                account.workDir = attributeText(user, "work_dir");
-                account.welcomeMessage = attributeText(user, "welcome_msg");
-                const char* disabled = user->Attribute("disabled");
-                account.disabled = disabled && std::string(disabled) != "no";
-                if (equalsIgnoringCase(account.username, "anonymous")) table->anonymousEnabled = !account.disabled;
-                if (!account.username.empty() && !account.password.empty() && !account.workDir.empty())
-                    table->accounts.push_back(std::move(account));
-            }
-        }
+        table->accounts = file.accounts();
+        table->anonymousEnabled = file.anonymousEnabled();
     }
     std::lock_guard<std::mutex> guard(snapshotMutex_);
     snapshot_ = std::move(table);
@@ -156,28 +103,17 @@ std::uint32_t UserTable::privilegesOf(const std::string& username) const {
 
 bool UserTable::updatePassword(const std::string& username, const std::string& newPassword) {
     const std::string path = programDirectory_ + kUsersFileName;
-    bool stored = false;
     {
         // Taken around the read-modify-write so a console save cannot interleave;
         // released before the reload takes it again.
         UsersFileLock lock(kUsersFileLockWaitMs);
         if (!lock.held()) return false;
-
-        TiXmlDocument doc;
-        if (!loadXmlFile(doc, path)) return false;
-        TiXmlElement* root = doc.RootElement();
-        if (!root) return false;
-        for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
-            const char* name = user->Attribute("username");
-            if (name && username == name) {
-                user->SetAttribute("password", passwordDigest(newPassword).c_str());
-                stored = saveAtomically(doc, path, kPrivateFileMode);
-                break;
-            }
-        }
+        UsersFile file = UsersFile::read(path);
+        if (!file.loaded() || !file.setPassword(username, passwordDigest(newPassword)) || !file.save(path))
+            return false;
     }
-    if (stored) (void)loadFile(LoadMode::Refresh);
-    return stored;
+    (void)loadFile(LoadMode::Refresh);
+    return true;
 }
 
 std::vector<UserAccount> UserTable::accounts() const { return snapshot()->accounts; }

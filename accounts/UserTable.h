@@ -8,23 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "accounts/UsersFile.h"
+
 namespace corvel {
 
 class LogSink;
 
-struct UserAccount {
-    std::string username;
-    std::string password;  // passwordDigest text
-    std::string alias;
-    std::string workDir;
-    std::string welcomeMessage;
-    std::int32_t privilege = 0;
-    bool disabled = false;
-};
 
-// Longest wait for the users-file mutex (milliseconds). A holder that keeps it
-// longer makes a reload wait for a later turn instead of stalling the server.
-constexpr int kUsersFileLockWaitMs = 5000;
 
 // Thread-safe: readers work on an immutable snapshot; load/reload build a new
 // snapshot and publish it whole, so no reader ever sees a half-built table.

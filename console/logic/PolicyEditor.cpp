@@ -2,14 +2,9 @@
 
 #include <QFile>
 
-#include <tinyxml.h>
-
-#include "accounts/XmlStore.h"
 #include "common/XmlFiles.h"
-#include "common/XmlText.h"
 #include "console/logic/FileText.h"
 #include "console/logic/ReloadRequest.h"
-#include "platform/AtomicFile.h"
 
 namespace corvel {
 
@@ -21,27 +16,29 @@ void PolicyEditor::load() {
     entries_.clear();
     modified_ = false;
     readOnly_ = false;
+    file_.reset();
     const std::string path = QFile::encodeName(path_).toStdString();
-    TiXmlDocument doc;
-    const EditorLoad loaded = loadForEditing(doc, path, kAccessFileName, prompt_);
-    if (loaded == EditorLoad::Unreadable) {
+    AccessFile file = AccessFile::read(path);
+    if (file.status() == FileRead::Unreadable) {
         readOnly_ = true;
+        reportUnreadableFile(prompt_, QString::fromLatin1(kAccessFileName), QString::fromUtf8(file.error().c_str()),
+                             file.errorLine());
         return;
     }
-    if (loaded == EditorLoad::Missing) {
-        TiXmlDocument fresh;
-        parseXmlText(fresh, kDefaultAccessDocument);
-        if (!saveAtomically(fresh, path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
+    if (file.status() == FileRead::Missing) {
+        // The default document is written, and the dialog opens with no type chosen.
+        file = AccessFile::defaultDocument();
+        if (!file.save(path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
+        file_.emplace(std::move(file));
         return;
     }
-    const TiXmlElement* root = doc.RootElement();
-    const TiXmlElement* table = root ? root->FirstChildElement("iptable") : nullptr;
-    if (!table) return;
-    const char* type = table->Attribute("type");
-    type_ = (type && std::string(type) == "REJECT") ? PolicyType::Reject : PolicyType::Permit;
-    for (const TiXmlElement* ip = table->FirstChildElement("ip"); ip; ip = ip->NextSiblingElement("ip")) {
-        if (const char* value = ip->Attribute("value")) entries_.append(textFromFileBytes(value));
+    switch (file.mode()) {
+        case AccessMode::NoTable: break;
+        case AccessMode::Reject: type_ = PolicyType::Reject; break;
+        case AccessMode::Permit: type_ = PolicyType::Permit; break;
     }
+    for (const std::string& pattern : file.patterns()) entries_.append(textFromFileBytes(pattern));
+    file_.emplace(std::move(file));
 }
 
 void PolicyEditor::setType(PolicyType type) {
@@ -75,20 +72,15 @@ bool PolicyEditor::save() {
         reportLeftUnchanged(prompt_, QString::fromLatin1(kErrorTitle), path_);
         return false;
     }
-    TiXmlDocument doc;
-    parseXmlText(doc, "<access></access>");
-    TiXmlElement table("iptable");
-    table.SetAttribute("type", type_ == PolicyType::Permit ? "PASS" : "REJECT");
-    for (const QString& entry : entries_) {
-        TiXmlElement ip("ip");
-        ip.SetAttribute("value", fileBytesFromText(entry));
-        table.InsertEndChild(ip);
-    }
-    doc.RootElement()->InsertEndChild(table);
-    if (!saveAtomically(doc, QFile::encodeName(path_).toStdString())) {
+    AccessFile next = file_ ? file_->copy() : AccessFile::parse("<access></access>");
+    std::vector<std::string> patterns;
+    for (const QString& entry : entries_) patterns.push_back(fileBytesFromText(entry));
+    next.setPolicy(type_ == PolicyType::Permit ? AccessMode::Permit : AccessMode::Reject, patterns);
+    if (!next.save(QFile::encodeName(path_).toStdString())) {
         reportWriteFailure(prompt_, QStringLiteral("Policy"), path_);
         return false;
     }
+    file_.emplace(std::move(next));
     if (requestReload(ReloadAccess) == ReloadOutcome::TimedOut)
         reportReloadTimedOut(prompt_, QStringLiteral("Policy"), QString::fromLatin1(kAccessFileName));
     modified_ = false;

@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+#include "accounts/AccessFile.h"
+
 #include "console/logic/UserPrompt.h"
 
 namespace corvel {
@@ -63,6 +67,8 @@ public:
 private:
     QString path_;
     MessageBoxPort& prompt_;
+    // The file as last read or written; a save changes a copy of it.
+    std::optional<AccessFile> file_;
     PolicyType type_ = PolicyType::Unset;
     QStringList entries_;
     bool modified_ = false;

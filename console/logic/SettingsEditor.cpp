@@ -3,14 +3,10 @@
 #include <algorithm>
 
 #include <QFile>
-#include <tinyxml.h>
 
-#include "accounts/XmlStore.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
-#include "common/XmlText.h"
 #include "console/logic/FileText.h"
-#include "platform/AtomicFile.h"
 
 namespace corvel {
 namespace {
@@ -19,21 +15,17 @@ constexpr char kRestartTitle[] = "Restart Service";
 constexpr char kRestartQuestion[] = "Restart service to load new settings?";
 constexpr char kSaveTitle[] = "Save Settings";
 
-// The element's text when its first child is a non-empty text node, else empty.
-QString elementText(const TiXmlElement* element) {
-    const char* text = element->GetText();
-    return text ? textFromFileBytes(text) : QString();
+// The element's text; empty when it has none or is missing.
+QString elementText(const SettingsFile& file, const char* name) {
+    return textFromFileBytes(file.text(name).value_or(std::string()));
 }
 
-QString textOr(const TiXmlElement* element, const char* fallback) {
-    const char* text = element->GetText();
-    return (text && *text) ? textFromFileBytes(text) : QString::fromLatin1(fallback);
-}
-
-void appendTextElement(TiXmlElement& root, const char* name, const QString& text) {
-    TiXmlElement element(name);
-    element.InsertEndChild(TiXmlText(fileBytesFromText(text)));
-    root.InsertEndChild(element);
+// The element's text, or fallback when it is empty (an element that is missing
+// leaves the field empty).
+QString textOr(const SettingsFile& file, const char* name, const char* fallback) {
+    std::optional<std::string> text = file.text(name);
+    if (!text) return QString();
+    return text->empty() ? QString::fromLatin1(fallback) : textFromFileBytes(*text);
 }
 
 }  // namespace
@@ -53,27 +45,26 @@ void SettingsEditor::load() {
     form_ = SettingsForm();
     modified_ = false;
     readOnly_ = false;
-    const std::string path = QFile::encodeName(path_).toStdString();
-    TiXmlDocument doc;
-    const EditorLoad loaded = loadForEditing(doc, path, kSettingsFileName, prompt_);
-    if (loaded != EditorLoad::Loaded) {
-        readOnly_ = loaded == EditorLoad::Unreadable;
+    file_.reset();
+    SettingsFile file = SettingsFile::read(QFile::encodeName(path_).toStdString());
+    if (file.status() == FileRead::Unreadable) {
+        readOnly_ = true;
+        reportUnreadableFile(prompt_, QString::fromLatin1(kSettingsFileName), QString::fromUtf8(file.error().c_str()),
+                             file.errorLine());
         return;
     }
-    const TiXmlElement* root = doc.RootElement();
-    if (!root) return;
-    if (const TiXmlElement* e = root->FirstChildElement("listenip")) {
-        form_.listenAddress = elementText(e);
+    if (file.status() == FileRead::Missing) return;
+    if (file.hasRoot()) {
+        form_.listenAddress = elementText(file, "listenip");
         form_.bind = !form_.listenAddress.isEmpty();
-    }
-    if (const TiXmlElement* e = root->FirstChildElement("ftpport")) form_.ftpPort = textOr(e, "21");
-    if (const TiXmlElement* e = root->FirstChildElement("httpport")) form_.webPort = textOr(e, "8080");
-    if (const TiXmlElement* e = root->FirstChildElement("maxconn")) form_.maxConnections = textOr(e, "256");
-    if (const TiXmlElement* e = root->FirstChildElement("pasvmode")) form_.passiveMode = elementText(e) == "yes";
-    if (const TiXmlElement* e = root->FirstChildElement("welcomemsg")) {
-        form_.welcomeMessage = elementText(e);
+        form_.ftpPort = textOr(file, "ftpport", "21");
+        form_.webPort = textOr(file, "httpport", "8080");
+        form_.maxConnections = textOr(file, "maxconn", "256");
+        form_.passiveMode = elementText(file, "pasvmode") == QStringLiteral("yes");
+        form_.welcomeMessage = elementText(file, "welcomemsg");
         form_.welcomeMessage.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     }
+    file_.emplace(std::move(file));
 }
 
 void SettingsEditor::change(const SettingsForm& form) {
@@ -86,10 +77,8 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
         reportLeftUnchanged(prompt_, QString::fromLatin1(kSaveTitle), path_);
         return SaveOutcome::Invalid;
     }
-    TiXmlDocument doc;
-    parseXmlText(doc, "<config></config>");
-    TiXmlElement& root = *doc.RootElement();
-    appendTextElement(root, "listenip", form_.bind ? form_.listenAddress : QString());
+    SettingsFile next = file_ ? file_->copy() : SettingsFile::empty();
+    next.setText("listenip", fileBytesFromText(form_.bind ? form_.listenAddress : QString()));
 
     struct Required {
         const char* element;
@@ -106,21 +95,22 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
             showError(prompt_, QString::fromLatin1(kSaveTitle), QString::fromLatin1(field.emptyMessage));
             return SaveOutcome::Invalid;
         }
-        appendTextElement(root, field.element, field.text);
+        next.setText(field.element, fileBytesFromText(field.text));
     }
-    appendTextElement(root, "pasvmode", form_.passiveMode ? QStringLiteral("yes") : QStringLiteral("no"));
+    next.setText("pasvmode", form_.passiveMode ? "yes" : "no");
     // The server sends the text inside its greeting as it is, so lines end in CR LF.
     QString welcome = form_.welcomeMessage;
     welcome.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    appendTextElement(root, "welcomemsg", welcome);
+    next.setText("welcomemsg", fileBytesFromText(welcome));
 
-    if (!saveAtomically(doc, QFile::encodeName(path_).toStdString())) {
+    if (!next.save(QFile::encodeName(path_).toStdString())) {
         showError(prompt_, QString::fromLatin1(kSaveTitle),
-                          QStringLiteral("%1 could not be written; the settings were not saved and the "
-                                         "service was not restarted.")
-                              .arg(path_));
+                  QStringLiteral("%1 could not be written; the settings were not saved and the "
+                                 "service was not restarted.")
+                      .arg(path_));
         return SaveOutcome::WriteFailed;
     }
+    file_.emplace(std::move(next));
     modified_ = false;
     return SaveOutcome::Written;
 }

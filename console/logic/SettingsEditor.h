@@ -4,6 +4,10 @@
 
 #include <QString>
 
+#include <optional>
+
+#include "accounts/SettingsFile.h"
+
 #include "console/logic/UserPrompt.h"
 
 namespace corvel {
@@ -71,6 +75,9 @@ private:
 
     QString path_;
     MessageBoxPort& prompt_;
+    // The file as last read or written; a save changes a copy of it, so elements
+    // the dialog does not show (the extensions' settings) are kept.
+    std::optional<SettingsFile> file_;
     SettingsForm form_;
     bool modified_ = false;
     bool readOnly_ = false;

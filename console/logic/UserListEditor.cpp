@@ -2,31 +2,43 @@
 
 #include <QFile>
 
-#include <tinyxml.h>
-
-#include "accounts/XmlStore.h"
-#include "common/DecimalText.h"
-#include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
-#include "common/XmlText.h"
 #include "console/logic/FileText.h"
 #include "console/logic/ReloadRequest.h"
-#include "platform/AtomicFile.h"
-#include "platform/NamedObjects.h"
 
 namespace corvel {
 namespace {
 
-QString attributeText(const TiXmlElement* element, const char* name) {
-    const char* value = element->Attribute(name);
-    return value ? textFromFileBytes(value) : QString();
-}
-
 void reportLocked(MessageBoxPort& prompt) {
     showError(prompt, QString::fromLatin1(kErrorTitle),
-                     QStringLiteral("%1 is locked by another program; try again later.")
-                         .arg(QString::fromLatin1(kUsersFileName)));
+              QStringLiteral("%1 is locked by another program; try again later.")
+                  .arg(QString::fromLatin1(kUsersFileName)));
+}
+
+UserRecord recordOf(const UserAccount& account) {
+    UserRecord record;
+    record.username = textFromFileBytes(account.username);
+    record.password = textFromFileBytes(account.password);
+    record.alias = textFromFileBytes(account.alias);
+    record.homeDirectory = textFromFileBytes(account.workDir);
+    record.welcomeMessage = textFromFileBytes(account.welcomeMessage);
+    record.privilege = account.privilege;
+    record.disabled = account.disabled;
+    return record;
+}
+
+UserAccount accountOf(const UserRecord& record, int element) {
+    UserAccount account;
+    account.username = fileBytesFromText(record.username);
+    account.password = fileBytesFromText(record.password);
+    account.alias = fileBytesFromText(record.alias);
+    account.workDir = fileBytesFromText(record.homeDirectory);
+    account.welcomeMessage = fileBytesFromText(record.welcomeMessage);
+    account.privilege = record.privilege;
+    account.disabled = record.disabled;
+    account.element = element;
+    return account;
 }
 
 }  // namespace
@@ -36,74 +48,51 @@ UserListEditor::UserListEditor(const QString& programDirectory, MessageBoxPort& 
 
 void UserListEditor::load() {
     records_.clear();
+    elements_.clear();
+    file_.reset();
     readOnly_ = false;
     const std::string path = QFile::encodeName(path_).toStdString();
-    std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
-    std::optional<NamedMutexLock> held;
-    if (fileMutex) held.emplace(*fileMutex, kUsersFileWaitMs);
-    if (!held || !held->ownsLock()) {
+    UsersFileLock lock(kUsersFileWaitMs);
+    if (!lock.held()) {
         readOnly_ = true;
         reportLocked(prompt_);
         return;
     }
-
-    TiXmlDocument doc;
-    const EditorLoad loaded = loadForEditing(doc, path, kUsersFileName, prompt_);
-    if (loaded == EditorLoad::Unreadable) {
+    UsersFile file = UsersFile::read(path);
+    if (file.status() == FileRead::Unreadable) {
         readOnly_ = true;
+        reportUnreadableFile(prompt_, QString::fromLatin1(kUsersFileName), QString::fromUtf8(file.error().c_str()),
+                             file.errorLine());
         return;
     }
-    if (loaded == EditorLoad::Missing) {
-        TiXmlDocument empty;
-        parseXmlText(empty, "<users></users>");
-        if (!saveAtomically(empty, path, kPrivateFileMode)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
-        return;
+    if (file.status() == FileRead::Missing) {
+        file = UsersFile::empty();
+        if (!file.save(path)) reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
     }
-    const TiXmlElement* root = doc.RootElement();
-    if (!root) return;
-    for (const TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
-        UserRecord record;
-        record.username = attributeText(user, "username");
-        record.password = attributeText(user, "password");
-        record.alias = attributeText(user, "alias");
-        record.welcomeMessage = attributeText(user, "welcome_msg");
-        record.homeDirectory = attributeText(user, "work_dir");
-        record.privilege = static_cast<std::int32_t>(scanDecimal(attributeText(user, "privilege").toStdString()));
-        const char* disabled = user->Attribute("disabled");
-        record.disabled = disabled && std::string(disabled) != "no";
-        if (!record.username.isEmpty() && !record.password.isEmpty() && !record.homeDirectory.isEmpty())
-            records_.push_back(std::move(record));
+    for (const UserAccount& account : file.accounts()) {
+        records_.push_back(recordOf(account));
+        elements_.push_back(account.element);
     }
+    file_.emplace(std::move(file));
 }
 
-bool UserListEditor::saveRecords(const std::vector<UserRecord>& records) {
+bool UserListEditor::saveRecords(const std::vector<UserRecord>& records, const std::vector<int>& elements) {
     const std::string path = QFile::encodeName(path_).toStdString();
     {
-        std::optional<NamedMutex> fileMutex = NamedMutex::createOrOpen(names::kUsersFileMutex);
-        std::optional<NamedMutexLock> held;
-        if (fileMutex) held.emplace(*fileMutex, kUsersFileWaitMs);
-        if (!held || !held->ownsLock()) {
+        UsersFileLock lock(kUsersFileWaitMs);
+        if (!lock.held()) {
             reportLocked(prompt_);
             return false;
         }
-        TiXmlDocument doc;
-        parseXmlText(doc, "<users></users>");
-        TiXmlElement& root = *doc.RootElement();
-        for (const UserRecord& record : records) {
-            TiXmlElement user("user");
-            user.SetAttribute("username", fileBytesFromText(record.username));
-            user.SetAttribute("password", fileBytesFromText(record.password));
-            user.SetAttribute("alias", fileBytesFromText(record.alias));
-            user.SetAttribute("privilege", std::to_string(record.privilege));
-            user.SetAttribute("work_dir", fileBytesFromText(record.homeDirectory));
-            user.SetAttribute("welcome_msg", fileBytesFromText(record.welcomeMessage));
-            user.SetAttribute("disabled", record.disabled ? "yes" : "no");
-            root.InsertEndChild(user);
-        }
-        if (!saveAtomically(doc, path, kPrivateFileMode)) {
+        UsersFile next = file_ ? file_->copy() : UsersFile::empty();
+        std::vector<UserAccount> accounts;
+        for (std::size_t i = 0; i < records.size(); ++i) accounts.push_back(accountOf(records[i], elements[i]));
+        next.replaceAccounts(accounts);
+        if (!next.save(path)) {
             reportWriteFailure(prompt_, QString::fromLatin1(kErrorTitle), path_);
             return false;
         }
+        file_.emplace(std::move(next));
     }
     // Lock order as in the server: the users-file mutex is released before the
     // control block's mutex is taken.
@@ -112,13 +101,16 @@ bool UserListEditor::saveRecords(const std::vector<UserRecord>& records) {
     return true;
 }
 
-bool UserListEditor::commit(std::vector<UserRecord> records) {
+bool UserListEditor::commit(std::vector<UserRecord> records, std::vector<int> elements) {
     if (readOnly_) {
         reportLeftUnchanged(prompt_, QString::fromLatin1(kErrorTitle), path_);
         return false;
     }
-    if (!saveRecords(records)) return false;
+    if (!saveRecords(records, elements)) return false;
     records_ = std::move(records);
+    // The file now holds the records' elements in their order.
+    elements_.clear();
+    for (std::size_t i = 0; i < records_.size(); ++i) elements_.push_back(static_cast<int>(i));
     return true;
 }
 
@@ -139,7 +131,9 @@ bool UserListEditor::create(const UserInfoForm& form) {
     record.disabled = form.disabled;
     std::vector<UserRecord> changed = records_;
     changed.push_back(std::move(record));
-    return commit(std::move(changed));
+    std::vector<int> elements = elements_;
+    elements.push_back(-1);
+    return commit(std::move(changed), std::move(elements));
 }
 
 bool UserListEditor::checkSelection(int row, const char* message) {
@@ -161,7 +155,7 @@ bool UserListEditor::modify(int row, const UserInfoForm& form) {
     record.welcomeMessage = form.welcomeMessage;
     record.privilege = form.privilege;
     record.disabled = form.disabled;
-    return commit(std::move(changed));
+    return commit(std::move(changed), elements_);
 }
 
 bool UserListEditor::remove(int row) {
@@ -169,7 +163,9 @@ bool UserListEditor::remove(int row) {
     if (!askYesNo(prompt_, QStringLiteral("Remove User"), QStringLiteral("Sure to remove the user?"))) return false;
     std::vector<UserRecord> changed = records_;
     changed.erase(changed.begin() + row);
-    return commit(std::move(changed));
+    std::vector<int> elements = elements_;
+    elements.erase(elements.begin() + row);
+    return commit(std::move(changed), std::move(elements));
 }
 
 }  // namespace corvel

@@ -5,8 +5,10 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
+#include "accounts/UsersFile.h"
 #include "console/logic/UserInfoForm.h"
 #include "console/logic/UserPrompt.h"
 
@@ -51,12 +53,17 @@ public:
 private:
     bool checkSelection(int row, const char* message);
     // Writes records to the file and requests the reload; reports a failure.
-    bool saveRecords(const std::vector<UserRecord>& records);
-    bool commit(std::vector<UserRecord> records);
+    bool saveRecords(const std::vector<UserRecord>& records, const std::vector<int>& elements);
+    bool commit(std::vector<UserRecord> records, std::vector<int> elements);
 
     QString path_;
     MessageBoxPort& prompt_;
     std::vector<UserRecord> records_;
+    // For each record, the file's user element it came from (-1: new), so a save keeps
+    // what else that element holds.
+    std::vector<int> elements_;
+    // The file as last read or written; a save changes a copy of it.
+    std::optional<UsersFile> file_;
     bool readOnly_ = false;
 };
 

@@ -1,10 +1,6 @@
 #include "console/logic/UserPrompt.h"
 
-#include <tinyxml.h>
-
 #include "common/SharedBlocks.h"
-#include "common/XmlText.h"
-#include "platform/AtomicFile.h"
 
 namespace corvel {
 
@@ -24,13 +20,6 @@ void reportUnreadableFile(MessageBoxPort& boxes, const QString& fileName, const 
                              "The file is left as it is and nothing can be saved here "
                              "until it is corrected or removed.")
                   .arg(fileName, detail));
-}
-
-EditorLoad loadForEditing(TiXmlDocument& doc, const std::string& path, const char* fileName, MessageBoxPort& boxes) {
-    if (loadXmlFile(doc, path)) return EditorLoad::Loaded;
-    if (!pathExists(path)) return EditorLoad::Missing;
-    reportUnreadableFile(boxes, QString::fromLatin1(fileName), QString::fromUtf8(doc.ErrorDesc()), doc.ErrorRow());
-    return EditorLoad::Unreadable;
 }
 
 void reportWriteFailure(MessageBoxPort& boxes, const QString& title, const QString& path) {

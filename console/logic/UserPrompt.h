@@ -8,8 +8,6 @@
 
 #include "console/logic/ServiceControlPorts.h"
 
-class TiXmlDocument;
-
 namespace corvel {
 
 // Title of the dialogs' generic error boxes.
@@ -23,13 +21,6 @@ bool askYesNo(MessageBoxPort& boxes, const QString& title, const QString& text);
 // Reports that fileName exists but could not be read as XML (reason and line from
 // the parser), and that the console leaves it as it is.
 void reportUnreadableFile(MessageBoxPort& boxes, const QString& fileName, const QString& reason, int line);
-
-// How an editor's file load went.
-enum class EditorLoad { Loaded, Missing, Unreadable };
-
-// Loads path into doc for an editor. A file that exists but cannot be read as XML is
-// reported through reportUnreadableFile (named fileName) and left as it is.
-EditorLoad loadForEditing(TiXmlDocument& doc, const std::string& path, const char* fileName, MessageBoxPort& boxes);
 
 // Reports that path could not be written, so nothing was changed.
 void reportWriteFailure(MessageBoxPort& boxes, const QString& title, const QString& path);

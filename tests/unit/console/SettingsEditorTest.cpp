@@ -29,14 +29,14 @@ struct SettingsEditorTest : ::testing::Test {
     }
 };
 
-TEST_F(SettingsEditorTest, RoundTripKeepsValuesInTheFixedElementOrder) {
+TEST_F(SettingsEditorTest, RoundTripKeepsValuesInTheFixedElementOrderAndElementsItDoesNotShow) {
     loaded(kFull);
     editor.change(editor.form());
     ASSERT_TRUE(editor.save());
     EXPECT_EQ(dir.read("ftpconfig.xml"),
               "<config>\n    <listenip>10.1.2.3</listenip>\n    <ftpport>2121</ftpport>\n"
               "    <httpport>8081</httpport>\n    <maxconn>40</maxconn>\n    <pasvmode>yes</pasvmode>\n"
-              "    <welcomemsg>Hello there</welcomemsg>\n</config>\n");
+              "    <welcomemsg>Hello there</welcomemsg>\n    <extra>x</extra>\n</config>\n");
     EXPECT_FALSE(editor.isModified());
     const SettingsForm before = editor.form();
     editor.load();

@@ -1,0 +1,172 @@
+#include "accounts/UsersFile.h"
+
+#include <tinyxml.h>
+
+#include "common/DecimalText.h"
+#include "common/NamedObjectNames.h"
+#include "common/XmlFiles.h"
+
+namespace corvel {
+namespace {
+
+constexpr const char* kKnownAttributes[] = {"username", "password",    "alias",   "privilege",
+                                            "work_dir", "welcome_msg", "disabled"};
+
+std::string attributeText(const TiXmlElement& element, const char* name) {
+    const char* value = element.Attribute(name);
+    return value ? std::string(value) : std::string();
+}
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+bool isKnownAttribute(const char* name) {
+    for (const char* known : kKnownAttributes)
+        if (std::string_view(known) == name) return true;
+    return false;
+}
+
+// "disabled" is true unless the attribute says exactly "no".
+bool disabledOf(const TiXmlElement& element) {
+    const char* disabled = element.Attribute("disabled");
+    return disabled && std::string(disabled) != "no";
+}
+
+}  // namespace
+
+bool UserAccount::sameFields(const UserAccount& other) const {
+    return username == other.username && password == other.password && alias == other.alias &&
+           workDir == other.workDir && welcomeMessage == other.welcomeMessage && privilege == other.privilege &&
+           disabled == other.disabled;
+}
+
+UsersFile UsersFile::read(const std::string& path) {
+    UsersFile file;
+    file.XmlFile::read(path);
+    return file;
+}
+
+UsersFile UsersFile::copy() const {
+    UsersFile file;
+    file.copyFrom(*this);
+    return file;
+}
+
+UsersFile UsersFile::parse(std::string_view text) {
+    UsersFile file;
+    file.XmlFile::parse(text);
+    return file;
+}
+
+UsersFile UsersFile::empty() { return parse("<users></users>"); }
+
+UsersFile UsersFile::readOrCreateDefault(const std::string& path, const std::string& programDirectory,
+                                         XmlLoad* outcome, std::string* reason) {
+    UsersFile file;
+    XmlLoad result = file.XmlFile::readOrCreateDefault(path, defaultUsersDocument(programDirectory),
+                                                       kPrivateFileMode, reason);
+    if (outcome) *outcome = result;
+    return file;
+}
+
+std::vector<UserAccount> UsersFile::accounts() const {
+    std::vector<UserAccount> result;
+    const TiXmlElement* root = document().RootElement();
+    if (!root) return result;
+    int index = 0;
+    for (const TiXmlElement* user = root->FirstChildElement("user"); user;
+         user = user->NextSiblingElement("user"), ++index) {
+        UserAccount account;
+        account.username = attributeText(*user, "username");
+        account.password = attributeText(*user, "password");
+        account.alias = attributeText(*user, "alias");
+        account.privilege = static_cast<std::int32_t>(scanDecimal(attributeText(*user, "privilege")));
+        account.workDir = attributeText(*user, "work_dir");
+        account.welcomeMessage = attributeText(*user, "welcome_msg");
+        account.disabled = disabledOf(*user);
+        account.element = index;
+        if (!account.username.empty() && !account.password.empty() && !account.workDir.empty())
+            result.push_back(std::move(account));
+    }
+    return result;
+}
+
+bool UsersFile::anonymousEnabled() const {
+    bool enabled = false;
+    const TiXmlElement* root = document().RootElement();
+    if (!root) return false;
+    for (const TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user"))
+        if (equalsIgnoringCase(attributeText(*user, "username"), "anonymous")) enabled = !disabledOf(*user);
+    return enabled;
+}
+
+bool UsersFile::setPassword(const std::string& username, const std::string& digest) {
+    TiXmlElement* root = document().RootElement();
+    if (!root) return false;
+    for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
+        const char* name = user->Attribute("username");
+        if (name && username == name) {
+            user->SetAttribute("password", digest.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+void UsersFile::replaceAccounts(const std::vector<UserAccount>& accounts) {
+    TiXmlElement* root = document().RootElement();
+    if (!root) {
+        document().Clear();
+        document().InsertEndChild(TiXmlElement("users"));
+        root = document().RootElement();
+    }
+    std::vector<TiXmlElement*> original;
+    for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user"))
+        original.push_back(user);
+
+    std::vector<TiXmlElement> written;
+    written.reserve(accounts.size());
+    for (const UserAccount& account : accounts) {
+        TiXmlElement user("user");
+        user.SetAttribute("username", account.username);
+        user.SetAttribute("password", account.password);
+        user.SetAttribute("alias", account.alias);
+        user.SetAttribute("privilege", std::to_string(account.privilege));
+        user.SetAttribute("work_dir", account.workDir);
+        user.SetAttribute("welcome_msg", account.welcomeMessage);
+        user.SetAttribute("disabled", account.disabled ? "yes" : "no");
+        if (account.element >= 0 && static_cast<std::size_t>(account.element) < original.size()) {
+            const TiXmlElement& from = *original[static_cast<std::size_t>(account.element)];
+            for (const TiXmlAttribute* a = from.FirstAttribute(); a; a = a->Next())
+                if (!isKnownAttribute(a->Name())) user.SetAttribute(a->Name(), a->Value());
+            for (const TiXmlNode* child = from.FirstChild(); child; child = child->NextSibling())
+                user.InsertEndChild(*child);
+        }
+        written.push_back(std::move(user));
+    }
+
+    // The accounts take the place of the first user element; the other user
+    // elements go, every other node stays where it was.
+    TiXmlNode* anchor = original.empty() ? nullptr : original.front();
+    for (const TiXmlElement& user : written) {
+        if (anchor)
+            root->InsertBeforeChild(anchor, user);
+        else
+            root->InsertEndChild(user);
+    }
+    for (TiXmlElement* user : original) root->RemoveChild(user);
+}
+
+UsersFileLock::UsersFileLock(int timeoutMs) : mutex_(NamedMutex::createOrOpen(names::kUsersFileMutex)) {
+    if (mutex_) held_.emplace(*mutex_, timeoutMs);
+}
+
+}  // namespace corvel
