@@ -11,7 +11,8 @@
 set -u
 
 build=/src/${1:-build}
-prog=/opt/corvelftp
+optprog=/opt/corvelftp
+prog=$optprog
 corveld=$prog/corveld
 # The second life runs from below /usr, which ProtectSystem=full makes read-only.
 usrprog=/usr/local/corvelftp
@@ -53,7 +54,7 @@ cleanup() {
     rm -f "$unit"
     systemctl daemon-reload
     systemctl reset-failed "$name" 2>/dev/null
-    rm -rf "$prog" "$usrprog" "$runtime" /usr/local/corvelftp-probe
+    rm -rf "$optprog" "$usrprog" "$runtime" /usr/local/corvelftp-probe
     getent group corvelftp >/dev/null && groupdel corvelftp
 }
 trap cleanup EXIT
