@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvel {
 
@@ -23,12 +24,23 @@ struct ServiceCallResult {
 
 // What goes into the unit file.
 struct UnitDescription {
-    std::string description;  // Description=
-    std::string executable;   // ExecStart=, run with no argument
-    std::string user;         // User=; left out when empty (the service then runs as root)
+    std::string description;       // Description=
+    std::string executable;        // ExecStart=, run with no argument
+    std::string user;              // User=; left out when empty (the service then runs as root)
+    std::string group;             // Group=, created by installUnit when missing; left out when empty
+    std::string runtimeDirectory;  // RuntimeDirectory= below /run; left out when empty
+    // Where the service reads and writes files: its program directory and the home
+    // of every account (absolute; a home may be listed as written and as resolved).
+    // They decide which parts of the file system protection must leave open.
+    std::string programDirectory;
+    std::vector<std::string> homeDirectories;
 };
 
-// The unit file for a Type=notify service started at boot (multi-user.target).
+// The unit file for a Type=notify service started at boot (multi-user.target) once
+// the network is up, restarted when it fails, with systemd's file system protection
+// (ProtectSystem=full, ReadWritePaths= for the data paths below /usr, /etc and /boot;
+// ProtectHome= and PrivateTmp= only when no data path needs what they hide). With a
+// user it may still bind ports below 1024 (CAP_NET_BIND_SERVICE) and nothing else.
 // nullopt when a value holds a control character, which would end its line and
 // smuggle further settings into the file.
 std::optional<std::string> unitFileText(const UnitDescription& unit);
@@ -39,12 +51,15 @@ class ServiceManager {
 public:
     struct Settings {
         std::string systemctl;      // program run for every request
+        std::string groupadd;       // program that creates a missing UnitDescription::group
         std::string unitDirectory;  // where the unit file is written
         std::string unitName;       // "name.service"
         int callTimeoutMs = 60000;
     };
 
     // systemctl is $CORVELFTP_SYSTEMCTL when set, else "systemctl" (searched in PATH);
+    // groupadd is $CORVELFTP_GROUPADD when set, else /usr/sbin/groupadd (a "su"
+    // without "-" leaves /usr/sbin out of PATH), else "groupadd" searched in PATH;
     // the directory is $CORVELFTP_UNIT_DIR when set, else /etc/systemd/system.
     static Settings settingsFromEnvironment(const std::string& unitName);
 
@@ -57,9 +72,11 @@ public:
     ServiceCallResult connect();
     // Whether our unit file exists.
     bool unitInstalled() const;
-    // Writes the unit file atomically, reloads systemd and enables the unit. Fails,
-    // leaving the existing file untouched, when the unit already exists; any later
-    // failure takes the new file away again.
+    // Creates the unit's group when the system has none of that name (a system group,
+    // through groupadd), writes the unit file atomically, reloads systemd and enables
+    // the unit. Fails, leaving the existing file untouched, when the unit already
+    // exists, and writes nothing when the group cannot be created; any failure after
+    // the write takes the new file away again. A group it created stays.
     ServiceCallResult installUnit(const UnitDescription& unit);
     // Disables the unit, deletes its file and reloads systemd.
     ServiceCallResult removeUnit();
@@ -72,6 +89,7 @@ public:
 
 private:
     ServiceCallResult call(const std::string& verb, const std::string& option, std::string* output = nullptr);
+    ServiceCallResult ensureGroup(const std::string& group);
 
     Settings settings_;
 };

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <grp.h>
+#include <initializer_list>
 #include <unistd.h>
 
 #include "platform/AtomicFile.h"
@@ -10,6 +13,19 @@
 
 namespace corvel {
 namespace {
+
+// LimitNOFILE= of the unit. The server derives its web-connection limit from its
+// descriptor limit so that FTP sessions up to maxconn always keep their reserve;
+// this leaves ample room for both.
+constexpr const char* kUnitOpenFilesLimit = "65536";
+
+// Buffer for one group entry of getgrnam_r (its member list makes it long): it starts
+// at the first size and doubles while too small, up to the largest.
+constexpr std::size_t kFirstGroupEntryBytes = 16 * 1024;
+constexpr std::size_t kMaxGroupEntryBytes = 1 << 20;
+
+// groupadd's exit status for a name already in use: someone created it meanwhile.
+constexpr int kGroupaddNameInUse = 9;
 
 std::string firstLine(const std::string& text) {
     std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -45,6 +61,68 @@ std::string execStartWord(const std::string& path) {
     return quote ? "\"" + word + "\"" : word;
 }
 
+// One ReadWritePaths= word: '-' so a missing directory does not fail the start,
+// '%' doubled (specifiers are expanded); a word with blanks, quotes or backslashes
+// goes in double quotes with '"' and '\' escaped, as systemd splits the list on
+// blanks and unquotes each word.
+std::string readWritePathWord(const std::string& path) {
+    std::string word = "-";
+    bool quote = false;
+    for (char c : path) {
+        if (c == '%') {
+            word += "%%";
+        } else if (c == '\\' || c == '"') {
+            word += '\\';
+            word += c;
+            quote = true;
+        } else {
+            if (c == ' ' || c == '\t' || c == '\'') quote = true;
+            word += c;
+        }
+    }
+    return quote ? "\"" + word + "\"" : word;
+}
+
+// A path as the protection settings see it: lexically normal, no trailing '/'.
+std::string normalPath(const std::string& path) {
+    std::string normal = std::filesystem::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
+// Whether path is base or lies below it (both normal).
+bool within(const std::string& path, const std::string& base) {
+    if (base == "/") return true;
+    return path.compare(0, base.size(), base) == 0 && (path.size() == base.size() || path[base.size()] == '/');
+}
+
+// Whether a setting that hides or freezes base reaches path: path lies below base,
+// or path holds base (an account whose home is "/" browses into /home too).
+bool reaches(const std::string& base, const std::string& path) { return within(path, base) || within(base, path); }
+
+bool anyReaches(const std::vector<std::string>& paths, std::initializer_list<const char*> bases) {
+    for (const std::string& path : paths)
+        for (const char* base : bases)
+            if (reaches(base, path)) return true;
+    return false;
+}
+
+// The program directory and the homes, absolute, normal, each once. A relative
+// home names no place the unit could open; the server sees it from "/" anyway.
+std::vector<std::string> dataPaths(const UnitDescription& unit) {
+    std::vector<std::string> paths;
+    auto add = [&paths](const std::string& path) {
+        if (path.empty() || path.front() != '/') return;
+        std::string normal = normalPath(path);
+        for (const std::string& known : paths)
+            if (known == normal) return;
+        paths.push_back(normal);
+    };
+    add(unit.programDirectory);
+    for (const std::string& home : unit.homeDirectories) add(home);
+    return paths;
+}
+
 UnitState parseState(const std::string& word) {
     if (word == "active") return UnitState::Active;
     if (word == "reloading") return UnitState::Reloading;
@@ -55,16 +133,82 @@ UnitState parseState(const std::string& word) {
     return UnitState::Unknown;
 }
 
+// How a run of a helper program (what) went, for people: its own complaint when it
+// failed, else what happened to it.
+ServiceCallResult describeRun(const ProcessResult& run, const std::string& what, int timeoutMs) {
+    switch (run.outcome) {
+        case ProcessOutcome::StartFailed:
+            return ServiceCallResult::failure(run.failure);
+        case ProcessOutcome::TimedOut:
+            return ServiceCallResult::failure(what + " did not answer within " + std::to_string(timeoutMs / 1000) +
+                                              " seconds.");
+        case ProcessOutcome::Signalled:
+            return ServiceCallResult::failure(what + " was ended by signal " + std::to_string(run.signal) + ".");
+        case ProcessOutcome::Exited:
+            break;
+    }
+    if (run.exitStatus == 0) return ServiceCallResult::success();
+    std::string text = firstLine(run.errorOutput);
+    if (text.empty()) text = what + " failed with status " + std::to_string(run.exitStatus) + ".";
+    return ServiceCallResult::failure(text);
+}
+
+// Whether the system knows a group of that name; an error reading the group
+// database counts as "no" and lets groupadd say what is wrong.
+bool groupExists(const std::string& name) {
+    std::vector<char> buffer(kFirstGroupEntryBytes);
+    for (;;) {
+        struct group entry {};
+        struct group* found = nullptr;
+        int error = ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < kMaxGroupEntryBytes) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        return error == 0 && found != nullptr;
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> unitFileText(const UnitDescription& unit) {
     // SECURITY: a line break in any value would add settings of the caller's choice.
-    if (hasControlCharacter(unit.description) || hasControlCharacter(unit.executable) ||
-        hasControlCharacter(unit.user))
-        return std::nullopt;
-    std::string text = "[Unit]\nDescription=" + unit.description + "\n\n[Service]\nType=notify\nExecStart=" +
-                       execStartWord(unit.executable) + "\n";
+    for (const std::string* value : {&unit.description, &unit.executable, &unit.user, &unit.group,
+                                     &unit.runtimeDirectory, &unit.programDirectory})
+        if (hasControlCharacter(*value)) return std::nullopt;
+    for (const std::string& home : unit.homeDirectories)
+        if (hasControlCharacter(home)) return std::nullopt;
+    const std::vector<std::string> paths = dataPaths(unit);
+
+    std::string text = "[Unit]\nDescription=" + unit.description +
+                       "\nWants=network-online.target\nAfter=network-online.target\n\n"
+                       "[Service]\nType=notify\nExecStart=" + execStartWord(unit.executable) +
+                       "\nRestart=on-failure\n";
     if (!unit.user.empty()) text += "User=" + unit.user + "\n";
+    if (!unit.group.empty()) text += "Group=" + unit.group + "\n";
+    // SECURITY: what the service creates is its own and its group's only.
+    text += "UMask=0007\nLimitNOFILE=" + std::string(kUnitOpenFilesLimit) + "\n";
+    if (!unit.runtimeDirectory.empty()) {
+        // setgid, so what the service creates there belongs to the group; kept over a
+        // stop, since a console may still hold objects in it.
+        text += "RuntimeDirectory=" + unit.runtimeDirectory +
+                "\nRuntimeDirectoryMode=2770\nRuntimeDirectoryPreserve=yes\n";
+    }
+    if (!unit.user.empty()) {
+        // SECURITY: an account may still bind the FTP and web ports below 1024, and
+        // that is the one privilege it may ever hold.
+        text += "AmbientCapabilities=CAP_NET_BIND_SERVICE\nCapabilityBoundingSet=CAP_NET_BIND_SERVICE\n";
+    }
+    // SECURITY: no set-user-ID gains, and the system's programs and configuration
+    // read-only. A data path holding /usr, /etc or /boot ("/") stays read-only there.
+    text += "NoNewPrivileges=yes\n";
+    // A /tmp of its own, and no /home, unless a data path lies there: it would vanish.
+    if (!anyReaches(paths, {"/tmp", "/var/tmp"})) text += "PrivateTmp=yes\n";
+    text += "ProtectSystem=full\n";
+    if (!anyReaches(paths, {"/home", "/root", "/run/user"})) text += "ProtectHome=yes\n";
+    for (const std::string& path : paths)
+        if (within(path, "/usr") || within(path, "/etc") || within(path, "/boot"))
+            text += "ReadWritePaths=" + readWritePathWord(path) + "\n";
     text += "\n[Install]\nWantedBy=multi-user.target\n";
     return text;
 }
@@ -73,6 +217,11 @@ ServiceManager::Settings ServiceManager::settingsFromEnvironment(const std::stri
     Settings settings;
     const char* systemctl = std::getenv("CORVELFTP_SYSTEMCTL");
     settings.systemctl = systemctl && *systemctl ? systemctl : "systemctl";
+    const char* groupadd = std::getenv("CORVELFTP_GROUPADD");
+    if (groupadd && *groupadd)
+        settings.groupadd = groupadd;
+    else
+        settings.groupadd = ::access("/usr/sbin/groupadd", X_OK) == 0 ? "/usr/sbin/groupadd" : "groupadd";
     const char* directory = std::getenv("CORVELFTP_UNIT_DIR");
     settings.unitDirectory = directory && *directory ? directory : "/etc/systemd/system";
     settings.unitName = unitName;
@@ -93,22 +242,18 @@ ServiceCallResult ServiceManager::call(const std::string& verb, const std::strin
     if (verb != "is-system-running" && verb != "daemon-reload") arguments.push_back(settings_.unitName);
     ProcessResult run = runProcess(settings_.systemctl, arguments, settings_.callTimeoutMs);
     if (output) *output = run.output;
-    const std::string what = "systemctl " + verb;
-    switch (run.outcome) {
-        case ProcessOutcome::StartFailed:
-            return ServiceCallResult::failure(run.failure);
-        case ProcessOutcome::TimedOut:
-            return ServiceCallResult::failure(what + " did not answer within " +
-                                              std::to_string(settings_.callTimeoutMs / 1000) + " seconds.");
-        case ProcessOutcome::Signalled:
-            return ServiceCallResult::failure(what + " was ended by signal " + std::to_string(run.signal) + ".");
-        case ProcessOutcome::Exited:
-            break;
-    }
-    if (run.exitStatus == 0) return ServiceCallResult::success();
-    std::string text = firstLine(run.errorOutput);
-    if (text.empty()) text = what + " failed with status " + std::to_string(run.exitStatus) + ".";
-    return ServiceCallResult::failure(text);
+    return describeRun(run, "systemctl " + verb, settings_.callTimeoutMs);
+}
+
+ServiceCallResult ServiceManager::ensureGroup(const std::string& group) {
+    if (group.empty() || groupExists(group)) return ServiceCallResult::success();
+    ProcessResult run = runProcess(settings_.groupadd, {"--system", group}, settings_.callTimeoutMs);
+    if (run.exitedWith(kGroupaddNameInUse)) return ServiceCallResult::success();
+    ServiceCallResult result = describeRun(run, "groupadd", settings_.callTimeoutMs);
+    if (result) return result;
+    std::string reason = result.errorText;
+    if (run.outcome == ProcessOutcome::StartFailed) reason = "groupadd: " + reason;
+    return ServiceCallResult::failure("The group " + group + " cannot be created: " + reason);
 }
 
 ServiceCallResult ServiceManager::connect() {
@@ -129,7 +274,11 @@ bool ServiceManager::unitInstalled() const { return pathExists(unitPath()); }
 ServiceCallResult ServiceManager::installUnit(const UnitDescription& unit) {
     if (unitInstalled()) return ServiceCallResult::failure("The specified service already exists.");
     std::optional<std::string> text = unitFileText(unit);
-    if (!text) return ServiceCallResult::failure("The account name or the program path holds a control character.");
+    if (!text)
+        return ServiceCallResult::failure(
+            "The account name, the program path or an account's home directory holds a control character.");
+    ServiceCallResult grouped = ensureGroup(unit.group);
+    if (!grouped) return grouped;
     errno = 0;
     bool written = replaceFileAtomically(unitPath(), [&text](std::FILE* file) {
         return std::fwrite(text->data(), 1, text->size(), file) == text->size();

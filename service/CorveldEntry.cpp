@@ -46,7 +46,12 @@ int runCorveld(int argc, char** argv) {
             break;
         case CommandAction::DebugConsole: runInTerminal(server); break;
         case CommandAction::Faceless: runDetached(server); break;
-        case CommandAction::Install: (void)host.install(command.account); break;
+        case CommandAction::Install: {
+            std::vector<std::string> homes;
+            for (const UserAccount& account : process->users.accounts()) homes.push_back(account.workDir);
+            (void)host.install(command.account, homes);
+            break;
+        }
         case CommandAction::Remove: (void)host.remove(); break;
         case CommandAction::Start: (void)host.startService(); break;
         case CommandAction::Stop: (void)host.endService(); break;

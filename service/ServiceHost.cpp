@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
+#include "common/ProgramDirectory.h"
 #include "platform/Process.h"
 #include "platform/SystemLog.h"
 
@@ -16,6 +19,20 @@ void printToStandardOutput(const std::string& text) {
 }
 
 bool stopped(UnitState state) { return state == UnitState::Inactive || state == UnitState::Failed; }
+
+// Each home as written and, when it differs, with its symbolic links resolved: the
+// server opens the written path, and systemd's protection acts where it leads.
+std::vector<std::string> homesAsWrittenAndResolved(const std::vector<std::string>& homes) {
+    std::vector<std::string> paths;
+    for (const std::string& home : homes) {
+        paths.push_back(home);
+        if (home.empty() || home.front() != '/') continue;  // no place of its own to resolve
+        std::error_code error;
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(home, error);
+        if (!error && resolved.string() != home) paths.push_back(resolved.string());
+    }
+    return paths;
+}
 
 }  // namespace
 
@@ -35,7 +52,7 @@ bool ServiceHost::openManagerAndService() {
     return true;
 }
 
-bool ServiceHost::install(const std::optional<std::string>& account) {
+bool ServiceHost::install(const std::optional<std::string>& account, const std::vector<std::string>& homes) {
     const std::string name = kServiceDisplayName;
     std::string error;
     std::optional<std::string> executable = currentExecutablePath(&error);
@@ -48,7 +65,15 @@ bool ServiceHost::install(const std::optional<std::string>& account) {
         print("OpenSCManager failed - " + connected.errorText + "\n");
         return false;
     }
-    ServiceCallResult created = manager_.installUnit({name, *executable, account.value_or("")});
+    UnitDescription unit;
+    unit.description = name;
+    unit.executable = *executable;
+    unit.user = account.value_or("");
+    unit.group = kServiceGroupName;
+    unit.runtimeDirectory = kServiceRuntimeDirectory;
+    unit.programDirectory = directoryOfPath(*executable);
+    unit.homeDirectories = homesAsWrittenAndResolved(homes);
+    ServiceCallResult created = manager_.installUnit(unit);
     if (!created) {
         print("CreateService failed - " + created.errorText + "\n");
         return false;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ServiceManager.h"
 
@@ -12,6 +13,12 @@ namespace corvel {
 
 constexpr const char* kServiceName = "corvelftpservice";
 constexpr const char* kServiceDisplayName = "CorvelFtp Service";
+// The administrators' group: the unit runs with it, and its members may use the
+// console and the command-line tool against the service.
+constexpr const char* kServiceGroupName = "corvelftp";
+// The unit's directory below /run, where the server and the console meet through
+// the named objects.
+constexpr const char* kServiceRuntimeDirectory = "corvelftp";
 
 // How the service actions wait for a start or stop job.
 struct ServicePollTiming {
@@ -29,8 +36,11 @@ public:
 
     ServiceHost(ServiceManager& manager, Printer print = {}, ServicePollTiming timing = {});
 
-    // Writes and enables the unit that runs this executable (as account when given).
-    bool install(const std::optional<std::string>& account);
+    // Creates the group kServiceGroupName when missing, then writes and enables the
+    // unit that runs this executable (as account when given). homes are the accounts'
+    // home directories as the users file has them; the unit leaves them, and the
+    // program directory, open to the service.
+    bool install(const std::optional<std::string>& account, const std::vector<std::string>& homes = {});
     // Stops the service when it runs, then disables and deletes its unit.
     bool remove();
     // Starts the installed service and waits until it runs; true when it does.

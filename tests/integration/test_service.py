@@ -2,6 +2,7 @@
 systemctl, -d in the terminal, -f as a daemon, and the service row outside systemd.
 Every mode must leave no process behind."""
 import errno
+import grp
 import os
 import signal
 import socket
@@ -13,6 +14,15 @@ from harness import LOOPBACK, Server, wait_until
 
 FAKE_SYSTEMCTL = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                               "..", "unit", "service", "fake_systemctl.sh")
+FAKE_GROUPADD = os.path.join(os.path.dirname(FAKE_SYSTEMCTL), "fake_groupadd.sh")
+
+
+def group_exists(name):
+    try:
+        grp.getgrnam(name)
+        return True
+    except KeyError:
+        return False
 
 
 def processes_of(binary):
@@ -52,6 +62,7 @@ class ServiceTestCase(unittest.TestCase):
         env.pop("NOTIFY_SOCKET", None)
         env.pop("INVOCATION_ID", None)
         env["CORVELFTP_SYSTEMCTL"] = os.path.abspath(FAKE_SYSTEMCTL)
+        env["CORVELFTP_GROUPADD"] = os.path.abspath(FAKE_GROUPADD)
         env["CORVELFTP_UNIT_DIR"] = self.unit_dir
         env["FAKE_SYSTEMCTL_DIR"] = self.fake_dir
         return env
@@ -84,6 +95,8 @@ class ServiceActions(ServiceTestCase):
         self.assertIn("\nUser=alice\n", unit)
         self.assertNotIn("secret", unit)
         self.assertIn("\nType=notify\n", unit)
+        self.assertIn("\nGroup=corvelftp\n", unit)
+        self.assertIn("\nAmbientCapabilities=CAP_NET_BIND_SERVICE\n", unit)
         # The tables are loaded in every mode; the settings file only when serving.
         self.assertTrue(os.path.isfile(self.server.path("ftpusers.xml")))
         self.assertTrue(os.path.isfile(self.server.path("ftpaccess.xml")))
@@ -109,6 +122,31 @@ class ServiceActions(ServiceTestCase):
         self.assertEqual(self.corveld("-s"), (0, missing, ""))
         self.assertEqual(self.corveld("-e"), (0, missing, ""))
         self.assertEqual(self.corveld("-u"), (0, missing, ""))
+
+    def test_homes_come_from_the_users_file(self):
+        self.server.write("ftpusers.xml",
+                          '<users><user username="bob" password="x" alias="bob" privilege="0" '
+                          'work_dir="/usr/share/corvel ftp" welcome_msg="hi" disabled="no" /></users>')
+        self.assertEqual(self.corveld("-i"), (0, "CorvelFtp Service installed.\n", ""))
+        unit = self.unit()
+        self.assertIn('\nReadWritePaths="-/usr/share/corvel ftp"\n', unit)
+        self.assertNotIn("User=", unit)
+        self.assertNotIn("AmbientCapabilities=", unit)
+
+    @unittest.skipIf(group_exists("corvelftp"), "this system has a corvelftp group; groupadd is not run")
+    def test_install_creates_the_group_or_writes_nothing(self):
+        self.fake("refuse_groupadd", "groupadd: Permission denied.\n")
+        self.assertEqual(self.corveld("-i"), (0, "CreateService failed - The group corvelftp cannot be created: "
+                                                "groupadd: Permission denied.\n", ""))
+        self.assertEqual(os.listdir(self.unit_dir), [])
+        os.remove(os.path.join(self.fake_dir, "refuse_groupadd"))
+        self.assertEqual(self.corveld("-i"), (0, "CorvelFtp Service installed.\n", ""))
+        with open(os.path.join(self.fake_dir, "log")) as f:
+            self.assertIn("groupadd --system corvelftp\ndaemon-reload\n", f.read())
+        # The group may hold administrators: a removal leaves it.
+        self.corveld("-u")
+        with open(os.path.join(self.fake_dir, "log")) as f:
+            self.assertNotIn("groupdel", f.read())
 
     def test_refusals_print_the_system_text_and_exit_zero(self):
         self.fake("manager", "offline")

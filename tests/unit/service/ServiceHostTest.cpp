@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <grp.h>
 #include <fstream>
 #include <sstream>
 
@@ -17,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kFakeSystemctl = (fs::path(__FILE__).parent_path() / "fake_systemctl.sh").string();
+const std::string kFakeGroupadd = (fs::path(__FILE__).parent_path() / "fake_groupadd.sh").string();
 
 class ServiceHostTest : public ::testing::Test {
 protected:
@@ -27,7 +29,7 @@ protected:
         fs::create_directories(dir_ / "fake");
         fs::create_directories(dir_ / "units");
         ::setenv("FAKE_SYSTEMCTL_DIR", (dir_ / "fake").c_str(), 1);
-        settings_ = {kFakeSystemctl, (dir_ / "units").string(), "corvelftpservice.service", 10000};
+        settings_ = {kFakeSystemctl, kFakeGroupadd, (dir_ / "units").string(), "corvelftpservice.service", 10000};
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -41,8 +43,9 @@ protected:
         if (result) *result = ok;
         return printed;
     }
-    std::string install(const std::optional<std::string>& account = std::nullopt, bool* result = nullptr) {
-        return run([&](ServiceHost& host) { return host.install(account); }, result);
+    std::string install(const std::optional<std::string>& account = std::nullopt, bool* result = nullptr,
+                        const std::vector<std::string>& homes = {}) {
+        return run([&](ServiceHost& host) { return host.install(account, homes); }, result);
     }
     std::string remove(bool* result = nullptr) { return run([](ServiceHost& host) { return host.remove(); }, result); }
     std::string start(bool* result = nullptr) {
@@ -76,8 +79,13 @@ TEST_F(ServiceHostTest, InstallWritesAnEnabledNotifyUnitForThisExecutable) {
     EXPECT_EQ(install(std::nullopt, &ok), "CorvelFtp Service installed.\n");
     EXPECT_TRUE(ok);
     std::string executable = *currentExecutablePath();
-    EXPECT_EQ(read(unitPath()), "[Unit]\nDescription=CorvelFtp Service\n\n[Service]\nType=notify\nExecStart=" +
-                                    executable + "\n\n[Install]\nWantedBy=multi-user.target\n");
+    std::string unit = read(unitPath());
+    const std::vector<std::string> lines = {"\nType=notify\n", "\nExecStart=" + executable + "\n",
+                                            "\nGroup=corvelftp\n", "\nRuntimeDirectory=corvelftp\n",
+                                            "\nWantedBy=multi-user.target\n"};
+    for (const std::string& line : lines)
+        EXPECT_NE(unit.find(line), std::string::npos) << line;
+    EXPECT_EQ(unit.find("\nUser="), std::string::npos);
     EXPECT_TRUE(fakeHas("enabled"));
     EXPECT_NE(read(dir_ / "fake" / "log").find("daemon-reload\nenable corvelftpservice.service\n"),
               std::string::npos);
@@ -86,6 +94,38 @@ TEST_F(ServiceHostTest, InstallWritesAnEnabledNotifyUnitForThisExecutable) {
 TEST_F(ServiceHostTest, InstallUnderAnAccountSetsUser) {
     install("alice");
     EXPECT_NE(read(unitPath()).find("\nUser=alice\n"), std::string::npos);
+}
+
+TEST_F(ServiceHostTest, InstallOpensHomesBelowUsrAlsoThroughALink) {
+    fs::create_symlink("/usr/share", dir_ / "shared");
+    install(std::nullopt, nullptr, {"/usr/lib/corvel-ftp-home", (dir_ / "shared").string(), "/srv/ftp"});
+    std::string unit = read(unitPath());
+    EXPECT_NE(unit.find("\nReadWritePaths=-/usr/lib/corvel-ftp-home\nReadWritePaths=-/usr/share\n"),
+              std::string::npos)
+        << unit;
+    EXPECT_EQ(unit.find("/srv/ftp"), std::string::npos);
+}
+
+TEST_F(ServiceHostTest, InstallCreatesTheMissingGroupFirst) {
+    if (::getgrnam("corvelftp")) GTEST_SKIP() << "this system has a corvelftp group; groupadd is not run";
+    installQuietly();
+    EXPECT_NE(read(dir_ / "fake" / "log").find("is-system-running\ngroupadd --system corvelftp\ndaemon-reload\n"),
+              std::string::npos);
+}
+
+TEST_F(ServiceHostTest, InstallWithoutTheGroupWritesNothing) {
+    if (::getgrnam("corvelftp")) GTEST_SKIP() << "this system has a corvelftp group; groupadd is not run";
+    fake("refuse_groupadd", "groupadd: cannot lock /etc/group; try again later.\n");
+    bool ok = true;
+    EXPECT_EQ(install(std::nullopt, &ok),
+              "CreateService failed - The group corvelftp cannot be created: groupadd: cannot lock /etc/group; try "
+              "again later.\n");
+    EXPECT_FALSE(ok);
+    settings_.groupadd = (dir_ / "no-groupadd").string();
+    EXPECT_EQ(install(), "CreateService failed - The group corvelftp cannot be created: groupadd: No such file or "
+                         "directory\n");
+    EXPECT_FALSE(fs::exists(unitPath()));
+    EXPECT_FALSE(fakeHas("enabled"));
 }
 
 TEST_F(ServiceHostTest, InstallOverAnExistingUnitLeavesItUntouched) {
@@ -98,8 +138,10 @@ TEST_F(ServiceHostTest, InstallOverAnExistingUnitLeavesItUntouched) {
 }
 
 TEST_F(ServiceHostTest, InstallRefusesAnAccountThatWouldAddLines) {
-    EXPECT_EQ(install("alice\nExecStartPre=/bin/sh"),
-              "CreateService failed - The account name or the program path holds a control character.\n");
+    EXPECT_EQ(install("alice\nExecStartPre=/bin/sh"), "CreateService failed - The account name, the program path or an "
+                                                      "account's home directory holds a control character.\n");
+    EXPECT_FALSE(fs::exists(unitPath()));
+    install(std::nullopt, nullptr, {"/usr/x\nExecStartPre=/bin/sh"});
     EXPECT_FALSE(fs::exists(unitPath()));
 }
 
@@ -229,21 +271,6 @@ TEST_F(ServiceHostTest, StopWithoutSystemdNamesTheManager) {
     installQuietly();
     fake("manager", "offline");
     EXPECT_EQ(stop(), "OpenSCManager failed - The service manager (systemd) is not running on this system.\n");
-}
-
-// --- the unit file text ---
-
-TEST(UnitFileText, QuotesAPathSystemdWouldSplitOrExpand) {
-    std::string text = *unitFileText({"D", "/opt/my ftp/100%/$HOME/a\"b\\c", ""});
-    EXPECT_NE(text.find("\nExecStart=\"/opt/my ftp/100%%/$$HOME/a\\\"b\\\\c\"\n"), std::string::npos);
-    EXPECT_NE(unitFileText({"D", "/opt/corvelftp/corveld", ""})->find("\nExecStart=/opt/corvelftp/corveld\n"),
-              std::string::npos);
-}
-
-TEST(UnitFileText, RefusesControlCharactersAnywhere) {
-    EXPECT_FALSE(unitFileText({"D\n[Service]", "/x", ""}).has_value());
-    EXPECT_FALSE(unitFileText({"D", "/x\r", ""}).has_value());
-    EXPECT_FALSE(unitFileText({"D", "/x", "a\tb"}).has_value());
 }
 
 }  // namespace
