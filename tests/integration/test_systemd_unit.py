@@ -98,6 +98,10 @@ class UnitUnderSystemd(unittest.TestCase):
         status, output = run_tool([TOOL, REPO, command], env, limit)
         if status is None:
             self.fail("the container did not finish within %d s:\n%s" % (limit, output))
+        if status == 125:
+            # The tool's own code for "no container could be booted on this machine"
+            # (no debootstrap mirror, no systemd-nspawn): nothing of ours was tried.
+            self.skipTest("no systemd container could be booted here:\n%s" % output[-2000:])
         self.assertEqual(status, 0, "systemd-container.sh exited with %d:\n%s" % (status, output))
         self.assertIn("ALL PASSED", output, output)
         for line in output.splitlines():
