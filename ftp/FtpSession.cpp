@@ -1,7 +1,6 @@
 // Admission, command reading and dispatch of one FTP control connection.
 #include "ftp/FtpSession.h"
 
-#include <cstring>
 #include <iterator>
 
 #include "accounts/AccessPolicy.h"
@@ -65,11 +64,12 @@ void FtpSession::reply(const std::string& text) {
 }
 
 bool FtpSession::fillBuffer() {
+    char chunk[kReceiveChunkBytes];
     int idleSeconds = 0;
     for (;;) {
-        long n = control_.receive(lineBuffer_ + buffered_, kLineBufferBytes - buffered_);
+        long n = control_.receive(chunk, sizeof chunk);
         if (n > 0) {
-            buffered_ += static_cast<std::size_t>(n);
+            commands_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
             return true;
         }
         if (n != -2) {  // peer closed or receive failed
@@ -85,38 +85,12 @@ bool FtpSession::fillBuffer() {
     }
 }
 
-bool FtpSession::discardRestOfLine() {
-    for (;;) {
-        auto* lf = static_cast<char*>(std::memchr(lineBuffer_, '\n', buffered_));
-        if (lf) {
-            std::size_t used = static_cast<std::size_t>(lf - lineBuffer_) + 1;
-            std::memmove(lineBuffer_, lineBuffer_ + used, buffered_ - used);
-            buffered_ -= used;
-            return true;
-        }
-        buffered_ = 0;
-        if (!fillBuffer()) return false;
-    }
-}
-
 bool FtpSession::readCommand() {
     if (!control_.isOpen()) return false;
     for (;;) {
-        std::size_t window = std::min(buffered_, kMaxStoredBytes);
-        if (auto* lf = static_cast<char*>(std::memchr(lineBuffer_, '\n', window))) {
-            std::size_t length = static_cast<std::size_t>(lf - lineBuffer_) + 1;
-            // The line ends at its first NUL, as a C string would.
-            std::string line(lineBuffer_, strnlen(lineBuffer_, length));
-            std::memmove(lineBuffer_, lineBuffer_ + length, buffered_ - length);
-            buffered_ -= length;
-            return dispatch(line);
-        }
-        if (buffered_ >= kMaxStoredBytes) {
-            std::string stored(lineBuffer_, strnlen(lineBuffer_, kMaxStoredBytes));
-            std::memmove(lineBuffer_, lineBuffer_ + kMaxStoredBytes, buffered_ - kMaxStoredBytes);
-            buffered_ -= kMaxStoredBytes;
-            if (!discardRestOfLine()) return false;
-            reply("500 \"" + stored.substr(0, stored.find(' ')) + "...\" :command is too long\r\n");
+        if (std::optional<CommandLineEvent> event = commands_.next()) {
+            if (event->kind == CommandLineEvent::Kind::Line) return dispatch(event->text);
+            reply("500 \"" + event->text.substr(0, event->text.find(' ')) + "...\" :command is too long\r\n");
             return true;
         }
         if (!fillBuffer()) return false;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "ftp/CommandLineAssembler.h"
 #include "ftp/FtpContext.h"
 #include "files/PathResolution.h"
 #include "platform/Socket.h"
@@ -30,9 +31,8 @@ public:
 
     bool isOpen() const { return control_.isOpen(); }
 
-    // Command line buffer: the longest line is kMaxLineBytes - 2 bytes plus its LF.
-    static constexpr std::size_t kLineBufferBytes = 4096;
-    static constexpr std::size_t kMaxStoredBytes = 4094;
+    // Bytes asked of one receive on the control connection.
+    static constexpr std::size_t kReceiveChunkBytes = 4096;
     // A session that fails this many logins is disconnected.
     static constexpr unsigned kMaxFailedLogins = 9;
 
@@ -42,8 +42,7 @@ private:
 
     void reply(const std::string& text);
     void sendGreeting();
-    bool discardRestOfLine();
-    // Receives more bytes into the line buffer; false ends the session.
+    // Receives more bytes into the command lines; false ends the session.
     bool fillBuffer();
     std::string chooseListPath(const std::string& verb, const std::string& argument) const;
 
@@ -107,8 +106,7 @@ private:
     unsigned failedLogins_ = 0;
     std::uint32_t privileges_ = 0;
 
-    char lineBuffer_[kLineBufferBytes];
-    std::size_t buffered_ = 0;
+    CommandLineAssembler commands_;
 };
 
 }  // namespace corvel

@@ -47,8 +47,7 @@ void serveWebConnection(Socket socket, const WebContext& context) {
         withPeer.peerAddress = peer;
         handler.handle(s, withPeer);
     });
-    while (reader.readLine()) {
-    }
+    reader.serve();
     closeGracefully(socket);
 }
 
