@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
 namespace corvel {
@@ -36,21 +37,17 @@ int scanPortNumbers(const std::string& text, long long (&numbers)[6]) {
 
 void FtpSession::handlePasv(const std::string&) {
     if (!context_.passiveMode) {
-        reply("425 Can't open data connection.\r\n");
+        reply(replies::kNoDataConnection);
         return;
     }
     data_.close();  // an unused earlier data connection is replaced
     auto listener = TcpListener::open(localAddress_, 0, 5);
     if (!listener) {
-        reply("425 Can't open data connection.\r\n");
+        reply(replies::kNoDataConnection);
         return;
     }
     std::uint16_t port = listener->port();
-    std::string text = "227 Entering Passive Mode (" + localAddress_ + "," + std::to_string(port / 256) + "," +
-                       std::to_string(port % 256) + ")\r\n";
-    for (char& c : text)
-        if (c == '.') c = ',';
-    reply(text);
+    reply(replies::passiveMode(localAddress_, port));
 
     // SECURITY: one deadline for the whole wait, so a foreign host connecting now and
     // then (and being turned away) cannot keep the session waiting for ever.
@@ -69,13 +66,13 @@ void FtpSession::handlePasv(const std::string&) {
         return;
     }
     data_.close();
-    reply("425 Can't open data connection.\r\n");
+    reply(replies::kNoDataConnection);
 }
 
 void FtpSession::handlePort(const std::string& argument) {
     long long n[6] = {};
     if (scanPortNumbers(argument, n) < 6) {
-        reply("501 Syntax error in parameters or arguments.\r\n");
+        reply(replies::kSyntaxError);
         return;
     }
     char address[64];
@@ -85,13 +82,13 @@ void FtpSession::handlePort(const std::string& argument) {
     data_.close();
     // SECURITY: no FTP bounce; the data connection goes only to the client itself.
     if (address != peerAddress_) {
-        reply("425 Can't open data connection.\r\n");
+        reply(replies::kNoDataConnection);
         return;
     }
     data_ = Socket::createTcp();
     if (!data_.isOpen() || !data_.startConnect(address, port)) {
         data_.close();
-        reply("425 Can't open data connection.\r\n");
+        reply(replies::kNoDataConnection);
         return;
     }
     for (int idleWaits = 0; idleWaits <= kDataSetupWaits;) {
@@ -104,11 +101,11 @@ void FtpSession::handlePort(const std::string& argument) {
         // A refused connection shows as writable with an error: say so at once
         // instead of pretending the port works.
         if (!data_.connectSucceeded()) break;
-        reply("200 PORT Command successful.\r\n");
+        reply(replies::kPortSuccessful);
         return;
     }
     data_.close();
-    reply("425 Can't open data connection.\r\n");
+    reply(replies::kNoDataConnection);
 }
 
 }  // namespace corvel

@@ -1,11 +1,12 @@
 // The steps every file command shares: privilege check and path resolution.
+#include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
 namespace corvel {
 
 bool FtpSession::hasPrivilege(std::uint32_t bit) {
     if (privileges_ & bit) return true;
-    reply("550 Permission denied.\r\n");
+    reply(replies::kPermissionDenied);
     return false;
 }
 
@@ -14,11 +15,11 @@ std::optional<ResolvedPath> FtpSession::resolveOrReply(const std::string& argume
     ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, argument, separator);
     switch (resolved.status) {
         case PathStatus::Invalid:
-            reply("550 No such file or directory\r\n");
+            reply(replies::kNoSuchFile);
             return std::nullopt;
         case PathStatus::Escaped:
             // SECURITY: a path that climbs above the root touches nothing on disk.
-            reply("550 /" + resolved.normalised + escapedSuffix + "\r\n");
+            reply(replies::pathRefused(resolved.normalised, escapedSuffix));
             return std::nullopt;
         case PathStatus::Resolved:
             break;

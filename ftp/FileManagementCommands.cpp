@@ -1,5 +1,6 @@
 // CWD, CDUP, PWD, MKD, RMD, DELE, RNFR and RNTO.
 #include "common/Permissions.h"
+#include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "files/LocalFile.h"
 #include "files/VirtualPath.h"
@@ -11,24 +12,24 @@ void FtpSession::handleCwd(const std::string& argument) {
     if (!path) return;
     if (LocalFile(path->localPath).isDirectory()) {
         currentDirectory_ = path->normalised;
-        reply("250 Directory changed to " + currentDirectory_ + "\r\n");
+        reply(replies::directoryChanged(currentDirectory_));
     } else {
-        reply("550 /" + path->normalised + ":No such directory.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such directory."));
     }
 }
 
 void FtpSession::handleCdup(const std::string&) {
     VirtualPath current = VirtualPath::parse(currentDirectory_, '/');
     if (!current.popLast()) {
-        reply("550 No such directory.\r\n");
+        reply(replies::kNoSuchDirectory);
         return;
     }
     currentDirectory_ = current.joined();
-    reply("250 Directory changed to " + currentDirectory_ + "\r\n");
+    reply(replies::directoryChanged(currentDirectory_));
 }
 
 void FtpSession::handlePwd(const std::string&) {
-    reply("257 \"" + currentDirectory_ + "/\" is current directory.\r\n");
+    reply(replies::currentDirectory(currentDirectory_));
 }
 
 void FtpSession::handleMkd(const std::string& argument) {
@@ -37,11 +38,11 @@ void FtpSession::handleMkd(const std::string& argument) {
     if (!path) return;
     LocalFile directory(path->localPath);
     if (directory.isDirectory())
-        reply("550 /" + path->normalised + ":failed to create.\r\n");
+        reply(replies::pathRefused(path->normalised, ":failed to create."));
     else if (!directory.makeDirectory())
-        reply("550 Permission denied.\r\n");
+        reply(replies::kPermissionDenied);
     else
-        reply("257 \"" + argument + "\" directory created.\r\n");
+        reply(replies::directoryCreated(argument));
 }
 
 void FtpSession::handleRmd(const std::string& argument) {
@@ -50,11 +51,11 @@ void FtpSession::handleRmd(const std::string& argument) {
     if (!path) return;
     LocalFile directory(path->localPath);
     if (!directory.isDirectory())
-        reply("550 /" + path->normalised + ":No such file or directory2.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory2."));
     else if (!directory.removeDirectory())
-        reply("550 Permission denied.\r\n");
+        reply(replies::kPermissionDenied);
     else
-        reply("250 command ok \r\n");
+        reply(replies::kCommandOk);
 }
 
 void FtpSession::handleDele(const std::string& argument) {
@@ -63,11 +64,11 @@ void FtpSession::handleDele(const std::string& argument) {
     if (!path) return;
     LocalFile file(path->localPath);
     if (!file.isFile())
-        reply("550 /" + path->normalised + ":No such file or directory.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
     else if (!file.removeFile())
-        reply("550 Permission denied.\r\n");
+        reply(replies::kPermissionDenied);
     else
-        reply("250 command ok \r\n");
+        reply(replies::kCommandOk);
 }
 
 void FtpSession::handleRnfr(const std::string& argument) {
@@ -77,42 +78,42 @@ void FtpSession::handleRnfr(const std::string& argument) {
     LocalFile source(path->localPath);
     if (source.isDirectory() || source.isFile()) {
         renameSource_ = argument;
-        reply("350 File or directory exists, ready for destination name.\r\n");
+        reply(replies::kReadyForDestination);
     } else {
-        reply("550 /" + path->normalised + ":No such file or directory.2\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory.2"));
     }
 }
 
 void FtpSession::handleRnto(const std::string& argument) {
     if (!hasPrivilege(PERM_WRITE_FILE)) return;
     if (renameSource_.empty()) {
-        reply("503 Bad sequence of commands.\r\n");
+        reply(replies::kBadSequence);
         return;
     }
     ResolvedPath source = resolvePath(homeDirectory_, currentDirectory_, renameSource_, '\\');
     if (source.status != PathStatus::Resolved) {
-        reply(source.status == PathStatus::Escaped ? "550 RNTO command failed.1\r\n"
-                                                    : "550 No such file or directory\r\n");
+        reply(source.status == PathStatus::Escaped ? replies::kRenameFailedSourceEscapes
+                                                    : replies::kNoSuchFile);
         return;
     }
     LocalFile from(source.localPath);
     if (!from.isFile() && !from.isDirectory()) {
-        reply("550 RNTO command failed.2\r\n");
+        reply(replies::kRenameFailedNoSource);
         return;
     }
     ResolvedPath target = resolvePath(homeDirectory_, currentDirectory_, argument, '\\');
     if (target.status != PathStatus::Resolved) {
-        reply(target.status == PathStatus::Escaped ? "550 RNTO command failed.3\r\n"
-                                                    : "550 No such file or directory\r\n");
+        reply(target.status == PathStatus::Escaped ? replies::kRenameFailedTargetEscapes
+                                                    : replies::kNoSuchFile);
         return;
     }
     LocalFile to(target.localPath);
     if (to.isFile() || to.isDirectory()) {
-        reply("550 RNTO command failed.5\r\n");
+        reply(replies::kRenameFailedTargetExists);
         return;
     }
     // renameTo never replaces, so a target created meanwhile by another client fails here.
-    reply(from.renameTo(to) ? "250 RNTO command successful.\r\n" : "550 RNTO command failed.4\r\n");
+    reply(from.renameTo(to) ? replies::kRenameSuccessful : replies::kRenameFailedSystem);
 }
 
 }  // namespace corvel

@@ -1,4 +1,5 @@
 // Admission, command reading and dispatch of one FTP control connection.
+#include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
 #include <iterator>
@@ -51,7 +52,7 @@ FtpSession::FtpSession(Socket control, const FtpContext& context) : context_(con
     // The new session is not counted yet, so maxconn + 1 sessions may run at once.
     auto running = static_cast<std::uint32_t>(context_.activeConnections.load());
     if (running > context_.maxConnections) {
-        reply("550 Too Many Connection\r\n");
+        reply(replies::kTooManyConnections);
         control_.close();
         return;
     }
@@ -90,7 +91,7 @@ bool FtpSession::readCommand() {
     for (;;) {
         if (std::optional<CommandLineEvent> event = commands_.next()) {
             if (event->kind == CommandLineEvent::Kind::Line) return dispatch(event->text);
-            reply("500 \"" + event->text.substr(0, event->text.find(' ')) + "...\" :command is too long\r\n");
+            reply(replies::tooLong(event->text.substr(0, event->text.find(' '))));
             return true;
         }
         if (!fillBuffer()) return false;
@@ -139,15 +140,15 @@ bool FtpSession::dispatch(const std::string& line) {
 
     const Command* command = findCommand(verb);
     if (!command) {
-        reply("500 \"" + verb + "\" :command not understood\r\n");
+        reply(replies::notUnderstood(verb));
         return true;
     }
     if (command->argumentRequired && argument.empty()) {
-        reply("501 Syntax error in parameters or arguments.\r\n");
+        reply(replies::kSyntaxError);
         return true;
     }
-    if (command->needsLogin && loginState_ != 2) {
-        reply("530 Not logged in.\r\n");
+    if (command->needsLogin && loginState_ != LoginState::LoggedIn) {
+        reply(replies::kNotLoggedIn);
         return true;
     }
     if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);

@@ -101,8 +101,11 @@ private:
     std::string userName_;
     std::string password_;
     std::string renameSource_;
-    int loginState_ = 0;  // 0 none, 1 user name given, 2 logged in
-    int transferType_ = 2;  // 1 ASCII, 2 binary
+    enum class LoginState { None, UserGiven, LoggedIn };
+    // Only the wording of the transfer replies depends on it; bytes are never converted.
+    enum class TransferType { Ascii, Binary };
+    LoginState loginState_ = LoginState::None;
+    TransferType transferType_ = TransferType::Binary;
     unsigned failedLogins_ = 0;
     std::uint32_t privileges_ = 0;
 

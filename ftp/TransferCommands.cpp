@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/Permissions.h"
+#include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
 #include "files/LocalFile.h"
@@ -10,9 +11,6 @@
 namespace corvel {
 namespace {
 
-constexpr char kNoDataConnection[] = "425 Can't open data connection.\r\n";
-constexpr char kTransferComplete[] = "226 Transfer complete.\r\n";
-constexpr char kTransferAborted[] = "426 Connection closed; Transfer aborted\r\n";
 // Listing lines gathered before they are written to the data connection.
 constexpr std::size_t kListingChunkBytes = 64u << 10;
 
@@ -39,9 +37,7 @@ bool scanRestartOffset(const std::string& text, std::optional<std::int64_t>& off
 }  // namespace
 
 std::string FtpSession::transferOpening(const std::string& argument) const {
-    return std::string(transferType_ == 1 ? "150 Opening ASCII mode data connection for "
-                                          : "150 Opening BINARY mode data connection for ") +
-           argument;
+    return replies::transferOpening(transferType_ == TransferType::Ascii, argument);
 }
 
 bool FtpSession::sendListing(const std::string& localPath) {
@@ -64,7 +60,7 @@ void FtpSession::handleList(const std::string& path) {
     if (!hasPrivilege(PERM_LIST)) return;
     // A transfer with no data connection would report success for nothing.
     if (!data_.isOpen()) {
-        reply(kNoDataConnection);
+        reply(replies::kNoDataConnection);
         return;
     }
     ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
@@ -72,18 +68,18 @@ void FtpSession::handleList(const std::string& path) {
     // have used is closed, so no later command finds it open.
     if (resolved.status == PathStatus::Invalid) {
         closeData();
-        reply("550 No such file or directory\r\n");
+        reply(replies::kNoSuchFile);
         return;
     }
     if (resolved.status == PathStatus::Escaped) {
         closeData();
-        reply("550 /" + resolved.normalised + path + ":No such file or directory.\r\n");
+        reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
         return;
     }
-    reply("150 Opening ASCII mode data connection\r\n");
+    reply(replies::kListingOpening);
     bool sent = sendListing(resolved.localPath);
     closeData();
-    reply(sent ? kTransferComplete : kTransferAborted);
+    reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::handleRetr(const std::string& argument) {
@@ -95,32 +91,32 @@ void FtpSession::handleRetr(const std::string& argument) {
     // the 150 reply is the size of the file that is sent.
     SendSource source = file.openForSending(1);
     if (source.kind != EntryKind::RegularFile && source.kind != EntryKind::Directory) {
-        reply("550 /" + path->normalised + ":No such file or directory.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
         closeData();
         return;
     }
     if (!data_.isOpen()) {
-        reply(kNoDataConnection);
+        reply(replies::kNoDataConnection);
         return;
     }
     if (source.kind == EntryKind::Directory) {
         reply(transferOpening(argument) + "(0 bytes)\r\n");
         bool sent = sendListing(path->localPath);
         closeData();
-        reply(sent ? kTransferComplete : kTransferAborted);
+        reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
         return;
     }
     // Held by another transfer (or refused for now): the remaining tries.
     if (!source.file) source = file.openForSending(kTransferOpenAttempts - 1);
     if (!source.file) {
         closeData();
-        reply("550 Permission denied.\r\n");
+        reply(replies::kPermissionDenied);
         return;
     }
     reply(transferOpening(argument) + "(" + std::to_string(source.size) + " bytes)\r\n");
     TransferResult result = source.file->sendTo(data_, restartOffset_);
     closeData();
-    reply(result == TransferResult::Completed ? kTransferComplete : kTransferAborted);
+    reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::storeFile(const std::string& argument, bool append) {
@@ -130,31 +126,31 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
     LocalFile file(path->localPath);
     if (!file.isFile()) {
         if (!(privileges_ & PERM_CREATE_FILE)) {
-            reply("550 Permission denied.\r\n");
+            reply(replies::kPermissionDenied);
             return;
         }
         (void)file.createEmpty();  // a failure shows in the size query below
     }
     const EntryKind kind = file.info().kind;
     if (kind != EntryKind::RegularFile && kind != EntryKind::Directory) {
-        reply("550 /" + path->normalised + ":No such file or directory.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
         closeData();
         return;
     }
     if (!data_.isOpen()) {
-        reply(kNoDataConnection);
+        reply(replies::kNoDataConnection);
         return;
     }
     auto opened = file.openForReceiving(append ? WriteMode::Append : WriteMode::Truncate);
     if (!opened) {
         closeData();
-        reply("550 Permission denied.\r\n");
+        reply(replies::kPermissionDenied);
         return;
     }
     reply(transferOpening(argument) + "\r\n");
     TransferResult result = opened->receiveFrom(data_);
     closeData();
-    reply(result == TransferResult::Completed ? kTransferComplete : kTransferAborted);
+    reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::handleStor(const std::string& argument) { storeFile(argument, false); }
@@ -165,11 +161,11 @@ void FtpSession::handleRest(const std::string& argument) {
     if (!scanRestartOffset(argument, offset)) {
         // SECURITY: a number past the largest file offset would wrap round to a
         // small one and resume somewhere the client never asked for.
-        reply("501 Syntax error in parameters or arguments.\r\n");
+        reply(replies::kSyntaxError);
         return;
     }
     if (offset) restartOffset_ = *offset;
-    reply("350 Restarting at " + argument + ". Send STORE or RETRIEVE.\r\n");
+    reply(replies::restarting(argument));
 }
 
 void FtpSession::handleSize(const std::string& argument) {
@@ -179,16 +175,16 @@ void FtpSession::handleSize(const std::string& argument) {
     const EntryInfo info = LocalFile(path->localPath).info();
     // Directories report 0, whatever the file system says.
     if (info.kind == EntryKind::RegularFile)
-        reply("213 " + std::to_string(info.size) + "\r\n");
+        reply(replies::size(info.size));
     else if (info.kind == EntryKind::Directory)
-        reply("213 0\r\n");
+        reply(replies::size(0));
     else
-        reply("550 /" + path->normalised + ":No such file or directory.\r\n");
+        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
 }
 
 void FtpSession::handleAbor(const std::string&) {
     closeData();
-    reply(kTransferAborted);
+    reply(replies::kTransferAborted);
 }
 
 }  // namespace corvel

@@ -1,0 +1,71 @@
+// Every reply the FTP session sends, in one place: the fixed texts as constants and
+// the ones with a variable part as small functions that build them whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvel::replies {
+
+// Fixed replies.
+inline constexpr char kCommandOkay[] = "200 Command okay\r\n";
+inline constexpr char kPortSuccessful[] = "200 PORT Command successful.\r\n";
+inline constexpr char kHelp[] = "214 help info\r\n";
+inline constexpr char kSystem[] = "215 UNIX Type: L8\r\n";
+inline constexpr char kTypeAscii[] = "220 Type set to A\r\n";
+inline constexpr char kTypeBinary[] = "220 Type set to I\r\n";
+inline constexpr char kBye[] = "221 bye\r\n";
+inline constexpr char kTransferComplete[] = "226 Transfer complete.\r\n";
+inline constexpr char kCommandOk[] = "250 command ok \r\n";  // the blank before CR LF is part of it
+inline constexpr char kRenameSuccessful[] = "250 RNTO command successful.\r\n";
+inline constexpr char kUserOkay[] = "331 User name okay, need password.\r\n";
+inline constexpr char kReadyForDestination[] = "350 File or directory exists, ready for destination name.\r\n";
+inline constexpr char kListingOpening[] = "150 Opening ASCII mode data connection\r\n";
+inline constexpr char kNoDataConnection[] = "425 Can't open data connection.\r\n";
+inline constexpr char kTransferAborted[] = "426 Connection closed; Transfer aborted\r\n";
+inline constexpr char kSyntaxError[] = "501 Syntax error in parameters or arguments.\r\n";
+inline constexpr char kBadSequence[] = "503 Bad sequence of commands.\r\n";
+inline constexpr char kNotImplementedForParameter[] = "504 Command not implemented for that parameter.\r\n";
+inline constexpr char kLoginIncorrect[] = "530 Login incorrect.\r\n";
+inline constexpr char kNotLoggedIn[] = "530 Not logged in.\r\n";
+inline constexpr char kPermissionDenied[] = "550 Permission denied.\r\n";
+inline constexpr char kNoSuchFile[] = "550 No such file or directory\r\n";
+inline constexpr char kNoSuchDirectory[] = "550 No such directory.\r\n";
+inline constexpr char kTooManyConnections[] = "550 Too Many Connection\r\n";
+// RNTO's numbered failures, by the step that failed.
+inline constexpr char kRenameFailedSourceEscapes[] = "550 RNTO command failed.1\r\n";
+inline constexpr char kRenameFailedNoSource[] = "550 RNTO command failed.2\r\n";
+inline constexpr char kRenameFailedTargetEscapes[] = "550 RNTO command failed.3\r\n";
+inline constexpr char kRenameFailedSystem[] = "550 RNTO command failed.4\r\n";
+inline constexpr char kRenameFailedTargetExists[] = "550 RNTO command failed.5\r\n";
+
+// What follows "550 /" + the normalised path in a command's path refusal.
+inline constexpr char kNoSuchFileSuffix[] = ":No such file or directory.";
+inline constexpr char kNoSuchDirectorySuffix[] = ":No such directory.";
+inline constexpr char kFailedToCreateSuffix[] = ":failed to create.";
+inline constexpr char kRmdEscapedSuffix[] = ":No such file or directory1.";
+inline constexpr char kRmdMissingSuffix[] = ":No such file or directory2.";
+inline constexpr char kRnfrEscapedSuffix[] = ":No such file or directory.1";
+inline constexpr char kRnfrMissingSuffix[] = ":No such file or directory.2";
+
+// The server's name in the greeting.
+inline constexpr char kBanner[] = "CorvelFtp Server powered by Tessaly";
+
+// Replies with a variable part.
+std::string pathRefused(std::string_view normalised, std::string_view suffix);  // "550 /" + path + suffix
+std::string notUnderstood(std::string_view verb);
+std::string tooLong(std::string_view firstWord);
+std::string greeting(std::string_view welcomeMessage);
+std::string loggedIn(std::string_view welcome, long long uptimeSeconds, std::string_view user);
+std::string status(std::string_view user, std::string_view peerAddress);
+std::string passiveMode(std::string_view address, std::uint16_t port);
+std::string restarting(std::string_view argument);
+std::string size(long long bytes);
+// "150 Opening ASCII|BINARY mode data connection for " + argument, without the line end.
+std::string transferOpening(bool ascii, std::string_view argument);
+std::string directoryChanged(std::string_view directory);
+std::string currentDirectory(std::string_view directory);
+std::string directoryCreated(std::string_view argument);
+
+}  // namespace corvel::replies
