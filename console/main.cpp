@@ -5,7 +5,7 @@
 
 #include <QApplication>
 
-#include "common/ProgramDirectory.h"
+#include "platform/Process.h"
 #include "console/logic/ConsoleEvents.h"
 #include "console/logic/ConsoleProbes.h"
 #include "console/logic/SingleInstance.h"

@@ -1,7 +1,9 @@
-// The local host's official name, as the web pages' heading shows it.
+// The local host's official name, as the web pages' heading shows it, and its
+// addresses, as the console lists them.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvel {
 
@@ -9,5 +11,15 @@ namespace corvel {
 // resolved, the plain host name; empty when even that is unknown. Thread-safe; may
 // wait on the system's name resolution.
 std::string officialHostName();
+
+struct LocalHost {
+    std::string officialName;            // never empty
+    std::vector<std::string> addresses;  // dotted decimal, in the resolver's order
+};
+
+// Resolves the host name through the system's host database. When it cannot be
+// resolved: the plain host name and no addresses; when even that is unknown, the
+// name "localhost". May wait on name resolution.
+LocalHost lookUpLocalHost();
 
 }  // namespace corvel

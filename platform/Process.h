@@ -39,6 +39,10 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 // The full path of the running executable; nullopt with *error set when unknown.
 std::optional<std::string> currentExecutablePath(std::string* error = nullptr);
 
+// The directory of the running executable, up to and including its last '/', where
+// the XML files live; "./" when the executable's path is unknown.
+std::string programDirectory();
+
 // Which side of becomeDaemon() a process is on.
 enum class DaemonSide {
     Original,  // the caller's process: the daemon has been started; return and exit

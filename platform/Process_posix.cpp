@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/ProgramDirectory.h"
 #include "platform/UniqueFd.h"
 
 extern char** environ;
@@ -155,6 +156,11 @@ std::optional<std::string> currentExecutablePath(std::string* error) {
     }
     path.resize(static_cast<std::size_t>(length));
     return path;
+}
+
+std::string programDirectory() {
+    std::optional<std::string> executable = currentExecutablePath();
+    return executable ? directoryOfPath(*executable) : std::string("./");
 }
 
 DaemonSide becomeDaemon(std::string* error) {

@@ -20,5 +20,7 @@ void installStopSignals(bool includeHangup);
 bool stopSignalReceived();
 // Which stop signal arrived last (0 when none).
 int lastStopSignal();
+// Whether the last stop signal was an interrupt (Ctrl+C in the terminal).
+bool stoppedByInterrupt();
 
 }  // namespace corvel

@@ -59,5 +59,6 @@ void installStopSignals(bool includeHangup) {
 
 bool stopSignalReceived() { return stopSignal != 0; }
 int lastStopSignal() { return stopSignal; }
+bool stoppedByInterrupt() { return stopSignal == SIGINT; }
 
 }  // namespace corvel

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ProgramDirectory.h"
+#include "platform/Process.h"
 #include "common/XmlFiles.h"
 #include "platform/AtomicFile.h"
 #include "platform/ServiceManager.h"

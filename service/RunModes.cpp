@@ -1,6 +1,5 @@
 #include "service/RunModes.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -32,7 +31,7 @@ public:
     void stopping() override {
         if (mode_ == RunMode::Service) notifyServiceManager("STOPPING=1\nSTATUS=Stopping");
         // Ctrl+C in the terminal is answered the way a console's break handler would.
-        if (mode_ == RunMode::DebugConsole && lastStopSignal() == SIGINT) {
+        if (mode_ == RunMode::DebugConsole && stoppedByInterrupt()) {
             std::printf("Stopping %s.\n", kServiceDisplayName);
             std::fflush(stdout);
         }

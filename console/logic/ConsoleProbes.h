@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "console/logic/ConsoleEvents.h"
-#include "console/logic/LocalHost.h"
+#include "platform/HostName.h"
 #include "console/logic/StatusSnapshot.h"
 
 namespace corvel {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/logic/LocalHost.h"
+#include "platform/HostName.h"
 #include "console/logic/StatusSnapshot.h"
 
 namespace corvel {

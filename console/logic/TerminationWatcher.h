@@ -7,6 +7,8 @@
 
 #include <QObject>
 
+#include "platform/TerminationSignals.h"
+
 class QSocketNotifier;
 
 namespace corvel {
@@ -27,7 +29,7 @@ private:
     void drain();
 
     std::function<void()> onSignal_;
-    int fds_[2] = {-1, -1};
+    TerminationSignals signals_;
     QSocketNotifier* notifier_ = nullptr;  // child of this
 };
 

@@ -17,7 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "console/logic/LocalHost.h"
+#include "platform/HostName.h"
 #include "console/ui/Artwork.h"
 #include "console/ui/QtMessageBoxes.h"
 

@@ -61,9 +61,6 @@ TEST(ProgramDirectory, KeepsTheTrailingSeparator) {
     EXPECT_EQ(directoryOfPath("/opt/corvelftp/corveld"), "/opt/corvelftp/");
     EXPECT_EQ(directoryOfPath("corveld"), "corveld");
     EXPECT_EQ(directoryOfPath("C:\\ftp\\corveld.exe"), "C:\\ftp\\");
-    std::string here = programDirectory();
-    ASSERT_FALSE(here.empty());
-    EXPECT_EQ(here.back(), '/');
 }
 
 }  // namespace

@@ -54,5 +54,12 @@ TEST(RunProcess, LargeOutputIsCappedWithoutBlockingTheChild) {
     EXPECT_EQ(result.output.size(), kMaxCapturedOutputBytes);
 }
 
+TEST(ProgramDirectoryTest, IsTheExecutablesDirectoryWithItsSeparator) {
+    std::string here = programDirectory();
+    ASSERT_FALSE(here.empty());
+    EXPECT_EQ(here.back(), '/');
+    EXPECT_EQ(here + "unit_service", *currentExecutablePath());
+}
+
 }  // namespace
 }  // namespace corvel
