@@ -8,6 +8,7 @@
 #include "platform/Process.h"
 #include "console/logic/ConsoleEvents.h"
 #include "console/logic/ConsoleProbes.h"
+#include "console/logic/ServiceStateWatcher.h"
 #include "console/logic/SingleInstance.h"
 #include "console/logic/StatusDump.h"
 #include "console/logic/SystemPorts.h"
@@ -28,9 +29,15 @@ int main(int argc, char** argv) {
     SystemServiceManager manager;
     SystemProgramRunner runner;
     SystemConsoleProbes probes(events);
+    // The state for the status tick is asked for on a thread of its own, through a
+    // manager of that thread's own (each is owned by one thread).
+    SystemServiceManager watchedManager;
+    ServiceStateWatcher serviceState([&watchedManager] { return watchedManager.queryState(); });
     const ConsoleTestHooks hooks = testHooksFromEnvironment();
-    MainWindow window(ConsoleWiring{programDirectory(), manager, runner, events, probes, nullptr,
-                                    [&runner] { return runner.lastLaunchedPid(); }, hooks});
+    ConsoleWiring wiring{programDirectory(), manager, runner, events, probes, nullptr,
+                         [&runner] { return runner.lastLaunchedPid(); }, hooks};
+    wiring.serviceState = &serviceState;
+    MainWindow window(std::move(wiring));
     // Being ended by the system counts as Exit: the background server stops with us.
     TerminationWatcher watcher([&window] { window.exitConsole(); });
     if (!hooks.startHidden) window.show();

@@ -3,12 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -30,16 +28,6 @@ const QString kTrayTip = QStringLiteral("Tessaly LumoFtp Server Console");
 const QString kWelcome = QStringLiteral("CorvelFtp Server console.");
 const QString kNoTray = QStringLiteral(" No system tray: start it again to show a closed window.");
 
-std::string trayPictureName(TrayIconChoice choice) {
-    switch (choice.picture) {
-    case TrayPicture::Initial: return "initial";
-    case TrayPicture::Stopped: return "stopped";
-    case TrayPicture::Idle: return "idle";
-    case TrayPicture::Busy: return "frame" + std::to_string(choice.frame);
-    }
-    return "?";
-}
-
 }  // namespace
 
 MainWindow::MainWindow(ConsoleWiring wiring, QWidget* parent)
@@ -47,7 +35,8 @@ MainWindow::MainWindow(ConsoleWiring wiring, QWidget* parent)
       wiring_(std::move(wiring)),
       ownBoxes_(wiring_.boxes ? nullptr : std::make_unique<QtMessageBoxes>(this)),
       control_(wiring_.programDirectory + "corveld", wiring_.manager, wiring_.runner,
-               wiring_.boxes ? *wiring_.boxes : *ownBoxes_, wiring_.serverSignals) {
+               wiring_.boxes ? *wiring_.boxes : *ownBoxes_, wiring_.serverSignals),
+      recorder_(wiring_.hooks, wiring_.serverPid) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(kWindowTitle);
     setWindowIcon(trayIcon({TrayPicture::Initial, 0}));
@@ -78,11 +67,17 @@ QAction* MainWindow::makeAction(const QString& name, const QString& text, const 
 void MainWindow::buildActions() {
     startAction_ = makeAction("startAction", "&Start", "Start the Ftp Service", "Start");
     startAction_->setIcon(commandIcon(CommandPicture::Start));
-    connect(startAction_, &QAction::triggered, this, [this] { control_.startServer(); });
+    connect(startAction_, &QAction::triggered, this, [this] {
+        control_.startServer();
+        refreshServiceState();
+    });
 
     stopAction_ = makeAction("stopAction", "S&top", "Stop the Ftp Service", "Stop");
     stopAction_->setIcon(commandIcon(CommandPicture::Stop));
-    connect(stopAction_, &QAction::triggered, this, [this] { control_.stopServer(); });
+    connect(stopAction_, &QAction::triggered, this, [this] {
+        control_.stopServer();
+        refreshServiceState();
+    });
 
     serviceModeAction_ = makeAction("serviceModeAction", "&NT Service Mode", "Enable/Disable NT Service Mode",
                                     "NT Service Mode");
@@ -214,6 +209,10 @@ void MainWindow::start() {
     statusTimer_.start();
 }
 
+void MainWindow::refreshServiceState() {
+    if (wiring_.serviceState) wiring_.serviceState->refresh();
+}
+
 CommandStates MainWindow::commandStates() const {
     CommandStates states;
     states.startEnabled = startAction_->isEnabled();
@@ -241,13 +240,16 @@ void MainWindow::setTrayPicture(TrayIconChoice choice) {
 void MainWindow::tick() {
     serverRunning_ = wiring_.probes.serverSignalled();
     setTrayPicture(animation_.next(serverRunning_, snapshot_.active()));
-    const ServiceState state = control_.queryServiceState();
+    // The real console reads the answer of a thread of its own: systemctl may take a
+    // while, and the window must not wait for it five times a second.
+    const ServiceState state =
+        wiring_.serviceState ? wiring_.serviceState->latest() : control_.queryServiceState();
     applyCommandStates(commandStatesFor(serverRunning_, state, serviceModeAction_->isChecked()));
     if (wiring_.probes.raiseRequested()) showFromTray();
     snapshot_ = wiring_.probes.readStatus();
     panel_->showStatus(statusTileFor(snapshot_),
                        statusLines(snapshot_, wiring_.probes.localHost(), wiring_.probes.now()));
-    writeTestHooks();
+    recorder_.record(*this);
 }
 
 void MainWindow::showFromTray() {
@@ -263,13 +265,17 @@ void MainWindow::onServiceModeTriggered() {
     const bool before = !serviceModeAction_->isChecked();
     serviceModeAction_->setChecked(before);
     if (std::optional<bool> mode = control_.serviceModeCommand()) serviceModeAction_->setChecked(*mode);
+    refreshServiceState();
 }
 
 void MainWindow::openBasicSettings() {
     SettingsDialog dialog(QString::fromStdString(wiring_.programDirectory), this);
     dialog.setObjectName(QStringLiteral("settingsDialog"));
     // Queued like the window message it stands for: the restart runs after the dialog closed.
-    connect(&dialog, &SettingsDialog::restartServerRequested, this, [this] { control_.restartServer(); },
+    connect(&dialog, &SettingsDialog::restartServerRequested, this, [this] {
+        control_.restartServer();
+        refreshServiceState();
+    },
             Qt::QueuedConnection);
     dialog.exec();
 }
@@ -325,28 +331,6 @@ void MainWindow::changeEvent(QEvent* event) {
             setWindowState(windowState() & ~Qt::WindowMinimized);
             hide();
         });
-    }
-}
-
-void MainWindow::writeTestHooks() {
-    const ConsoleTestHooks& hooks = wiring_.hooks;
-    if (!hooks.screenshotPath.empty()) {
-        QSaveFile file(QString::fromStdString(hooks.screenshotPath));
-        if (file.open(QIODevice::WriteOnly) && grab().toImage().save(&file, "PNG")) (void)file.commit();
-    }
-    if (!hooks.statusDumpPath.empty()) {
-        StatusDumpContent content;
-        content.serverRunning = serverRunning_;
-        content.trayPicture = trayPictureName(trayChoice_);
-        content.windowVisible = isVisible();
-        const CommandStates states = commandStates();
-        content.startEnabled = states.startEnabled;
-        content.stopEnabled = states.stopEnabled;
-        content.serviceModeEnabled = states.serviceModeEnabled;
-        content.serviceModeChecked = states.serviceModeChecked;
-        content.serverPid = wiring_.serverPid ? wiring_.serverPid() : 0;
-        content.panelLines = panel_->lines();
-        (void)writeStatusDump(hooks.statusDumpPath, content);
     }
 }
 

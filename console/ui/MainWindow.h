@@ -12,8 +12,10 @@
 #include "console/logic/CommandStates.h"
 #include "console/logic/ConsoleProbes.h"
 #include "console/logic/ServiceControl.h"
+#include "console/logic/ServiceStateWatcher.h"
 #include "console/logic/StatusDump.h"
 #include "console/logic/TrayAnimation.h"
+#include "console/ui/TickRecorder.h"
 
 class QAction;
 class QLabel;
@@ -37,6 +39,9 @@ struct ConsoleWiring {
     std::function<long long()> serverPid;      // last background server launched, for the dump
     ConsoleTestHooks hooks;
     bool useSystemTray = true;                 // false: never show a tray icon
+    // Where the tick learns the service's state; nullptr: the manager is asked on
+    // every tick (tests, whose fake answers at once).
+    ServiceStateWatcher* serviceState = nullptr;
 };
 
 // Lives on the UI thread. Closing or minimising hides it; only Exit ends the console,
@@ -85,8 +90,9 @@ private:
     void openUserAdministration();
     void openPolicy();
     void showAbout();
-    void writeTestHooks();
     void signalStopOnce();
+    // After a command: the watcher asks for the state again at once.
+    void refreshServiceState();
 
     ConsoleWiring wiring_;
     std::unique_ptr<MessageBoxPort> ownBoxes_;
@@ -98,6 +104,7 @@ private:
     bool exiting_ = false;
     bool stopSignalled_ = false;
     QTimer statusTimer_;
+    TickRecorder recorder_;
 
     // Owned by Qt's parent chain (this window).
     QAction* startAction_ = nullptr;
