@@ -3,7 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "tls/TlsServer.h"
 
 namespace corvel {
 
@@ -22,6 +25,12 @@ struct FtpContext {
     bool passiveMode = true;
     std::string welcomeMessage;
     std::int64_t startTime = 0;  // seconds since 1970 UTC
+
+    // The extensions; all off unless ftpconfig.xml turns them on.
+    TlsMode tlsMode = TlsMode::Off;
+    std::shared_ptr<const TlsServer> tls;  // set whenever tlsMode is not Off
+    bool tlsReuse = true;                  // protected data connections must resume the control session
+    bool ftpExtensions = false;            // FEAT, EPSV, EPRT, MLSD, MLST, MDTM, MFMT, names-only NLST
 };
 
 }  // namespace corvel

@@ -62,4 +62,10 @@ std::string currentDirectory(std::string_view directory) {
 
 std::string directoryCreated(std::string_view argument) { return joined({"257 \"", argument, "\" directory created.\r\n"}); }
 
+std::string features(const std::vector<std::string>& lines) {
+    std::string text = "211-Features:\r\n";
+    for (const std::string& line : lines) text += " " + line + "\r\n";
+    return text + "211 End\r\n";
+}
+
 }  // namespace corvel::replies

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvel::replies {
 
@@ -40,6 +41,24 @@ inline constexpr char kRenameFailedTargetEscapes[] = "550 RNTO command failed.3\
 inline constexpr char kRenameFailedSystem[] = "550 RNTO command failed.4\r\n";
 inline constexpr char kRenameFailedTargetExists[] = "550 RNTO command failed.5\r\n";
 
+// TLS (RFC 4217).
+inline constexpr char kAuthProceed[] = "234 Proceed with negotiation.\r\n";
+inline constexpr char kAlreadyProtected[] = "503 The control connection is protected already.\r\n";
+inline constexpr char kAuthMechanismUnknown[] = "504 Security mechanism not understood.\r\n";
+inline constexpr char kNeedsAuthFirst[] = "503 Send AUTH TLS first.\r\n";
+inline constexpr char kPbszFirst[] = "503 Send PBSZ first.\r\n";
+inline constexpr char kPbszZero[] = "200 PBSZ=0\r\n";
+inline constexpr char kProtPrivate[] = "200 Protection level set to Private.\r\n";
+inline constexpr char kProtClear[] = "200 Protection level set to Clear.\r\n";
+inline constexpr char kProtClearRefused[] = "534 Clear data connections are refused here; use PROT P.\r\n";
+inline constexpr char kProtUnsupported[] = "536 Protection level not supported.\r\n";
+inline constexpr char kTlsRequired[] = "530 This server requires TLS: use AUTH TLS first.\r\n";
+inline constexpr char kDataMustBeProtected[] = "521 Data connections must be protected: use PROT P.\r\n";
+inline constexpr char kDataTlsFailed[] = "522 TLS negotiation on the data connection failed.\r\n";
+inline constexpr char kDataSessionNotResumed[] =
+    "522 SSL connection failed: session reuse required (the data connection must resume the control "
+    "connection's TLS session).\r\n";
+
 // What follows "550 /" + the normalised path in a command's path refusal.
 inline constexpr char kNoSuchFileSuffix[] = ":No such file or directory.";
 inline constexpr char kNoSuchDirectorySuffix[] = ":No such directory.";
@@ -67,5 +86,7 @@ std::string transferOpening(bool ascii, std::string_view argument);
 std::string directoryChanged(std::string_view directory);
 std::string currentDirectory(std::string_view directory);
 std::string directoryCreated(std::string_view argument);
+// The FEAT reply (RFC 2389): one feature per line, each after a blank.
+std::string features(const std::vector<std::string>& lines);
 
 }  // namespace corvel::replies

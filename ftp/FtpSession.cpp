@@ -14,6 +14,7 @@ struct FtpSession::Command {
     bool needsLogin;
     bool argumentRequired;
     void (FtpSession::*handler)(const std::string&);
+    Feature feature = Feature::Designed;
 };
 
 namespace {
@@ -98,7 +99,7 @@ bool FtpSession::readCommand() {
     }
 }
 
-const FtpSession::Command* FtpSession::findCommand(const std::string& verb) {
+const FtpSession::Command* FtpSession::findCommand(const std::string& verb) const {
     static const Command kCommands[] = {
     {"USER", false, false, &S::handleUser}, {"PASS", false, false, &S::handlePass},
     {"SYST", false, false, &S::handleSyst}, {"TYPE", false, false, &S::handleType},
@@ -118,9 +119,30 @@ const FtpSession::Command* FtpSession::findCommand(const std::string& verb) {
     {"REIN", false, false, &S::handleRein}, {"QUIT", false, false, &S::handleQuit},
 };
     static_assert(std::size(kCommands) == 32);
+    // The extensions' verbs exist only while ftpconfig.xml turns them on; otherwise
+    // they get the not-understood reply, as without the extensions.
+    static const Command kExtensionCommands[] = {
+        {"AUTH", false, true, &S::handleAuth, Feature::Tls},
+        {"PBSZ", false, true, &S::handlePbsz, Feature::Tls},
+        {"PROT", false, true, &S::handleProt, Feature::Tls},
+        {"FEAT", false, false, &S::handleFeat, Feature::Features},
+    };
     for (const Command& candidate : kCommands)
         if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;
+    for (const Command& candidate : kExtensionCommands)
+        if (featureEnabled(candidate.feature) && equalsIgnoringCase(candidate.verb, verb)) return &candidate;
     return nullptr;
+}
+
+bool FtpSession::featureEnabled(Feature feature) const {
+    switch (feature) {
+        case Feature::Designed: return true;
+        case Feature::Tls: return context_.tlsMode != TlsMode::Off && context_.tls;
+        case Feature::Extensions: return context_.ftpExtensions;
+        // FEAT tells what is on, so it is there as soon as anything is.
+        case Feature::Features: return featureEnabled(Feature::Tls) || featureEnabled(Feature::Extensions);
+    }
+    return false;
 }
 
 std::string FtpSession::chooseListPath(const std::string& verb, const std::string& argument) const {
@@ -149,6 +171,12 @@ bool FtpSession::dispatch(const std::string& line) {
     }
     if (command->needsLogin && loginState_ != LoginState::LoggedIn) {
         reply(replies::kNotLoggedIn);
+        return true;
+    }
+    // SECURITY: where TLS is required, no name or password crosses in clear text.
+    if (context_.tlsMode == TlsMode::Required && !controlProtected_ &&
+        (command->handler == &S::handleUser || command->handler == &S::handlePass)) {
+        reply(replies::kTlsRequired);
         return true;
     }
     if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ftp/CommandLineAssembler.h"
 #include "ftp/FtpContext.h"
@@ -38,7 +39,11 @@ public:
 
 private:
     struct Command;
-    static const Command* findCommand(const std::string& verb);
+    // Designed: the 32 verbs. The others belong to an extension and exist only while
+    // it is on: Tls (AUTH, PBSZ, PROT), Extensions (<ftpext>), Features (FEAT, with either).
+    enum class Feature { Designed, Tls, Extensions, Features };
+    const Command* findCommand(const std::string& verb) const;
+    bool featureEnabled(Feature feature) const;
 
     void reply(const std::string& text);
     void sendGreeting();
@@ -80,6 +85,19 @@ private:
     void handleRest(const std::string& argument);
     void handleSize(const std::string& argument);
     void handleAbor(const std::string& argument);
+    // TLS (RFC 4217) and the feature list (RFC 2389).
+    void handleAuth(const std::string& argument);
+    void handlePbsz(const std::string& argument);
+    void handleProt(const std::string& argument);
+    void handleFeat(const std::string& argument);
+    // The FEAT lines of <ftpext>'s commands (none while it is off).
+    void appendExtensionFeatures(std::vector<std::string>& lines) const;
+    // After the 150 of a transfer: the TLS handshake of a protected data connection.
+    // false (replied, the data connection closed) when it failed.
+    bool protectData();
+    // Before the 150: where TLS is required, a clear data connection is refused
+    // (replied, closed). true when the transfer may go on.
+    bool dataProtectionAllowed();
     // File management.
     void handleCwd(const std::string& argument);
     void handleCdup(const std::string& argument);
@@ -110,6 +128,12 @@ private:
     std::uint32_t privileges_ = 0;
 
     CommandLineAssembler commands_;
+
+    // TLS of this session (extension <tls>).
+    bool controlProtected_ = false;
+    bool protectionBufferSizeSet_ = false;  // PBSZ came (it must before PROT)
+    bool dataProtected_ = false;            // PROT P
+    TlsSessionToken tlsToken_{};             // carried by this session's tickets
 };
 
 }  // namespace corvel

@@ -76,7 +76,9 @@ void FtpSession::handleList(const std::string& path) {
         reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
         return;
     }
+    if (!dataProtectionAllowed()) return;
     reply(replies::kListingOpening);
+    if (!protectData()) return;
     bool sent = sendListing(resolved.localPath);
     closeData();
     reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
@@ -99,8 +101,10 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(replies::kNoDataConnection);
         return;
     }
+    if (!dataProtectionAllowed()) return;
     if (source.kind == EntryKind::Directory) {
         reply(transferOpening(argument) + "(0 bytes)\r\n");
+        if (!protectData()) return;
         bool sent = sendListing(path->localPath);
         closeData();
         reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
@@ -114,6 +118,7 @@ void FtpSession::handleRetr(const std::string& argument) {
         return;
     }
     reply(transferOpening(argument) + "(" + std::to_string(source.size) + " bytes)\r\n");
+    if (!protectData()) return;
     TransferResult result = source.file->sendTo(data_, restartOffset_);
     closeData();
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
@@ -141,6 +146,7 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         reply(replies::kNoDataConnection);
         return;
     }
+    if (!dataProtectionAllowed()) return;
     auto opened = file.openForReceiving(append ? WriteMode::Append : WriteMode::Truncate);
     if (!opened) {
         closeData();
@@ -148,6 +154,7 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         return;
     }
     reply(transferOpening(argument) + "\r\n");
+    if (!protectData()) return;
     TransferResult result = opened->receiveFrom(data_);
     closeData();
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);

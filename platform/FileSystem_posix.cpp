@@ -168,6 +168,36 @@ bool sendByReading(int fd, Socket& socket, off_t position, std::int64_t end) {
     }
 }
 
+// Sends through the socket's layer (TLS): from the kernel when the layer can (kernel
+// TLS), else read into a buffer and written through the layer.
+bool sendThroughLayer(StreamLayer& layer, int fd, Socket& socket, off_t position, std::int64_t end) {
+    int idleSeconds = 0;
+    for (;;) {
+        std::size_t count = kSendfileChunkBytes;
+        if (end >= 0) {
+            if (position >= end) return true;
+            count = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kSendfileChunkBytes));
+        }
+        long n = layer.sendFile(socket.descriptor(), fd, position, count);
+        if (n > 0) {
+            position += n;
+            idleSeconds = 0;
+            continue;
+        }
+        if (n == 0) return true;  // end of file
+        if (n == kStreamLayerCannotSendFiles) return sendByReading(fd, socket, position, end);
+        if (n == -2) {
+            WaitResult w = socket.waitWritable(kWaitStepMs);
+            if (w == WaitResult::Failed) break;
+            if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) break;
+            continue;
+        }
+        break;
+    }
+    socket.close();
+    return false;
+}
+
 }  // namespace
 
 EntryInfo queryEntry(const std::string& path) {
@@ -296,6 +326,7 @@ bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, st
     }
     // A restart offset at or past the end sends nothing; sendfile would refuse huge ones.
     if (size > 0 && position >= size) return true;
+    if (StreamLayer* layer = socket.layer()) return sendThroughLayer(*layer, file.get(), socket, position, end);
     bool firstCall = true;
     int idleSeconds = 0;
     for (;;) {

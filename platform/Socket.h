@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/StreamLayer.h"
 #include "platform/UniqueFd.h"
 
 namespace corvel {
@@ -24,13 +26,18 @@ public:
     Socket() = default;
     explicit Socket(int fd) : fd_(fd) {}
     ~Socket() { close(); }
-    Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Socket(Socket&& other) noexcept : fd_(other.fd_), layer_(std::move(other.layer_)) { other.fd_ = -1; }
     Socket& operator=(Socket&& other) noexcept;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    // Closes the descriptor (after the layer's goodbye, when one is attached).
     void close();
+
+    // From now on every byte passes through layer (TLS once its handshake is done).
+    void attachLayer(std::unique_ptr<StreamLayer> layer) { layer_ = std::move(layer); }
+    StreamLayer* layer() const { return layer_.get(); }
     // For the platform layer only (poll sets, sendfile).
     int descriptor() const { return fd_; }
 
@@ -56,7 +63,10 @@ public:
     static Socket createTcp();
 
 private:
+    WaitResult waitFor(short events, int timeoutMs) const;
+
     int fd_ = -1;
+    std::unique_ptr<StreamLayer> layer_;
 };
 
 // Writes the whole buffer, waiting for writability in one-second steps. After

@@ -8,6 +8,9 @@
 namespace corvel {
 
 bool shutdownSending(Socket& socket) {
+    // A layer (TLS) says goodbye in its own words first, so the peer knows the end
+    // of the answer is the real end.
+    if (socket.isOpen() && socket.layer()) socket.layer()->shutdown(socket.descriptor());
     return socket.isOpen() && ::shutdown(socket.descriptor(), SHUT_WR) == 0;
 }
 

@@ -23,15 +23,18 @@ Socket& Socket::operator=(Socket&& other) noexcept {
         close();
         fd_ = other.fd_;
         other.fd_ = -1;
+        layer_ = std::move(other.layer_);
     }
     return *this;
 }
 
 void Socket::close() {
     if (fd_ >= 0) {
+        if (layer_) layer_->shutdown(fd_);
         ::close(fd_);
         fd_ = -1;
     }
+    layer_.reset();
 }
 
 bool Socket::setNonBlocking() {
@@ -40,7 +43,7 @@ bool Socket::setNonBlocking() {
     return flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-static WaitResult waitFor(int fd, short events, int timeoutMs) {
+static WaitResult pollFor(int fd, short events, int timeoutMs) {
     if (fd < 0) return WaitResult::Failed;
     pollfd p{fd, events, 0};
     for (;;) {
@@ -53,11 +56,24 @@ static WaitResult waitFor(int fd, short events, int timeoutMs) {
     }
 }
 
-WaitResult Socket::waitReadable(int timeoutMs) const { return waitFor(fd_, POLLIN, timeoutMs); }
-WaitResult Socket::waitWritable(int timeoutMs) const { return waitFor(fd_, POLLOUT, timeoutMs); }
+WaitResult Socket::waitFor(short events, int timeoutMs) const {
+    if (layer_) {
+        if (events == POLLIN && layer_->hasPendingInput()) return WaitResult::Ready;
+        // A layer that must write (or read) before it can go on decides what to wait for.
+        if (layer_->wantsWrite())
+            events = POLLOUT;
+        else if (layer_->wantsRead())
+            events = POLLIN;
+    }
+    return pollFor(fd_, events, timeoutMs);
+}
+
+WaitResult Socket::waitReadable(int timeoutMs) const { return waitFor(POLLIN, timeoutMs); }
+WaitResult Socket::waitWritable(int timeoutMs) const { return waitFor(POLLOUT, timeoutMs); }
 
 long Socket::receive(void* buffer, std::size_t length) {
     if (fd_ < 0) return -1;
+    if (layer_) return layer_->receive(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::recv(fd_, buffer, length, 0);
         if (n >= 0) return n;
@@ -69,6 +85,7 @@ long Socket::receive(void* buffer, std::size_t length) {
 
 long Socket::send(const void* buffer, std::size_t length) {
     if (fd_ < 0) return -1;
+    if (layer_) return layer_->send(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::send(fd_, buffer, length, MSG_NOSIGNAL);
         if (n >= 0) return n;

@@ -7,12 +7,14 @@
 #include "common/NamedObjectNames.h"
 #include "common/SharedBlocks.h"
 #include "ftp/FtpContext.h"
+#include "platform/HostName.h"
 #include "platform/ResourceLimits.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "server/ConnectionLimits.h"
 #include "server/ConnectionThreads.h"
 #include "server/ProcessContext.h"
+#include "server/TlsSetup.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -95,6 +97,11 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     }
 
     loadSettings(process_->programDirectory, settings_, &process_->log);
+    if (!settings_.problems.empty()) {
+        std::string text = "ftpconfig.xml: ";
+        for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
+        return fail(text, EINVAL);
+    }
     if (!createBlocks()) {
         const int code = errno;
         return fail("cannot create the status and control blocks in " + namedObjectDirectory(), code);
@@ -111,6 +118,10 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                                 " FTP sessions (maxconn)");
 
     std::string why;
+    std::shared_ptr<const TlsServer> tls =
+        prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
+    if (!tls && !why.empty()) return fail("TLS: " + why, EINVAL);
+
     auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &why);
     if (!ftpListener) {
         const int code = errno;
@@ -124,8 +135,11 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
 
     auto ftpContext = std::make_shared<const FtpContext>(
         FtpContext{process_->users, process_->policy, process_->activeFtpConnections, process_->logins,
-                   settings_.maxConnections, settings_.passiveMode, settings_.welcomeMessage, startTime_});
-    auto webContext = std::make_shared<const WebContext>(WebContext{process_->users, process_->logins});
+                   settings_.maxConnections, settings_.passiveMode, settings_.welcomeMessage, startTime_,
+                   settings_.tls, settings_.tls == TlsMode::Off ? nullptr : tls, settings_.tlsReuse,
+                   settings_.ftpExtensions});
+    auto webContext = std::make_shared<const WebContext>(
+        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr});
     if (observer) observer->serving();
 
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "tls/TlsServer.h"
 
 namespace corvel {
 
@@ -11,6 +15,17 @@ class LogSink;
 
 // Web connections served at once when ftpconfig.xml does not say.
 constexpr std::uint32_t kDefaultMaxWebConnections = 256;
+
+// An inclusive range of TCP ports (<pasvports>50000-50099</pasvports>).
+struct PortRange {
+    std::uint16_t first = 0;
+    std::uint16_t last = 0;
+    bool operator==(const PortRange&) const = default;
+};
+
+// Defaults of the ban settings when <banfailures> turns bans on.
+constexpr std::uint32_t kDefaultBanWindowMinutes = 10;
+constexpr std::uint32_t kDefaultBanMinutes = 15;
 
 struct ServerSettings {
     std::string listenAddress;  // empty: all interfaces
@@ -21,6 +36,27 @@ struct ServerSettings {
     std::string welcomeMessage;
     // <maxwebconn>: simultaneous web connections; a new one past it is closed at once.
     std::uint32_t maxWebConnections = kDefaultMaxWebConnections;
+
+    // The extensions, each off while its element is absent.
+    TlsMode tls = TlsMode::Off;
+    std::string tlsCertificate;  // <tlscert>: PEM file, relative to the program directory unless absolute
+    std::string tlsKey;          // <tlskey>
+    bool webTls = false;         // <webtls>yes: the web port speaks HTTPS only
+    bool tlsReuse = true;        // <tlsreuse>no: protected data connections need not resume the control session
+    std::optional<PortRange> passivePorts;  // <pasvports>
+    std::string passiveAddress;             // <pasvaddress>: address or host name written in 227 for public peers
+    bool ftpExtensions = false;             // <ftpext>yes: FEAT, EPSV, EPRT, MLSD, MLST, MDTM, MFMT, ...
+    std::uint32_t banFailures = 0;          // <banfailures>: failed logins that ban an address; 0: no bans
+    std::uint32_t banWindowMinutes = kDefaultBanWindowMinutes;  // <banwindow>
+    std::uint32_t banMinutes = kDefaultBanMinutes;              // <banminutes>
+    std::uint32_t maxPerAddress = 0;        // <maxperip>: FTP connections from one address; 0: no limit
+    bool webPolicy = false;                 // <webpolicy>yes: the access policy and the rights apply to the web
+    bool webExtensions = false;             // <webext>yes: Range requests and HEAD on downloads
+    std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
+
+    // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
+    // while there is any, since a mistyped security setting must not pass unnoticed.
+    std::vector<std::string> problems;
 };
 
 // Reads programDirectory + "ftpconfig.xml" into settings, writing the default file

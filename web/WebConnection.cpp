@@ -5,6 +5,7 @@
 
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
+#include "tls/TlsServer.h"
 #include "web/HttpRequestReader.h"
 #include "web/WebRequestHandler.h"
 
@@ -40,6 +41,8 @@ void closeGracefully(Socket& socket) {
 }  // namespace
 
 void serveWebConnection(Socket socket, const WebContext& context) {
+    // HTTPS: the handshake first; one that fails or stalls ends the connection.
+    if (context.tls && context.tls->accept(socket, newTlsSessionToken()) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins);
     const std::string peer = socket.peerAddress();
     HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {

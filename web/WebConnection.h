@@ -2,18 +2,22 @@
 // the connection in an orderly way.
 #pragma once
 
+#include <memory>
+
 #include "platform/Socket.h"
 
 namespace corvel {
 
 class UserTable;
 class LoginGuard;
+class TlsServer;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
 struct WebContext {
     UserTable& users;
     const LoginGuard& logins;
+    std::shared_ptr<const TlsServer> tls;  // set with <webtls>yes: the port speaks HTTPS only
 };
 
 // Serves the one request of a web connection and returns when it is done; the

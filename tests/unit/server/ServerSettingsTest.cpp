@@ -91,6 +91,47 @@ TEST(ServerSettings, WebConnectionLimitIsOptional) {
     }
 }
 
+TEST(ServerSettings, ExtensionsAreOffUntilTheirElementsSayAndBadValuesAreProblems) {
+    ServerSettings plain;
+    ASSERT_TRUE(applySettingsDocument("<c><ftpport>21</ftpport></c>", plain));
+    EXPECT_EQ(plain.tls, TlsMode::Off);
+    EXPECT_FALSE(plain.webTls || plain.ftpExtensions || plain.webPolicy || plain.webExtensions);
+    EXPECT_TRUE(plain.tlsReuse);
+    EXPECT_FALSE(plain.passivePorts);
+    EXPECT_EQ(plain.banFailures, 0u);
+    EXPECT_TRUE(plain.proxyFrom.empty());
+    EXPECT_TRUE(plain.problems.empty());
+
+    ServerSettings all;
+    ASSERT_TRUE(applySettingsDocument(
+        "<c><tls>required</tls><tlscert>c.pem</tlscert><webtls>yes</webtls><tlsreuse>no</tlsreuse>"
+        "<pasvports>50000-50099</pasvports><pasvaddress>ftp.example.org</pasvaddress><ftpext>yes</ftpext>"
+        "<banfailures>5</banfailures><banwindow>3</banwindow><maxperip>4</maxperip><webpolicy>yes</webpolicy>"
+        "<webext>yes</webext><proxyfrom>10.0.0.1, 10.0.0.* 192.168.?.1</proxyfrom></c>",
+        all));
+    EXPECT_TRUE(all.problems.empty());
+    EXPECT_EQ(all.tls, TlsMode::Required);
+    EXPECT_EQ(all.tlsCertificate, "c.pem");
+    EXPECT_TRUE(all.webTls && !all.tlsReuse && all.ftpExtensions && all.webPolicy && all.webExtensions);
+    EXPECT_EQ(all.passivePorts, (PortRange{50000, 50099}));
+    EXPECT_EQ(all.passiveAddress, "ftp.example.org");
+    EXPECT_EQ(all.banFailures, 5u);
+    EXPECT_EQ(all.banWindowMinutes, 3u);
+    EXPECT_EQ(all.banMinutes, kDefaultBanMinutes);
+    EXPECT_EQ(all.maxPerAddress, 4u);
+    EXPECT_EQ(all.proxyFrom, (std::vector<std::string>{"10.0.0.1", "10.0.0.*", "192.168.?.1"}));
+
+    // A mistyped value never falls back silently.
+    for (const char* bad : {"<c><tls>yes</tls></c>", "<c><webtls>true</webtls></c>", "<c><pasvports>5000</pasvports></c>",
+                            "<c><pasvports>60000-50000</pasvports></c>", "<c><pasvports>1-70000</pasvports></c>",
+                            "<c><banfailures>5x</banfailures></c>", "<c><banwindow>0</banwindow></c>",
+                            "<c><proxyfrom> </proxyfrom></c>", "<c><tls></tls></c>"}) {
+        ServerSettings settings;
+        ASSERT_TRUE(applySettingsDocument(bad, settings)) << bad;
+        EXPECT_EQ(settings.problems.size(), 1u) << bad;
+    }
+}
+
 TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {
     // No limits: as configured.
     EXPECT_EQ(webConnectionLimit(256, 33, 0, 0).limit, 256u);

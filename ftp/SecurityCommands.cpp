@@ -1,0 +1,115 @@
+// AUTH, PBSZ and PROT (FTP over TLS, RFC 4217), FEAT, and the protection of data
+// connections.
+#include "ftp/FtpReplies.h"
+#include "ftp/FtpSession.h"
+
+namespace corvel {
+namespace {
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+}  // namespace
+
+void FtpSession::handleAuth(const std::string& argument) {
+    if (controlProtected_) {
+        reply(replies::kAlreadyProtected);
+        return;
+    }
+    const std::string mechanism = upper(argument);
+    if (mechanism != "TLS" && mechanism != "SSL" && mechanism != "TLS-C" && mechanism != "TLS-P") {
+        reply(replies::kAuthMechanismUnknown);
+        return;
+    }
+    reply(replies::kAuthProceed);
+    // SECURITY: whatever arrived in clear text behind AUTH (injected by someone on
+    // the path) is never executed once the connection is protected.
+    commands_.clear();
+    tlsToken_ = newTlsSessionToken();
+    if (!control_.isOpen() || context_.tls->accept(control_, tlsToken_) != TlsAccept::Done) {
+        control_.close();  // a failed or stalled handshake ends this session only
+        return;
+    }
+    controlProtected_ = true;
+    // A new security context wants a new login (RFC 4217, 4).
+    loginState_ = LoginState::None;
+    privileges_ = 0;
+    userName_.clear();
+    password_.clear();
+    // The older forms ask for protected data as well.
+    if (mechanism == "SSL" || mechanism == "TLS-P") {
+        protectionBufferSizeSet_ = true;
+        dataProtected_ = true;
+    }
+}
+
+void FtpSession::handlePbsz(const std::string&) {
+    if (!controlProtected_) {
+        reply(replies::kNeedsAuthFirst);
+        return;
+    }
+    // TLS protects a stream, not blocks: the only size is 0, whatever was asked.
+    protectionBufferSizeSet_ = true;
+    reply(replies::kPbszZero);
+}
+
+void FtpSession::handleProt(const std::string& argument) {
+    if (!controlProtected_) {
+        reply(replies::kNeedsAuthFirst);
+        return;
+    }
+    if (!protectionBufferSizeSet_) {
+        reply(replies::kPbszFirst);
+        return;
+    }
+    const std::string level = upper(argument);
+    if (level == "P") {
+        dataProtected_ = true;
+        reply(replies::kProtPrivate);
+    } else if (level == "C") {
+        if (context_.tlsMode == TlsMode::Required) {
+            reply(replies::kProtClearRefused);
+            return;
+        }
+        dataProtected_ = false;
+        reply(replies::kProtClear);
+    } else if (level == "S" || level == "E") {
+        reply(replies::kProtUnsupported);
+    } else {
+        reply(replies::kNotImplementedForParameter);
+    }
+}
+
+void FtpSession::handleFeat(const std::string&) {
+    std::vector<std::string> lines;
+    if (featureEnabled(Feature::Tls)) {
+        lines.emplace_back("AUTH TLS");
+        lines.emplace_back("PBSZ");
+        lines.emplace_back("PROT");
+    }
+    appendExtensionFeatures(lines);
+    reply(replies::features(lines));
+}
+
+bool FtpSession::dataProtectionAllowed() {
+    if (context_.tlsMode != TlsMode::Required || dataProtected_) return true;
+    closeData();
+    reply(replies::kDataMustBeProtected);
+    return false;
+}
+
+bool FtpSession::protectData() {
+    if (!dataProtected_) return true;
+    // SECURITY: by default the data connection must resume this control connection's
+    // session, so nobody else can take over a passive data connection.
+    const TlsAccept accepted = context_.tls->accept(data_, tlsToken_, context_.tlsReuse);
+    if (accepted == TlsAccept::Done) return true;
+    closeData();
+    reply(accepted == TlsAccept::NotResumed ? replies::kDataSessionNotResumed : replies::kDataTlsFailed);
+    return false;
+}
+
+}  // namespace corvel

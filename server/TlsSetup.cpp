@@ -1,0 +1,46 @@
+#include "server/TlsSetup.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/SystemLog.h"
+#include "tls/Certificate.h"
+#include "tls/TlsServer.h"
+
+namespace corvel {
+namespace {
+
+std::string inProgramDirectory(const std::string& configured, const char* fallback, const std::string& directory) {
+    const std::string name = configured.empty() ? std::string(fallback) : configured;
+    return name.front() == '/' ? name : directory + name;
+}
+
+}  // namespace
+
+std::string certificatePathOf(const ServerSettings& settings, const std::string& programDirectory) {
+    return inProgramDirectory(settings.tlsCertificate, kDefaultCertificateFile, programDirectory);
+}
+
+std::string keyPathOf(const ServerSettings& settings, const std::string& programDirectory) {
+    return inProgramDirectory(settings.tlsKey, kDefaultKeyFile, programDirectory);
+}
+
+std::shared_ptr<const TlsServer> prepareTls(const ServerSettings& settings, const std::string& programDirectory,
+                                            const std::string& hostName, LogSink& log, std::string* error) {
+    error->clear();
+    if (settings.tls == TlsMode::Off && !settings.webTls) return nullptr;
+    const std::string certificate = certificatePathOf(settings, programDirectory);
+    const std::string key = keyPathOf(settings, programDirectory);
+    const bool configured = !settings.tlsCertificate.empty() || !settings.tlsKey.empty();
+    if (!configured && !pathExists(certificate) && !pathExists(key)) {
+        if (!createSelfSignedCertificate(certificate, key, hostName, error)) return nullptr;
+        log.write(LogSeverity::Information, "made a self-signed TLS certificate for " + hostName + ": " + certificate +
+                                                " (key " + key + ")");
+    }
+    std::optional<TlsServer> server = TlsServer::load(certificate, key, error);
+    if (!server) return nullptr;
+    std::optional<std::string> fingerprint = certificateFingerprint(certificate);
+    log.write(LogSeverity::Information,
+              "TLS certificate " + certificate + ", SHA-256 fingerprint " + fingerprint.value_or("unknown"));
+    return std::make_shared<const TlsServer>(std::move(*server));
+}
+
+}  // namespace corvel

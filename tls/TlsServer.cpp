@@ -1,0 +1,216 @@
+#include "tls/TlsServer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+
+#include "platform/Socket.h"
+#include "platform/StreamLayer.h"
+
+namespace corvel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Where an SSL keeps a pointer to the token its tickets carry.
+int tokenIndex() {
+    static int index = -1;
+    static std::once_flag once;
+    std::call_once(once, [] { index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr); });
+    return index;
+}
+
+std::string libraryError(const char* what) {
+    std::string text = what;
+    if (unsigned long code = ERR_get_error()) {
+        char detail[256];
+        ERR_error_string_n(code, detail, sizeof detail);
+        text += ": ";
+        text += detail;
+    }
+    ERR_clear_error();
+    return text;
+}
+
+// Every ticket issued carries the token of the connection it was issued on.
+int generateTicket(SSL* ssl, void*) {
+    const auto* token = static_cast<const TlsSessionToken*>(SSL_get_ex_data(ssl, tokenIndex()));
+    if (!token) return 1;
+    return SSL_SESSION_set1_ticket_appdata(SSL_get0_session(ssl), token->data(), token->size());
+}
+
+SSL_TICKET_RETURN decryptTicket(SSL*, SSL_SESSION*, const unsigned char*, size_t, SSL_TICKET_STATUS status, void*) {
+    switch (status) {
+        case SSL_TICKET_SUCCESS: return SSL_TICKET_RETURN_USE;
+        case SSL_TICKET_SUCCESS_RENEW: return SSL_TICKET_RETURN_USE_RENEW;
+        case SSL_TICKET_EMPTY:
+        case SSL_TICKET_NO_DECRYPT: return SSL_TICKET_RETURN_IGNORE_RENEW;
+        default: return SSL_TICKET_RETURN_ABORT;
+    }
+}
+
+// The TLS layer of one socket; used by that socket's thread alone.
+class TlsLayer : public StreamLayer {
+public:
+    TlsLayer(SSL* ssl, const TlsSessionToken& token) : ssl_(ssl), token_(token) {
+        SSL_set_ex_data(ssl_, tokenIndex(), &token_);
+    }
+    ~TlsLayer() override { SSL_free(ssl_); }
+    TlsLayer(const TlsLayer&) = delete;
+    TlsLayer& operator=(const TlsLayer&) = delete;
+
+    SSL* ssl() const { return ssl_; }
+
+    long receive(int, void* buffer, std::size_t length) override {
+        ERR_clear_error();
+        const int n = SSL_read(ssl_, buffer, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
+        return n > 0 ? finish(n) : failure(n);
+    }
+
+    long send(int, const void* buffer, std::size_t length) override {
+        if (length == 0) return 0;
+        ERR_clear_error();
+        const int n = SSL_write(ssl_, buffer, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
+        return n > 0 ? finish(n) : failure(n);
+    }
+
+    bool hasPendingInput() const override { return SSL_has_pending(ssl_) == 1; }
+    bool wantsWrite() const override { return wantsWrite_; }
+    bool wantsRead() const override { return wantsRead_; }
+
+    long sendFile(int, int fileFd, std::int64_t offset, std::size_t count) override {
+        // Zero-copy only where the kernel does the encryption (kernel TLS).
+        if (BIO_get_ktls_send(SSL_get_wbio(ssl_)) != 1) return kStreamLayerCannotSendFiles;
+        ERR_clear_error();
+        const ossl_ssize_t n = SSL_sendfile(ssl_, fileFd, static_cast<off_t>(offset), count, 0);
+        if (n > 0) return finish(static_cast<long>(n));
+        return failure(static_cast<int>(n));
+    }
+
+    void shutdown(int) override {
+        ERR_clear_error();
+        (void)SSL_shutdown(ssl_);  // the close_notify goes out now or not at all
+        ERR_clear_error();
+    }
+
+private:
+    long finish(long n) {
+        wantsRead_ = wantsWrite_ = false;
+        return n;
+    }
+
+    long failure(int result) {
+        wantsRead_ = wantsWrite_ = false;
+        switch (SSL_get_error(ssl_, result)) {
+            case SSL_ERROR_WANT_READ: wantsRead_ = true; return -2;
+            case SSL_ERROR_WANT_WRITE: wantsWrite_ = true; return -2;
+            case SSL_ERROR_ZERO_RETURN: return 0;  // the peer's close_notify, or a plain close
+            default: ERR_clear_error(); return -1;
+        }
+    }
+
+    SSL* ssl_;
+    TlsSessionToken token_;
+    bool wantsRead_ = false;
+    bool wantsWrite_ = false;
+};
+
+}  // namespace
+
+TlsSessionToken newTlsSessionToken() {
+    TlsSessionToken token{};
+    if (RAND_bytes(token.data(), static_cast<int>(token.size())) != 1) {
+        // The library's generator failing leaves us the clock and an address; reuse
+        // then still ties data connections to a server's own tickets.
+        const auto now = Clock::now().time_since_epoch().count();
+        std::memcpy(token.data(), &now, std::min(sizeof now, token.size()));
+    }
+    return token;
+}
+
+struct TlsServer::Impl {
+    SSL_CTX* context = nullptr;
+    ~Impl() { SSL_CTX_free(context); }
+};
+
+TlsServer::TlsServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+TlsServer::~TlsServer() = default;
+TlsServer::TlsServer(TlsServer&&) noexcept = default;
+TlsServer& TlsServer::operator=(TlsServer&&) noexcept = default;
+
+std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, const std::string& keyFile,
+                                         std::string* error) {
+    auto fail = [error](const std::string& text) -> std::optional<TlsServer> {
+        if (error) *error = text;
+        return std::nullopt;
+    };
+    ERR_clear_error();
+    auto impl = std::make_unique<Impl>();
+    impl->context = SSL_CTX_new(TLS_server_method());
+    if (!impl->context) return fail(libraryError("cannot create a TLS context"));
+    SSL_CTX* context = impl->context;
+    // SECURITY: TLS 1.2 and 1.3 only, with the library's default ciphers and
+    // security level; no renegotiation.
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_ENABLE_KTLS);
+    // Non-blocking sockets: a write may finish in parts, and be retried from another
+    // position of the same buffer.
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    static const unsigned char kSessionContext[] = "corveld";
+    SSL_CTX_set_session_id_context(context, kSessionContext, sizeof kSessionContext - 1);
+    SSL_CTX_set_session_ticket_cb(context, generateTicket, decryptTicket, nullptr);
+    if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1)
+        return fail(libraryError(("cannot read the certificate " + certificateFile).c_str()));
+    if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        return fail(libraryError(("cannot read the key " + keyFile).c_str()));
+    if (SSL_CTX_check_private_key(context) != 1)
+        return fail(libraryError(("the key " + keyFile + " does not belong to the certificate " + certificateFile).c_str()));
+    return TlsServer(std::move(impl));
+}
+
+TlsAccept TlsServer::accept(Socket& socket, const TlsSessionToken& token, bool mustResume,
+                            std::chrono::milliseconds limit) const {
+    if (!socket.isOpen()) return TlsAccept::Failed;
+    SSL* ssl = SSL_new(impl_->context);
+    if (!ssl) return TlsAccept::Failed;
+    auto layer = std::make_unique<TlsLayer>(ssl, token);
+    if (SSL_set_fd(ssl, socket.descriptor()) != 1) return TlsAccept::Failed;
+    const auto end = Clock::now() + limit;
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_accept(ssl);
+        if (result == 1) break;
+        const int reason = SSL_get_error(ssl, result);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0 || (reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE)) {
+            ERR_clear_error();
+            return TlsAccept::Failed;
+        }
+        const int step = static_cast<int>(std::min<long long>(left, kWaitStepMs));
+        const WaitResult wait = reason == SSL_ERROR_WANT_READ ? socket.waitReadable(step) : socket.waitWritable(step);
+        if (wait == WaitResult::Failed) return TlsAccept::Failed;
+    }
+    bool resumedOurs = false;
+    if (SSL_session_reused(ssl) == 1) {
+        void* data = nullptr;
+        std::size_t length = 0;
+        // SECURITY: a session of this server is not enough; it must be one issued on
+        // the control connection this data connection belongs to. A session resumed
+        // by its id alone (no ticket) carries no token and is taken as vsftpd does.
+        if (SSL_SESSION_get0_ticket_appdata(SSL_get0_session(ssl), &data, &length) != 1 || length == 0)
+            resumedOurs = true;
+        else
+            resumedOurs = length == token.size() && std::memcmp(data, token.data(), length) == 0;
+    }
+    socket.attachLayer(std::move(layer));
+    if (mustResume && !resumedOurs) return TlsAccept::NotResumed;
+    return TlsAccept::Done;
+}
+
+}  // namespace corvel

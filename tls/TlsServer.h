@@ -1,0 +1,67 @@
+// The server side of TLS (OpenSSL): one context per run with the certificate and key
+// loaded once, and the handshake that turns an accepted socket into a protected one.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace corvel {
+
+class Socket;
+
+// <tls> of ftpconfig.xml: FTP over TLS on the FTP port.
+enum class TlsMode {
+    Off,       // absent or "off": AUTH is not understood, as without the extension
+    Explicit,  // "explicit": AUTH TLS upgrades the control connection on request
+    Required,  // "required": as explicit, and no login or clear data before it
+};
+
+// Ties a control connection to its data connections: every session ticket issued on
+// the control connection carries it, and a data connection that must resume the
+// control connection's session is only accepted with a ticket that carries it.
+using TlsSessionToken = std::array<unsigned char, 16>;
+
+// A fresh random token (one per control connection).
+TlsSessionToken newTlsSessionToken();
+
+// How long a handshake may take in all; past it the connection ends.
+constexpr std::chrono::milliseconds kTlsHandshakeLimit{30000};
+
+enum class TlsAccept {
+    Done,               // the socket speaks TLS now
+    Failed,             // the handshake failed, timed out or the peer left
+    NotResumed,         // done, but the session was not the required resumed one
+};
+
+// Thread-safe once created: handshakes of any number of threads share it.
+class TlsServer {
+public:
+    ~TlsServer();
+    TlsServer(TlsServer&&) noexcept;
+    TlsServer& operator=(TlsServer&&) noexcept;
+    TlsServer(const TlsServer&) = delete;
+    TlsServer& operator=(const TlsServer&) = delete;
+
+    // TLS 1.2 and 1.3 with the library's secure defaults, the certificate chain and
+    // the key from PEM files. nullopt, with *error for people, when a file cannot be
+    // read or the key does not belong to the certificate.
+    static std::optional<TlsServer> load(const std::string& certificateFile, const std::string& keyFile,
+                                         std::string* error);
+
+    // Runs the server side of a handshake on socket (non-blocking), within limit,
+    // then attaches TLS to it so every later receive and send is protected. The
+    // tickets it issues carry token. With mustResume, the peer must resume a session
+    // whose ticket carries token (a data connection of that control connection).
+    TlsAccept accept(Socket& socket, const TlsSessionToken& token, bool mustResume = false,
+                     std::chrono::milliseconds limit = kTlsHandshakeLimit) const;
+
+private:
+    struct Impl;
+    explicit TlsServer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvel
