@@ -104,6 +104,12 @@ class Server:
     def pid(self):
         return self.process.pid
 
+    def sanitized(self):
+        """Whether the binary runs under a sanitizer, whose bookkeeping makes memory
+        figures meaningless."""
+        with open("/proc/%d/maps" % self.process.pid) as f:
+            return any(name in f.read() for name in ("libasan", "libtsan", "libubsan"))
+
     def rss_kib(self):
         with open("/proc/%d/status" % self.process.pid) as f:
             for line in f:
