@@ -29,7 +29,7 @@ void FtpSession::handleAuth(const std::string& argument) {
     // the path) is never executed once the connection is protected.
     commands_.clear();
     tlsToken_ = newTlsSessionToken();
-    if (!control_.isOpen() || context_.tls->accept(control_, tlsToken_) != TlsAccept::Done) {
+    if (!control_.isOpen() || context_.tls->accept(control_, tlsToken_, TlsRole::Control) != TlsAccept::Done) {
         control_.close();  // a failed or stalled handshake ends this session only
         return;
     }
@@ -105,7 +105,7 @@ bool FtpSession::protectData() {
     if (!dataProtected_) return true;
     // SECURITY: by default the data connection must resume this control connection's
     // session, so nobody else can take over a passive data connection.
-    const TlsAccept accepted = context_.tls->accept(data_, tlsToken_, context_.tlsReuse);
+    const TlsAccept accepted = context_.tls->accept(data_, tlsToken_, context_.tlsReuse ? TlsRole::ResumingData : TlsRole::Data);
     if (accepted == TlsAccept::Done) return true;
     closeData();
     reply(accepted == TlsAccept::NotResumed ? replies::kDataSessionNotResumed : replies::kDataTlsFailed);

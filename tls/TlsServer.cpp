@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include "platform/Socket.h"
 #include "platform/StreamLayer.h"
@@ -167,20 +168,27 @@ std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, con
     SSL_CTX_set_session_ticket_cb(context, generateTicket, decryptTicket, nullptr);
     if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1)
         return fail(libraryError(("cannot read the certificate " + certificateFile).c_str()));
-    if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+    if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        // The library checks the pair as it loads the key.
+        if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH)
+            return fail(libraryError(("the key " + keyFile + " does not belong to the certificate " + certificateFile).c_str()));
         return fail(libraryError(("cannot read the key " + keyFile).c_str()));
+    }
     if (SSL_CTX_check_private_key(context) != 1)
         return fail(libraryError(("the key " + keyFile + " does not belong to the certificate " + certificateFile).c_str()));
     return TlsServer(std::move(impl));
 }
 
-TlsAccept TlsServer::accept(Socket& socket, const TlsSessionToken& token, bool mustResume,
+TlsAccept TlsServer::accept(Socket& socket, const TlsSessionToken& token, TlsRole role,
                             std::chrono::milliseconds limit) const {
+    const bool dataConnection = role == TlsRole::Data || role == TlsRole::ResumingData;
+    const bool mustResume = role == TlsRole::ResumingData;
     if (!socket.isOpen()) return TlsAccept::Failed;
     SSL* ssl = SSL_new(impl_->context);
     if (!ssl) return TlsAccept::Failed;
     auto layer = std::make_unique<TlsLayer>(ssl, token);
     if (SSL_set_fd(ssl, socket.descriptor()) != 1) return TlsAccept::Failed;
+    if (dataConnection) SSL_set_num_tickets(ssl, 0);
     const auto end = Clock::now() + limit;
     for (;;) {
         ERR_clear_error();

@@ -30,6 +30,15 @@ TlsSessionToken newTlsSessionToken();
 // How long a handshake may take in all; past it the connection ends.
 constexpr std::chrono::milliseconds kTlsHandshakeLimit{30000};
 
+// What a protected connection is for.
+enum class TlsRole {
+    Control,       // an FTP control connection: issues the tickets its data connections resume
+    Web,           // an HTTPS connection
+    Data,          // an FTP data connection: issues no tickets (nobody would read them, and
+                   // a client that closes with them unread makes its system reset the upload)
+    ResumingData,  // a data connection that must resume its control connection's session
+};
+
 enum class TlsAccept {
     Done,               // the socket speaks TLS now
     Failed,             // the handshake failed, timed out or the peer left
@@ -53,9 +62,9 @@ public:
 
     // Runs the server side of a handshake on socket (non-blocking), within limit,
     // then attaches TLS to it so every later receive and send is protected. The
-    // tickets it issues carry token. With mustResume, the peer must resume a session
+    // tickets it issues carry token. As ResumingData the peer must resume a session
     // whose ticket carries token (a data connection of that control connection).
-    TlsAccept accept(Socket& socket, const TlsSessionToken& token, bool mustResume = false,
+    TlsAccept accept(Socket& socket, const TlsSessionToken& token, TlsRole role,
                      std::chrono::milliseconds limit = kTlsHandshakeLimit) const;
 
 private:

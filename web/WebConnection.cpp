@@ -42,7 +42,7 @@ void closeGracefully(Socket& socket) {
 
 void serveWebConnection(Socket socket, const WebContext& context) {
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
-    if (context.tls && context.tls->accept(socket, newTlsSessionToken()) != TlsAccept::Done) return;
+    if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins);
     const std::string peer = socket.peerAddress();
     HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {

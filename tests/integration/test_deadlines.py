@@ -1,6 +1,7 @@
 """Waits that a hostile peer could stretch for ever by sending a byte, or connecting,
 now and then: a web request head has one deadline (60 s) and a PASV wait one of its
-own (91 s), however often something arrives. Both run side by side, about 90 s."""
+own (91 s), however often something arrives; a TLS handshake that never comes is
+given up (30 s). All run side by side, about 90 s."""
 import os
 import socket
 import threading
@@ -73,7 +74,21 @@ class TrickledPeers(unittest.TestCase):
                     knocker.join(10)
                 outcome["pasv"] = (time.monotonic() - started, late)
 
-        threads = [threading.Thread(target=trickle_web_head), threading.Thread(target=foreign_connections_during_pasv)]
+        tls = Server(start=False)
+        self.addCleanup(tls.cleanup)
+        tls.write("ftpconfig.xml", "<config><ftpport>%d</ftpport><httpport>%d</httpport><tls>explicit</tls></config>"
+                  % (tls.ftp_port, tls.web_port))
+        tls.start()
+
+        def stalled_tls_handshake():
+            with Control(tls.ftp_port, timeout=60) as c:
+                c.reply()
+                c.command("AUTH TLS")
+                started = time.monotonic()
+                outcome["tls"] = (c.read_all_until_closed(timeout=50), time.monotonic() - started)
+
+        threads = [threading.Thread(target=trickle_web_head), threading.Thread(target=foreign_connections_during_pasv),
+                   threading.Thread(target=stalled_tls_handshake)]
         for t in threads:
             t.start()
         for t in threads:
@@ -82,6 +97,10 @@ class TrickledPeers(unittest.TestCase):
         self.assertEqual(web_received, b"")
         self.assertGreater(web_seconds, 55)
         self.assertLess(web_seconds, 75)
+        tls_received, tls_seconds = outcome["tls"]
+        self.assertEqual(tls_received, b"")  # a handshake that never comes is given up after 30 s
+        self.assertGreater(tls_seconds, 25)
+        self.assertLess(tls_seconds, 40)
         pasv_seconds, pasv_reply = outcome["pasv"]
         self.assertEqual(pasv_reply, b"425 Can't open data connection.\r\n")
         self.assertGreater(pasv_seconds, 85)
