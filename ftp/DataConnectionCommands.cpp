@@ -1,7 +1,10 @@
-// PASV and PORT: setting up the one data connection the next transfer uses.
+// PASV, PORT, EPSV and EPRT: setting up the one data connection the next transfer uses.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <random>
+#include <vector>
 
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
@@ -33,63 +36,112 @@ int scanPortNumbers(const std::string& text, long long (&numbers)[6]) {
     return 6;
 }
 
+bool equalsIgnoringCaseText(const std::string& text, const char* word) {
+    std::size_t i = 0;
+    for (; i < text.size() && word[i]; ++i)
+        if (std::toupper(static_cast<unsigned char>(text[i])) != word[i]) return false;
+    return i == text.size() && word[i] == '\0';
+}
+
+// EPRT's port: decimal 1..65535.
+std::optional<std::uint16_t> eprtPort(const std::string& text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const unsigned long port = std::stoul(text);
+    if (port == 0 || port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
+}
+
 }  // namespace
 
-void FtpSession::handlePasv(const std::string&) {
-    if (!context_.passiveMode) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
-    data_.close();  // an unused earlier data connection is replaced
-    auto listener = TcpListener::open(localAddress_, 0, 5);
-    if (!listener) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
-    std::uint16_t port = listener->port();
-    reply(replies::passiveMode(localAddress_, port));
+std::optional<TcpListener> FtpSession::openPassiveListener() {
+    if (!context_.passivePorts) return TcpListener::open(localAddress_, 0, 5);
+    // A random first port, so two sessions rarely race for the same one.
+    thread_local std::mt19937 random{std::random_device{}()};
+    return TcpListener::openInRange(localAddress_, *context_.passivePorts, 5, static_cast<std::uint32_t>(random()));
+}
 
+bool FtpSession::awaitPassiveConnection(TcpListener& listener) {
     // SECURITY: one deadline for the whole wait, so a foreign host connecting now and
     // then (and being turned away) cannot keep the session waiting for ever.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitStepMs) * (kDataSetupWaits + 1);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitStepMs) * (kDataSetupWaits + 1);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        WaitResult w = listener->socket().waitReadable(static_cast<int>(std::min<long long>(kWaitStepMs, left.count())));
-        if (w == WaitResult::Failed) break;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        WaitResult w = listener.socket().waitReadable(static_cast<int>(std::min<long long>(kWaitStepMs, left.count())));
+        if (w == WaitResult::Failed) return false;
         if (w == WaitResult::TimedOut) continue;
-        Socket accepted = listener->accept();
+        Socket accepted = listener.accept();
         if (!accepted.isOpen()) continue;
         // SECURITY: only the control connection's peer may take the data connection.
         if (accepted.peerAddress() != peerAddress_) continue;
         data_ = std::move(accepted);
+        return true;
+    }
+}
+
+void FtpSession::handlePasv(const std::string&) {
+    // PASV speaks IPv4 only (RFC 959); IPv6 clients use EPSV.
+    if (!context_.passiveMode || isIpv6Peer() || extendedPassiveOnly_) {
+        reply(replies::kNoDataConnection);
         return;
     }
+    data_.close();  // an unused earlier data connection is replaced
+    auto listener = openPassiveListener();
+    if (!listener) {
+        reply(replies::kNoDataConnection);
+        return;
+    }
+    const std::string announced =
+        context_.passiveAddress ? context_.passiveAddress->announcedFor(peerAddress_, localAddress_) : localAddress_;
+    reply(replies::passiveMode(announced, listener->port()));
+    if (awaitPassiveConnection(*listener)) return;
     data_.close();
     reply(replies::kNoDataConnection);
 }
 
-void FtpSession::handlePort(const std::string& argument) {
-    long long n[6] = {};
-    if (scanPortNumbers(argument, n) < 6) {
-        reply(replies::kSyntaxError);
+void FtpSession::handleEpsv(const std::string& argument) {
+    if (!context_.passiveMode) {
+        reply(replies::kNoDataConnection);
         return;
     }
-    char address[64];
-    std::snprintf(address, sizeof address, "%lld.%lld.%lld.%lld", n[0] % 65536, n[1] % 65536, n[2] % 65536,
-                  n[3] % 65536);
-    auto port = static_cast<std::uint16_t>(n[4] * 256 + n[5]);
+    const char* protocol = isIpv6Peer() ? "2" : "1";
+    if (equalsIgnoringCaseText(argument, "ALL")) {
+        // RFC 2428: from now on only EPSV sets up data connections.
+        extendedPassiveOnly_ = true;
+        reply(replies::kEpsvAll);
+        return;
+    }
+    if (!argument.empty() && argument != protocol) {
+        reply(argument == "1" || argument == "2" ? replies::networkProtocolNotSupported(protocol)
+                                                 : std::string(replies::kSyntaxError));
+        return;
+    }
+    data_.close();
+    auto listener = openPassiveListener();
+    if (!listener) {
+        reply(replies::kNoDataConnection);
+        return;
+    }
+    reply(replies::extendedPassiveMode(listener->port()));
+    if (awaitPassiveConnection(*listener)) return;
+    data_.close();
+    reply(replies::kNoDataConnection);
+}
+
+bool FtpSession::connectActive(const std::string& address, std::uint16_t port) {
     data_.close();
     // SECURITY: no FTP bounce; the data connection goes only to the client itself.
     if (address != peerAddress_) {
         reply(replies::kNoDataConnection);
-        return;
+        return false;
     }
     data_ = Socket::createTcp();
     if (!data_.isOpen() || !data_.startConnect(address, port)) {
         data_.close();
         reply(replies::kNoDataConnection);
-        return;
+        return false;
     }
     for (int idleWaits = 0; idleWaits <= kDataSetupWaits;) {
         WaitResult w = data_.waitWritable(kWaitStepMs);
@@ -101,11 +153,70 @@ void FtpSession::handlePort(const std::string& argument) {
         // A refused connection shows as writable with an error: say so at once
         // instead of pretending the port works.
         if (!data_.connectSucceeded()) break;
-        reply(replies::kPortSuccessful);
-        return;
+        return true;
     }
     data_.close();
     reply(replies::kNoDataConnection);
+    return false;
 }
+
+void FtpSession::handlePort(const std::string& argument) {
+    long long n[6] = {};
+    if (scanPortNumbers(argument, n) < 6) {
+        reply(replies::kSyntaxError);
+        return;
+    }
+    // PORT speaks IPv4 only; after EPSV ALL only EPSV may set up data connections.
+    if (isIpv6Peer() || extendedPassiveOnly_) {
+        data_.close();
+        reply(replies::kNoDataConnection);
+        return;
+    }
+    char address[64];
+    std::snprintf(address, sizeof address, "%lld.%lld.%lld.%lld", n[0] % 65536, n[1] % 65536, n[2] % 65536,
+                  n[3] % 65536);
+    auto port = static_cast<std::uint16_t>(n[4] * 256 + n[5]);
+    if (connectActive(address, port)) reply(replies::kPortSuccessful);
+}
+
+void FtpSession::handleEprt(const std::string& argument) {
+    if (extendedPassiveOnly_) {
+        data_.close();
+        reply(replies::kNoDataConnection);
+        return;
+    }
+    // |protocol|address|port| with any delimiter the client picks (RFC 2428).
+    std::vector<std::string> fields;
+    if (argument.size() >= 2) {
+        const char delimiter = argument[0];
+        std::size_t start = 1;
+        for (std::size_t i = 1; i < argument.size(); ++i) {
+            if (argument[i] != delimiter) continue;
+            fields.push_back(argument.substr(start, i - start));
+            start = i + 1;
+        }
+        if (start != argument.size()) fields.clear();  // text after the last delimiter
+    }
+    if (fields.size() != 3) {
+        reply(replies::kSyntaxError);
+        return;
+    }
+    const std::string& protocol = fields[0];
+    if (protocol != "1" && protocol != "2") {
+        reply(replies::networkProtocolNotSupported(isIpv6Peer() ? "2" : "1"));
+        return;
+    }
+    const std::optional<std::uint16_t> port = eprtPort(fields[2]);
+    const bool addressFits = protocol == "1" ? isValidIpv4(fields[1]) : isValidIpv6(fields[1]);
+    if (!port || !addressFits) {
+        reply(replies::kSyntaxError);
+        return;
+    }
+    // The address as peer addresses are written, so the bounce check compares like with like.
+    const std::string address = protocol == "1" ? fields[1] : canonicalIpv6(fields[1]);
+    if (connectActive(address, *port)) reply(replies::kEprtSuccessful);
+}
+
+bool FtpSession::isIpv6Peer() const { return peerAddress_.find(':') != std::string::npos; }
 
 }  // namespace corvel

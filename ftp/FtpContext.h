@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+#include <optional>
+
+#include "ftp/PassiveAddress.h"
+#include "platform/Socket.h"
 #include "tls/TlsServer.h"
 
 namespace corvel {
@@ -31,6 +35,8 @@ struct FtpContext {
     std::shared_ptr<const TlsServer> tls;  // set whenever tlsMode is not Off
     bool tlsReuse = true;                  // protected data connections must resume the control session
     bool ftpExtensions = false;            // FEAT, EPSV, EPRT, MLSD, MLST, MDTM, MFMT, names-only NLST
+    std::optional<PortRange> passivePorts;             // <pasvports>: passive listeners only in this range
+    std::shared_ptr<const PassiveAddress> passiveAddress;  // <pasvaddress>; null: the control connection's own
 };
 
 }  // namespace corvel

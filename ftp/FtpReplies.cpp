@@ -43,6 +43,14 @@ std::string passiveMode(std::string_view address, std::uint16_t port) {
     return text;
 }
 
+std::string extendedPassiveMode(std::uint16_t port) {
+    return "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
+}
+
+std::string networkProtocolNotSupported(std::string_view use) {
+    return joined({"522 Network protocol not supported, use (", use, ")\r\n"});
+}
+
 std::string restarting(std::string_view argument) {
     return joined({"350 Restarting at ", argument, ". Send STORE or RETRIEVE.\r\n"});
 }

@@ -41,6 +41,10 @@ inline constexpr char kRenameFailedTargetEscapes[] = "550 RNTO command failed.3\
 inline constexpr char kRenameFailedSystem[] = "550 RNTO command failed.4\r\n";
 inline constexpr char kRenameFailedTargetExists[] = "550 RNTO command failed.5\r\n";
 
+// Extended data connections (RFC 2428).
+inline constexpr char kEpsvAll[] = "200 EPSV ALL ok.\r\n";
+inline constexpr char kEprtSuccessful[] = "200 EPRT command successful.\r\n";
+
 // TLS (RFC 4217).
 inline constexpr char kAuthProceed[] = "234 Proceed with negotiation.\r\n";
 inline constexpr char kAlreadyProtected[] = "503 The control connection is protected already.\r\n";
@@ -79,6 +83,10 @@ std::string greeting(std::string_view welcomeMessage);
 std::string loggedIn(std::string_view welcome, long long uptimeSeconds, std::string_view user);
 std::string status(std::string_view user, std::string_view peerAddress);
 std::string passiveMode(std::string_view address, std::uint16_t port);
+// "229 Entering Extended Passive Mode (|||port|)".
+std::string extendedPassiveMode(std::uint16_t port);
+// 522, naming the protocol to use.
+std::string networkProtocolNotSupported(std::string_view use);
 std::string restarting(std::string_view argument);
 std::string size(long long bytes);
 // "150 Opening ASCII|BINARY mode data connection for " + argument, without the line end.

@@ -126,6 +126,8 @@ const FtpSession::Command* FtpSession::findCommand(const std::string& verb) cons
         {"PBSZ", false, true, &S::handlePbsz, Feature::Tls},
         {"PROT", false, true, &S::handleProt, Feature::Tls},
         {"FEAT", false, false, &S::handleFeat, Feature::Features},
+        {"EPSV", true, false, &S::handleEpsv, Feature::Extensions},
+        {"EPRT", true, true, &S::handleEprt, Feature::Extensions},
     };
     for (const Command& candidate : kCommands)
         if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;

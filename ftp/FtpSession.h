@@ -77,6 +77,16 @@ private:
     // Data connections.
     void handlePasv(const std::string& argument);
     void handlePort(const std::string& argument);
+    void handleEpsv(const std::string& argument);
+    void handleEprt(const std::string& argument);
+    // A passive listener on the control connection's own address (in <pasvports>).
+    std::optional<TcpListener> openPassiveListener();
+    // Waits (91 s in all) for the peer's data connection; true when it came.
+    bool awaitPassiveConnection(TcpListener& listener);
+    // Connects the data connection to the client (and nowhere else); replies and
+    // returns false when that fails.
+    bool connectActive(const std::string& address, std::uint16_t port);
+    bool isIpv6Peer() const;
     // Listing and transfers.
     void handleList(const std::string& path);
     void handleRetr(const std::string& argument);
@@ -134,6 +144,7 @@ private:
     bool protectionBufferSizeSet_ = false;  // PBSZ came (it must before PROT)
     bool dataProtected_ = false;            // PROT P
     TlsSessionToken tlsToken_{};             // carried by this session's tickets
+    bool extendedPassiveOnly_ = false;       // after EPSV ALL: PASV, PORT and EPRT are refused
 };
 
 }  // namespace corvel

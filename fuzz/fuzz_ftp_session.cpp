@@ -41,7 +41,13 @@ struct FtpFixture {
     AccessPolicy policy{dir.directory()};
     std::atomic<int> active{0};
     LoginGuard logins{nullptr, std::chrono::milliseconds(0)};
-    FtpContext context{users, policy, active, logins, /*maxConnections=*/8, /*passiveMode=*/false, "fuzz", 0};
+    FtpContext context{.users = users,
+                       .policy = policy,
+                       .activeConnections = active,
+                       .logins = logins,
+                       .maxConnections = 8,
+                       .passiveMode = false,
+                       .welcomeMessage = "fuzz"};
 
     FtpFixture() {
         std::error_code ignored;

@@ -22,4 +22,8 @@ struct LocalHost {
 // name "localhost". May wait on name resolution.
 LocalHost lookUpLocalHost();
 
+// The first IPv4 address of a host name (or the literal itself), dotted; empty when it
+// cannot be resolved. Thread-safe; waits on the system's name resolution.
+std::string resolveIpv4(const std::string& hostName);
+
 }  // namespace corvel

@@ -58,4 +58,17 @@ LocalHost lookUpLocalHost() {
     return host;
 }
 
+std::string resolveIpv4(const std::string& hostName) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (hostName.empty() || ::getaddrinfo(hostName.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(owned->ai_addr);
+    if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr) return {};
+    return text;
+}
+
 }  // namespace corvel

@@ -1,4 +1,4 @@
-// RAII TCP sockets (IPv4) with the bounded readiness waits and the whole-buffer
+// RAII TCP sockets (IPv4 and IPv6) with the bounded readiness waits and the whole-buffer
 // writer that the FTP session and the web browser share.
 #pragma once
 
@@ -50,12 +50,14 @@ public:
     // >=0 bytes written, -1 failure, -2 would block.
     long send(const void* buffer, std::size_t length);
 
-    // Dotted IPv4 text of the peer / of this end; empty when unknown.
+    // Text of the peer's / this end's address: dotted IPv4, or IPv6 in lower case (an
+    // IPv4 client of a dual-stack listener as plain IPv4); empty when unknown.
     std::string peerAddress() const;
     std::string localAddress() const;
     std::uint16_t localPort() const;
 
-    // Starts a non-blocking connect to address:port. false when it failed at once.
+    // Starts a non-blocking connect to address:port (IPv4 or IPv6 text; the socket is
+    // remade for an IPv6 address). false when it failed at once.
     bool startConnect(const std::string& address, std::uint16_t port);
     // After waitWritable reported Ready: true when the connection was established.
     bool connectSucceeded() const;
@@ -75,10 +77,24 @@ private:
 long sendAll(Socket& socket, const char* data, std::size_t length);
 inline long sendAll(Socket& socket, const std::string& text) { return sendAll(socket, text.data(), text.size()); }
 
+// An inclusive range of TCP ports.
+struct PortRange {
+    std::uint16_t first = 0;
+    std::uint16_t last = 0;
+    bool operator==(const PortRange&) const = default;
+};
+
 // A listening TCP socket.
 class TcpListener {
 public:
-    // Binds to address (empty = all interfaces) and port, non-blocking, listening with
+    // As open, on the first port of the range that is free, trying them in order
+    // from first + startIndex (modulo the range's size) round to the one before it.
+    // nullopt when every port is taken.
+    static std::optional<TcpListener> openInRange(const std::string& address, PortRange range, int backlog,
+                                                  std::uint32_t startIndex);
+
+    // Binds to address (empty = all IPv4 interfaces; an IPv6 literal, "::" for all
+    // interfaces of both families) and port, non-blocking, listening with
     // the given backlog (<= 0: the system's maximum). nullopt on any failure, with
     // *error (when given) set to the system's text for it.
     static std::optional<TcpListener> open(const std::string& address, std::uint16_t port, int backlog,
@@ -100,5 +116,9 @@ private:
 int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs);
 
 bool isValidIpv4(const std::string& dotted);
+bool isValidIpv6(const std::string& text);
+// An IPv6 address in the form peer addresses are written in (lower case, shortest);
+// an IPv4-mapped one as plain IPv4. The text itself when it is no IPv6 address.
+std::string canonicalIpv6(const std::string& text);
 
 }  // namespace corvel

@@ -95,31 +95,55 @@ long Socket::send(const void* buffer, std::size_t length) {
     }
 }
 
-static std::string dotted(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) return {};
-    return text;
+// The text of an address: dotted IPv4, or IPv6 in lower case; an IPv4 peer of a
+// dual-stack socket (::ffff:a.b.c.d) is written as its plain IPv4 address, so every
+// check and every log sees one form per client.
+static std::string addressText(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        if (!::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text)) return {};
+        return text;
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+            in_addr v4{};
+            std::memcpy(&v4, v6.sin6_addr.s6_addr + 12, sizeof v4);
+            if (!::inet_ntop(AF_INET, &v4, text, sizeof text)) return {};
+            return text;
+        }
+        if (!::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text)) return {};
+        return text;
+    }
+    return {};
+}
+
+static std::uint16_t portOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
 }
 
 std::string Socket::peerAddress() const {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
-    return dotted(address);
+    return addressText(address);
 }
 
 std::string Socket::localAddress() const {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return {};
-    return dotted(address);
+    return addressText(address);
 }
 
 std::uint16_t Socket::localPort() const {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    return ntohs(address.sin_port);
+    return portOf(address);
 }
 
 Socket Socket::createTcp() { return Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
@@ -129,21 +153,49 @@ bool isValidIpv4(const std::string& text) {
     return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
 }
 
-static bool fillAddress(const std::string& text, std::uint16_t port, sockaddr_in& address) {
+bool isValidIpv6(const std::string& text) {
+    in6_addr parsed{};
+    return ::inet_pton(AF_INET6, text.c_str(), &parsed) == 1;
+}
+
+std::string canonicalIpv6(const std::string& text) {
+    sockaddr_storage address{};
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+    v6.sin6_family = AF_INET6;
+    if (::inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) != 1) return text;
+    return addressText(address);
+}
+
+// Fills address for text (empty: every IPv4 address; an IPv6 literal or "::": IPv6)
+// and port; its length goes to *length. false when text is neither form.
+static bool fillAddress(const std::string& text, std::uint16_t port, sockaddr_storage& address, socklen_t* length) {
     address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
+    if (text.find(':') != std::string::npos) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        *length = sizeof v6;
+        return ::inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1;
+    }
+    auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    *length = sizeof v4;
     if (text.empty()) {
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        v4.sin_addr.s_addr = htonl(INADDR_ANY);
         return true;
     }
-    return ::inet_pton(AF_INET, text.c_str(), &address.sin_addr) == 1;
+    return ::inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1;
 }
 
 bool Socket::startConnect(const std::string& address, std::uint16_t port) {
-    sockaddr_in target{};
-    if (fd_ < 0 || !fillAddress(address, port, target) || !setNonBlocking()) return false;
-    int r = ::connect(fd_, reinterpret_cast<sockaddr*>(&target), sizeof target);
+    sockaddr_storage target{};
+    socklen_t length = 0;
+    if (!fillAddress(address, port, target, &length)) return false;
+    // The socket is made for the address's family (a plain one is IPv4 until then).
+    if (target.ss_family == AF_INET6) *this = Socket(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd_ < 0 || !setNonBlocking()) return false;
+    int r = ::connect(fd_, reinterpret_cast<sockaddr*>(&target), length);
     return r == 0 || errno == EINPROGRESS;
 }
 
@@ -180,20 +232,39 @@ std::optional<TcpListener> TcpListener::open(const std::string& address, std::ui
         if (error) *error = text;
         return std::nullopt;
     };
-    sockaddr_in bound{};
-    if (!fillAddress(address, port, bound)) return fail("\"" + address + "\" is not an IPv4 address");
-    Socket socket = Socket::createTcp();
+    sockaddr_storage bound{};
+    socklen_t length = 0;
+    if (!fillAddress(address, port, bound, &length)) return fail("\"" + address + "\" is not an IP address");
+    Socket socket(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket.isOpen()) return fail(std::strerror(errno));
     int yes = 1;
     // Lets a restarted server take its port back while old connections linger in TIME_WAIT.
     ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(socket.descriptor(), reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0)
+    if (bound.ss_family == AF_INET6) {
+        // "::" takes IPv4 clients too (they show as their plain IPv4 address); a
+        // specific IPv6 address is that address only.
+        int only = address == "::" ? 0 : 1;
+        ::setsockopt(socket.descriptor(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    }
+    if (::bind(socket.descriptor(), reinterpret_cast<sockaddr*>(&bound), length) != 0)
         return fail(std::strerror(errno));
     if (!socket.setNonBlocking()) return fail(std::strerror(errno));
     if (::listen(socket.descriptor(), backlog > 0 ? backlog : SOMAXCONN) != 0) return fail(std::strerror(errno));
     TcpListener listener(std::move(socket));
     listener.spareDescriptor_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     return listener;
+}
+
+std::optional<TcpListener> TcpListener::openInRange(const std::string& address, PortRange range, int backlog,
+                                                    std::uint32_t startIndex) {
+    if (range.first == 0 || range.first > range.last) return std::nullopt;
+    const std::uint32_t size = std::uint32_t{range.last} - range.first + 1;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        const auto port = static_cast<std::uint16_t>(range.first + (startIndex + i) % size);
+        if (auto listener = open(address, port, backlog)) return listener;
+        if (errno != EADDRINUSE) return std::nullopt;  // not a matter of this port
+    }
+    return std::nullopt;
 }
 
 Socket TcpListener::accept() {

@@ -97,6 +97,10 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     }
 
     loadSettings(process_->programDirectory, settings_, &process_->log);
+    // An IPv6 listen address belongs to <ftpext> (EPSV and EPRT are what IPv6 clients use).
+    if (!settings_.ftpExtensions && settings_.listenAddress.find(':') != std::string::npos)
+        settings_.problems.push_back("<listenip>" + settings_.listenAddress +
+                                     "</listenip> is IPv6, which needs <ftpext>yes</ftpext>");
     if (!settings_.problems.empty()) {
         std::string text = "ftpconfig.xml: ";
         for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
@@ -133,11 +137,25 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         return fail(listenFailure("web", settings_, settings_.webPort, why), code);
     }
 
-    auto ftpContext = std::make_shared<const FtpContext>(
-        FtpContext{process_->users, process_->policy, process_->activeFtpConnections, process_->logins,
-                   settings_.maxConnections, settings_.passiveMode, settings_.welcomeMessage, startTime_,
-                   settings_.tls, settings_.tls == TlsMode::Off ? nullptr : tls, settings_.tlsReuse,
-                   settings_.ftpExtensions});
+    std::shared_ptr<const PassiveAddress> passiveAddress;
+    if (!settings_.passiveAddress.empty())
+        passiveAddress = std::make_shared<const PassiveAddress>(settings_.passiveAddress, &resolveIpv4);
+    auto ftpContext = std::make_shared<const FtpContext>(FtpContext{
+        .users = process_->users,
+        .policy = process_->policy,
+        .activeConnections = process_->activeFtpConnections,
+        .logins = process_->logins,
+        .maxConnections = settings_.maxConnections,
+        .passiveMode = settings_.passiveMode,
+        .welcomeMessage = settings_.welcomeMessage,
+        .startTime = startTime_,
+        .tlsMode = settings_.tls,
+        .tls = settings_.tls == TlsMode::Off ? nullptr : tls,
+        .tlsReuse = settings_.tlsReuse,
+        .ftpExtensions = settings_.ftpExtensions,
+        .passivePorts = settings_.passivePorts,
+        .passiveAddress = passiveAddress,
+    });
     auto webContext = std::make_shared<const WebContext>(
         WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr});
     if (observer) observer->serving();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "tls/TlsServer.h"
 
 namespace corvel {
@@ -15,13 +16,6 @@ class LogSink;
 
 // Web connections served at once when ftpconfig.xml does not say.
 constexpr std::uint32_t kDefaultMaxWebConnections = 256;
-
-// An inclusive range of TCP ports (<pasvports>50000-50099</pasvports>).
-struct PortRange {
-    std::uint16_t first = 0;
-    std::uint16_t last = 0;
-    bool operator==(const PortRange&) const = default;
-};
 
 // Defaults of the ban settings when <banfailures> turns bans on.
 constexpr std::uint32_t kDefaultBanWindowMinutes = 10;
