@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "accounts/BanList.h"
 #include "platform/SystemLog.h"
 
 namespace corvel {
@@ -28,8 +29,8 @@ std::string loginLogLine(bool success, LoginService service, const std::string& 
     return line;
 }
 
-LoginGuard::LoginGuard(LogSink* log, std::chrono::milliseconds failureDelay)
-    : log_(log), failureDelay_(failureDelay) {}
+LoginGuard::LoginGuard(LogSink* log, std::chrono::milliseconds failureDelay, BanList* bans)
+    : log_(log), failureDelay_(failureDelay), bans_(bans) {}
 
 void LoginGuard::succeeded(LoginService service, const std::string& address, std::string_view user) const {
     if (log_) log_->write(LogSeverity::Information, loginLogLine(true, service, address, user));
@@ -37,6 +38,7 @@ void LoginGuard::succeeded(LoginService service, const std::string& address, std
 
 void LoginGuard::failed(LoginService service, const std::string& address, std::string_view user) const {
     if (log_) log_->write(LogSeverity::Warning, loginLogLine(false, service, address, user));
+    if (bans_) (void)bans_->recordFailure(address);
     if (failureDelay_.count() > 0) std::this_thread::sleep_for(failureDelay_);
 }
 

@@ -10,6 +10,7 @@
 namespace corvel {
 
 class LogSink;
+class BanList;
 
 enum class LoginService { Ftp, Web };
 
@@ -20,16 +21,20 @@ constexpr std::chrono::milliseconds kFailedLoginDelay{1000};
 // Shared by every connection of the process; thread-safe.
 class LoginGuard {
 public:
-    // log may be null (nothing is written); failureDelay 0 answers at once.
-    explicit LoginGuard(LogSink* log, std::chrono::milliseconds failureDelay = kFailedLoginDelay);
+    // log may be null (nothing is written); failureDelay 0 answers at once; bans, when
+    // given, counts every failure (and bans addresses past its rules).
+    explicit LoginGuard(LogSink* log, std::chrono::milliseconds failureDelay = kFailedLoginDelay,
+                        BanList* bans = nullptr);
 
     void succeeded(LoginService service, const std::string& address, std::string_view user) const;
-    // Logs the failure, then waits failureDelay on the calling thread.
+    // Logs the failure, counts it against the address, then waits failureDelay on the
+    // calling thread.
     void failed(LoginService service, const std::string& address, std::string_view user) const;
 
 private:
     LogSink* log_;
     std::chrono::milliseconds failureDelay_;
+    BanList* bans_;
 };
 
 // The log line of one attempt, for example

@@ -17,6 +17,8 @@ namespace corvel {
 class UserTable;
 class AccessPolicy;
 class LoginGuard;
+class BanList;
+class SessionRegistry;
 
 // Owned by the server; outlives every session. The tables are thread-safe; the
 // settings fields are read-only once sessions exist.
@@ -37,6 +39,9 @@ struct FtpContext {
     bool ftpExtensions = false;            // FEAT, EPSV, EPRT, MLSD, MLST, MDTM, MFMT, names-only NLST
     std::optional<PortRange> passivePorts;             // <pasvports>: passive listeners only in this range
     std::shared_ptr<const PassiveAddress> passiveAddress;  // <pasvaddress>; null: the control connection's own
+    BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
+    SessionRegistry* sessions = nullptr;   // every session registers here
+    std::uint32_t maxPerAddress = 0;       // <maxperip>: sessions one address may hold; 0: any number
 };
 
 }  // namespace corvel

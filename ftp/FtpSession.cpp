@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "accounts/AccessPolicy.h"
+#include "accounts/BanList.h"
 #include "ftp/SplitText.h"
 
 namespace corvel {
@@ -45,10 +46,19 @@ FtpSession::FtpSession(Socket control, const FtpContext& context) : context_(con
     control_.setNonBlocking();
     peerAddress_ = control_.peerAddress();
     localAddress_ = control_.localAddress();
-    // SECURITY: a refused peer learns nothing; not even a greeting is sent.
-    if (!context_.policy.isAllowed(peerAddress_)) {
+    // SECURITY: a refused peer learns nothing; not even a greeting is sent. A banned
+    // address is turned away the same way.
+    if (!context_.policy.isAllowed(peerAddress_) || (context_.bans && context_.bans->isBanned(peerAddress_))) {
         control_.close();
         return;
+    }
+    if (context_.sessions) {
+        if (context_.maxPerAddress > 0 && context_.sessions->countOf(peerAddress_) >= context_.maxPerAddress) {
+            reply(replies::kTooManyConnections);
+            control_.close();
+            return;
+        }
+        registration_ = context_.sessions->add(peerAddress_, control_);
     }
     // The new session is not counted yet, so maxconn + 1 sessions may run at once.
     auto running = static_cast<std::uint32_t>(context_.activeConnections.load());

@@ -9,6 +9,7 @@
 
 #include "ftp/CommandLineAssembler.h"
 #include "ftp/FtpContext.h"
+#include "ftp/SessionRegistry.h"
 #include "files/PathResolution.h"
 #include "platform/Socket.h"
 
@@ -138,6 +139,9 @@ private:
     std::uint32_t privileges_ = 0;
 
     CommandLineAssembler commands_;
+    // In the registry while the session lives (declared after control_, so it leaves
+    // before the connection is closed at the end).
+    std::unique_ptr<SessionRegistry::Entry> registration_;
 
     // TLS of this session (extension <tls>).
     bool controlProtected_ = false;

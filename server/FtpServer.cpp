@@ -121,6 +121,12 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                                 "in reserve for " + std::to_string(std::uint64_t{settings_.maxConnections} + 1) +
                                 " FTP sessions (maxconn)");
 
+    // Bans close the address's live sessions too, on whichever port it failed.
+    SessionRegistry& sessions = process_->sessions;
+    process_->bans.configure(BanRules{settings_.banFailures, std::chrono::minutes(settings_.banWindowMinutes),
+                                      std::chrono::minutes(settings_.banMinutes)},
+                             [&sessions](const std::string& address) { sessions.closeAll(address); });
+
     std::string why;
     std::shared_ptr<const TlsServer> tls =
         prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
@@ -155,9 +161,12 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .ftpExtensions = settings_.ftpExtensions,
         .passivePorts = settings_.passivePorts,
         .passiveAddress = passiveAddress,
+        .bans = &process_->bans,
+        .sessions = &process_->sessions,
+        .maxPerAddress = settings_.maxPerAddress,
     });
     auto webContext = std::make_shared<const WebContext>(
-        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr});
+        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr, &process_->bans});
     if (observer) observer->serving();
 
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};
@@ -168,6 +177,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         serveControlBlock();
         writeStatusBlock();
         existenceEvent_->signal();
+        process_->bans.sweep();  // logs the bans that ran out
 
         int ready = waitAnyReadable(listeners, 2, kListenWaitMs);
         if (ready == -2) break;

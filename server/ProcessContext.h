@@ -6,8 +6,10 @@
 #include <string>
 
 #include "accounts/AccessPolicy.h"
+#include "accounts/BanList.h"
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "ftp/SessionRegistry.h"
 #include "platform/SystemLog.h"
 
 namespace corvel {
@@ -19,8 +21,11 @@ namespace corvel {
 struct ProcessContext {
     // programDirectory ends with '/'. Nothing is loaded yet.
     explicit ProcessContext(std::string directory)
-        : programDirectory(std::move(directory)), users(programDirectory, &log), policy(programDirectory, &log),
-          logins(&log) {}
+        : programDirectory(std::move(directory)),
+          users(programDirectory, &log),
+          policy(programDirectory, &log),
+          bans(&log),
+          logins(&log, kFailedLoginDelay, &bans) {}
     ProcessContext(const ProcessContext&) = delete;
     ProcessContext& operator=(const ProcessContext&) = delete;
 
@@ -31,6 +36,8 @@ struct ProcessContext {
     // Live FTP sessions, as the status block publishes them; web connections apart.
     std::atomic<int> activeFtpConnections{0};
     std::atomic<int> activeWebConnections{0};
+    BanList bans;              // configured by each run from its settings
+    SessionRegistry sessions;  // the live FTP sessions by address
     LoginGuard logins;
 };
 

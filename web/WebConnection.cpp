@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "accounts/BanList.h"
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
 #include "tls/TlsServer.h"
@@ -41,10 +42,12 @@ void closeGracefully(Socket& socket) {
 }  // namespace
 
 void serveWebConnection(Socket socket, const WebContext& context) {
+    const std::string peer = socket.peerAddress();
+    // SECURITY: a banned address is turned away before anything is read or sent.
+    if (context.bans && context.bans->isBanned(peer)) return;
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins);
-    const std::string peer = socket.peerAddress();
     HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {
         HttpRequest withPeer = request;
         withPeer.peerAddress = peer;

@@ -11,6 +11,7 @@ namespace corvel {
 class UserTable;
 class LoginGuard;
 class TlsServer;
+class BanList;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -18,6 +19,7 @@ struct WebContext {
     UserTable& users;
     const LoginGuard& logins;
     std::shared_ptr<const TlsServer> tls;  // set with <webtls>yes: the port speaks HTTPS only
+    BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
 };
 
 // Serves the one request of a web connection and returns when it is done; the
