@@ -42,9 +42,10 @@ std::string trim(const std::string& text) {
 
 }  // namespace
 
-FtpSession::FtpSession(Socket control, const FtpContext& context) : context_(context), control_(std::move(control)) {
+FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<std::string> clientAddress)
+    : context_(context), control_(std::move(control)) {
     control_.setNonBlocking();
-    peerAddress_ = control_.peerAddress();
+    peerAddress_ = clientAddress ? std::move(*clientAddress) : control_.peerAddress();
     localAddress_ = control_.localAddress();
     // SECURITY: a refused peer learns nothing; not even a greeting is sent. A banned
     // address is turned away the same way.

@@ -21,7 +21,9 @@ class FtpSession {
 public:
     // Checks the access policy and the connection limit, then greets. A refused
     // session closes its socket; its first readCommand then returns false.
-    FtpSession(Socket control, const FtpContext& context);
+    // clientAddress, when given, is the client's address as a load balancer's PROXY
+    // header told it; it then stands for the peer in every check and reply.
+    FtpSession(Socket control, const FtpContext& context, std::optional<std::string> clientAddress = std::nullopt);
     virtual ~FtpSession() = default;
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;

@@ -4,6 +4,7 @@
 #include "ftp/FtpSession.h"
 #include "platform/Thread.h"
 #include "server/ProcessContext.h"
+#include "server/ProxyProtocol.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -12,8 +13,8 @@ namespace {
 // Keeps the live count right whichever way the session ends.
 class CountedSession {
 public:
-    CountedSession(Socket socket, const FtpContext& context)
-        : count_(context.activeConnections), session_(std::move(socket), context) {
+    CountedSession(Socket socket, const FtpContext& context, std::optional<std::string> clientAddress)
+        : count_(context.activeConnections), session_(std::move(socket), context, std::move(clientAddress)) {
         ++count_;  // raised only after construction, so the limit check excludes this session
     }
     ~CountedSession() { --count_; }
@@ -36,24 +37,50 @@ private:
     std::atomic<int>& count_;
 };
 
+// The client's address when the connection came through a trusted balancer; nullopt
+// (with *rejected set) when such a connection did not begin with a valid header.
+std::optional<std::string> clientBehindProxy(Socket& socket, const ProxyPatterns& proxies, bool* rejected) {
+    *rejected = false;
+    if (!proxies || proxies->empty()) return std::nullopt;
+    const std::string peer = socket.peerAddress();
+    // SECURITY: only a balancer of <proxyfrom> may say whom it speaks for; a header
+    // from anyone else is taken as the protocol's own bytes (and refused by it).
+    if (!comesThroughProxy(*proxies, peer)) return std::nullopt;
+    if (!socket.setNonBlocking()) {
+        *rejected = true;
+        return std::nullopt;
+    }
+    std::optional<std::string> client = readProxyHeader(socket);
+    *rejected = !client;
+    return client;
+}
+
 }  // namespace
 
 void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context,
-                        std::shared_ptr<ProcessContext> process) {
+                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies) {
     // The socket travels in a shared cell so a refused thread start still closes it.
     auto cell = std::make_shared<Socket>(std::move(socket));
-    startDetachedThread([cell, context, process] {
-        CountedSession counted(std::move(*cell), *context);
+    startDetachedThread([cell, context, process, proxies] {
+        bool rejected = false;
+        std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
+        if (rejected) return;  // closed without a word, like a refused address
+        CountedSession counted(std::move(*cell), *context, std::move(client));
         while (counted.session().readCommand()) {
         }
     });
 }
 
 void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,
-                        std::shared_ptr<ProcessContext> process) {
+                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies) {
     auto cell = std::make_shared<Socket>(std::move(socket));
     auto slot = std::make_shared<WebSlot>(process->activeWebConnections);
-    startDetachedThread([cell, context, process, slot] { serveWebConnection(std::move(*cell), *context); });
+    startDetachedThread([cell, context, process, slot, proxies] {
+        bool rejected = false;
+        std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
+        if (rejected) return;
+        serveWebConnection(std::move(*cell), *context, std::move(client));
+    });
 }
 
 }  // namespace corvel

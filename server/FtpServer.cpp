@@ -167,6 +167,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     });
     auto webContext = std::make_shared<const WebContext>(
         WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr, &process_->bans});
+    auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
 
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};
@@ -193,13 +194,13 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
             Socket accepted = listener.accept();
             if (!accepted.isOpen()) break;
             if (ready == 0) {
-                startFtpConnection(std::move(accepted), ftpContext, process_);
+                startFtpConnection(std::move(accepted), ftpContext, process_, proxies);
             } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
                 // SECURITY: past the web limit a connection is closed at once; the
                 // descriptors and threads it would take stay for the FTP side.
                 accepted.close();
             } else {
-                startWebConnection(std::move(accepted), webContext, process_);
+                startWebConnection(std::move(accepted), webContext, process_, proxies);
             }
         }
     }

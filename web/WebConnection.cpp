@@ -41,8 +41,8 @@ void closeGracefully(Socket& socket) {
 
 }  // namespace
 
-void serveWebConnection(Socket socket, const WebContext& context) {
-    const std::string peer = socket.peerAddress();
+void serveWebConnection(Socket socket, const WebContext& context, std::optional<std::string> clientAddress) {
+    const std::string peer = clientAddress ? *clientAddress : socket.peerAddress();
     // SECURITY: a banned address is turned away before anything is read or sent.
     if (context.bans && context.bans->isBanned(peer)) return;
     // HTTPS: the handshake first; one that fails or stalls ends the connection.

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/Socket.h"
 
@@ -24,7 +26,8 @@ struct WebContext {
 
 // Serves the one request of a web connection and returns when it is done; the
 // socket (non-blocking) is closed when it goes out of scope here. Runs on the
-// connection's own thread.
-void serveWebConnection(Socket socket, const WebContext& context);
+// connection's own thread. clientAddress, when given, is the client's address as a
+// load balancer's PROXY header told it.
+void serveWebConnection(Socket socket, const WebContext& context, std::optional<std::string> clientAddress = {});
 
 }  // namespace corvel
