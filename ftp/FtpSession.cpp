@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "accounts/AccessPolicy.h"
+#include "ftp/ListArgument.h"
 #include "ftp/SplitText.h"
 
 namespace corvel {
@@ -126,6 +127,11 @@ const FtpSession::Command* FtpSession::findCommand(const std::string& verb) cons
         {"PBSZ", false, true, &S::handlePbsz, Feature::Tls},
         {"PROT", false, true, &S::handleProt, Feature::Tls},
         {"FEAT", false, false, &S::handleFeat, Feature::Features},
+        {"OPTS", false, true, &S::handleOpts, Feature::Extensions},
+        {"MDTM", true, true, &S::handleMdtm, Feature::Extensions},
+        {"MFMT", true, true, &S::handleMfmt, Feature::Extensions},
+        {"MLST", true, false, &S::handleMlst, Feature::Extensions},
+        {"MLSD", true, false, &S::handleMlsd, Feature::Extensions},
     };
     for (const Command& candidate : kCommands)
         if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;
@@ -179,7 +185,16 @@ bool FtpSession::dispatch(const std::string& line) {
         reply(replies::kTlsRequired);
         return true;
     }
-    if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);
+    if (command->handler == &S::handleList) {
+        // With <ftpext> the argument is one path after the ls options, so names with
+        // blanks work; NLST sends names only and LIST dates show the year as ls does.
+        if (featureEnabled(Feature::Extensions)) {
+            listOnData(equalsIgnoringCase("NLST", verb) ? ListingForm::Names : ListingForm::Long,
+                       skipListOptions(argument));
+            return true;
+        }
+        argument = chooseListPath(verb, argument);
+    }
     (this->*command->handler)(argument);
     return command->handler != &S::handleQuit;
 }
