@@ -44,23 +44,15 @@ TEST(ListEntry, MakeConvertsTheTimeToLocalTimeWithoutAYear) {
 }
 
 TEST(ListEntry, LsDatesShowTheYearOutsideTheLastSixMonths) {
-    const std::time_t now = 1709210096;           // 2024-02-29 12:34:56 UTC
-    const std::time_t halfYear = 31556952 / 2;  // what ls counts as six months
+    const std::time_t now = 1709210096, halfYear = 31556952 / 2;  // as ls counts six months
     EXPECT_TRUE(isRecentListTime(now, now));
     EXPECT_TRUE(isRecentListTime(now - halfYear + 1, now));
     EXPECT_FALSE(isRecentListTime(now - halfYear, now));
     EXPECT_FALSE(isRecentListTime(now + 1, now));  // the future shows its year too
-    EXPECT_EQ(formatListDateWithYear(LocalTimeParts{2024, 3, 7, 9, 5, 0}), "Mar  7  2024");
-    EXPECT_EQ(formatListDateWithYear(LocalTimeParts{1999, 12, 31, 23, 59, 59}), "Dec 31  1999");
-
     testing::UtcZone utc;
     EXPECT_EQ(formatListDateAsLs(now - 60, now), "Feb 29 12:33");
     EXPECT_EQ(formatListDateAsLs(915246245, now), "Jan  2  1999");
-    EXPECT_EQ(formatListDateAsLs(now + 86400 * 400, now), "Apr  4  2025");
-    // The record keeps its time for these forms, and its own date stays designed.
-    const ListEntry entry = ListEntry::make(ListEntryType::File, 1, 915246245, "old");
-    EXPECT_EQ(entry.lastWrite, 915246245);
-    EXPECT_EQ(entry.date, "Jan  2 03:04");
+    EXPECT_EQ(ListEntry::make(ListEntryType::File, 1, 915246245, "old").date, "Jan  2 03:04");  // its own form stays
 }
 
 }  // namespace
