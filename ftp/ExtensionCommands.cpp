@@ -1,11 +1,108 @@
-// The commands of the <ftpext> extension.
+// The control connection commands of the <ftpext> extension: the FEAT lines, OPTS
+// UTF8, MDTM, MFMT and MLST. Names stay bytes: UTF8 only says what clients may send.
+#include <optional>
+
+#include "common/Permissions.h"
+#include "files/LocalFile.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
+#include "ftp/MachineTime.h"
+#include "ftp/MlsxFacts.h"
 
 namespace corvel {
+namespace {
 
-void FtpSession::appendExtensionFeatures(std::vector<std::string>&) const {
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+}  // namespace
+
+void FtpSession::appendExtensionFeatures(std::vector<std::string>& lines) const {
     if (!featureEnabled(Feature::Extensions)) return;
+    for (const char* feature : replies::kExtensionFeatures) lines.emplace_back(feature);
+}
+
+void FtpSession::handleOpts(const std::string& argument) {
+    const std::size_t blank = argument.find(' ');
+    const std::string name = upper(argument.substr(0, blank));
+    std::string value;
+    const std::size_t start = blank == std::string::npos ? blank : argument.find_first_not_of(' ', blank);
+    if (start != std::string::npos) value = upper(argument.substr(start));
+    // RFC 2389: a command without options is not understood (501); RFC 2640's
+    // UTF8 knows ON only, and it is always on, since names are never converted.
+    if (name != "UTF8")
+        reply(replies::kOptionNotUnderstood);
+    else if (value == "ON")
+        reply(replies::kUtf8On);
+    else
+        reply(replies::kNotImplementedForParameter);
+}
+
+void FtpSession::handleMdtm(const std::string& argument) {
+    if (!hasPrivilege(PERM_READ_FILE)) return;
+    auto path = resolveOrReply(argument, '/', replies::kNoSuchFileSuffix);
+    if (!path) return;
+    const EntryInfo info = LocalFile(path->localPath).info();
+    if (info.kind == EntryKind::None) {
+        reply(replies::pathRefused(path->normalised, replies::kNoSuchFileSuffix));
+        return;
+    }
+    // RFC 3659: the time of a file; a directory has none to give (550).
+    if (info.kind != EntryKind::RegularFile) {
+        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
+        return;
+    }
+    const std::optional<std::string> time = formatMachineTime(info.lastWrite);
+    reply(time ? replies::modificationTime(*time) : replies::kTimeNotShown);
+}
+
+void FtpSession::handleMfmt(const std::string& argument) {
+    if (!hasPrivilege(PERM_WRITE_FILE)) return;
+    // "MFMT YYYYMMDDHHMMSS path": one blank, then the path whole (blanks and all).
+    const std::size_t blank = argument.find(' ');
+    if (blank == std::string::npos || blank + 1 >= argument.size()) {
+        reply(replies::kSyntaxError);
+        return;
+    }
+    const std::optional<std::int64_t> time = parseMachineTime(std::string_view(argument).substr(0, blank));
+    if (!time) {
+        reply(replies::kBadTimeValue);
+        return;
+    }
+    const std::string target = argument.substr(blank + 1);
+    auto path = resolveOrReply(target, '/', replies::kNoSuchFileSuffix);
+    if (!path) return;
+    const EntryKind kind = LocalFile(path->localPath).info().kind;
+    if (kind != EntryKind::RegularFile) {
+        reply(replies::pathRefused(path->normalised,
+                                   kind == EntryKind::None ? replies::kNoSuchFileSuffix : replies::kNotPlainFileSuffix));
+        return;
+    }
+    if (!setModificationTime(path->localPath, static_cast<std::time_t>(*time))) {
+        reply(replies::kModifyTimeFailed);
+        return;
+    }
+    // The time as set: a fraction the client sent is not kept.
+    reply(replies::modificationTimeSet(formatMachineTime(*time).value_or(""), target));
+}
+
+void FtpSession::handleMlst(const std::string& argument) {
+    if (!hasPrivilege(PERM_LIST)) return;
+    auto path = resolveOrReply(argument, '/', replies::kNoSuchFileSuffix);
+    if (!path) return;
+    const EntryInfo info = LocalFile(path->localPath).info();
+    if (info.kind != EntryKind::RegularFile && info.kind != EntryKind::Directory) {
+        reply(replies::pathRefused(path->normalised, replies::kNoSuchFileSuffix));
+        return;
+    }
+    const FactSubject subject{info.kind == EntryKind::Directory ? FactType::Dir : FactType::File, info.size,
+                              static_cast<std::int64_t>(info.lastWrite), info.mode};
+    // The name as the client gave it; without one, the current directory.
+    const std::string name = argument.empty() ? "/" + path->normalised : argument;
+    reply(replies::machineListing(name, formatFacts(subject, privileges_)));
 }
 
 }  // namespace corvel

@@ -25,7 +25,7 @@ class SessionRegistry;
 struct FtpContext {
     UserTable& users;
     AccessPolicy& policy;
-    std::atomic<int>& activeConnections;  // live FTP sessions, this one not yet counted at construction
+    std::atomic<int>& activeConnections;  // live FTP sessions; each session counts itself
     const LoginGuard& logins;             // every PASS is reported here
     std::uint32_t maxConnections = 256;
     bool passiveMode = true;

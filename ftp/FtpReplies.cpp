@@ -70,6 +70,16 @@ std::string currentDirectory(std::string_view directory) {
 
 std::string directoryCreated(std::string_view argument) { return joined({"257 \"", argument, "\" directory created.\r\n"}); }
 
+std::string modificationTime(std::string_view machineTime) { return joined({"213 ", machineTime, "\r\n"}); }
+
+std::string modificationTimeSet(std::string_view machineTime, std::string_view path) {
+    return joined({"213 Modify=", machineTime, "; ", path, "\r\n"});
+}
+
+std::string machineListing(std::string_view name, std::string_view facts) {
+    return joined({"250-Listing ", name, "\r\n ", facts, " ", name, "\r\n250 End\r\n"});
+}
+
 std::string features(const std::vector<std::string>& lines) {
     std::string text = "211-Features:\r\n";
     for (const std::string& line : lines) text += " " + line + "\r\n";

@@ -63,10 +63,23 @@ inline constexpr char kDataSessionNotResumed[] =
     "522 SSL connection failed: session reuse required (the data connection must resume the control "
     "connection's TLS session).\r\n";
 
+// The <ftpext> commands (RFC 2389, 2640, 3659 and MFMT).
+inline constexpr char kUtf8On[] = "200 UTF8 set to on\r\n";
+inline constexpr char kOptionNotUnderstood[] = "501 Option not understood.\r\n";
+inline constexpr char kBadTimeValue[] = "501 The time must be YYYYMMDDHHMMSS (UTC).\r\n";
+inline constexpr char kTimeNotShown[] = "550 The modification time cannot be given as YYYYMMDDHHMMSS.\r\n";
+inline constexpr char kModifyTimeFailed[] = "550 Could not change the modification time.\r\n";
+// The FEAT lines of <ftpext>, in this order after the TLS ones. EPRT and EPSV are
+// handled by the data connection commands.
+inline constexpr const char* kExtensionFeatures[] = {
+    "EPRT", "EPSV", "MDTM", "MFMT", "MLST type*;size*;modify*;perm*;unix.mode*;", "SIZE", "TVFS",
+    "UTF8"};
+
 // What follows "550 /" + the normalised path in a command's path refusal.
 inline constexpr char kNoSuchFileSuffix[] = ":No such file or directory.";
 inline constexpr char kNoSuchDirectorySuffix[] = ":No such directory.";
 inline constexpr char kFailedToCreateSuffix[] = ":failed to create.";
+inline constexpr char kNotPlainFileSuffix[] = ":Not a plain file.";
 inline constexpr char kRmdEscapedSuffix[] = ":No such file or directory1.";
 inline constexpr char kRmdMissingSuffix[] = ":No such file or directory2.";
 inline constexpr char kRnfrEscapedSuffix[] = ":No such file or directory.1";
@@ -94,6 +107,13 @@ std::string transferOpening(bool ascii, std::string_view argument);
 std::string directoryChanged(std::string_view directory);
 std::string currentDirectory(std::string_view directory);
 std::string directoryCreated(std::string_view argument);
+// "213 " + the time of MDTM.
+std::string modificationTime(std::string_view machineTime);
+// "213 Modify=" + time + "; " + path: MFMT done.
+std::string modificationTimeSet(std::string_view machineTime, std::string_view path);
+// MLST: "250-Listing " + name, the entry line (a blank, the facts, a blank, name),
+// "250 End".
+std::string machineListing(std::string_view name, std::string_view facts);
 // The FEAT reply (RFC 2389): one feature per line, each after a blank.
 std::string features(const std::vector<std::string>& lines);
 

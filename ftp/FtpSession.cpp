@@ -6,6 +6,7 @@
 
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
+#include "ftp/ListArgument.h"
 #include "ftp/SplitText.h"
 
 namespace corvel {
@@ -43,7 +44,7 @@ std::string trim(const std::string& text) {
 }  // namespace
 
 FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<std::string> clientAddress)
-    : context_(context), control_(std::move(control)) {
+    : context_(context), live_(context.activeConnections), control_(std::move(control)) {
     control_.setNonBlocking();
     peerAddress_ = clientAddress ? std::move(*clientAddress) : control_.peerAddress();
     localAddress_ = control_.localAddress();
@@ -61,8 +62,8 @@ FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<
         }
         registration_ = context_.sessions->add(peerAddress_, control_);
     }
-    // The new session is not counted yet, so maxconn + 1 sessions may run at once.
-    auto running = static_cast<std::uint32_t>(context_.activeConnections.load());
+    // The sessions that ran before this one joined, so maxconn + 1 sessions may run at once.
+    auto running = static_cast<std::uint32_t>(live_.before());
     if (running > context_.maxConnections) {
         reply(replies::kTooManyConnections);
         control_.close();
@@ -139,6 +140,11 @@ const FtpSession::Command* FtpSession::findCommand(const std::string& verb) cons
         {"FEAT", false, false, &S::handleFeat, Feature::Features},
         {"EPSV", true, false, &S::handleEpsv, Feature::Extensions},
         {"EPRT", true, true, &S::handleEprt, Feature::Extensions},
+        {"OPTS", false, true, &S::handleOpts, Feature::Extensions},
+        {"MDTM", true, true, &S::handleMdtm, Feature::Extensions},
+        {"MFMT", true, true, &S::handleMfmt, Feature::Extensions},
+        {"MLST", true, false, &S::handleMlst, Feature::Extensions},
+        {"MLSD", true, false, &S::handleMlsd, Feature::Extensions},
     };
     for (const Command& candidate : kCommands)
         if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;
@@ -192,7 +198,16 @@ bool FtpSession::dispatch(const std::string& line) {
         reply(replies::kTlsRequired);
         return true;
     }
-    if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);
+    if (command->handler == &S::handleList) {
+        // With <ftpext> the argument is one path after the ls options, so names with
+        // blanks work; NLST sends names only and LIST dates show the year as ls does.
+        if (featureEnabled(Feature::Extensions)) {
+            listOnData(equalsIgnoringCase("NLST", verb) ? ListingForm::Names : ListingForm::Long,
+                       skipListOptions(argument));
+            return true;
+        }
+        argument = chooseListPath(verb, argument);
+    }
     (this->*command->handler)(argument);
     return command->handler != &S::handleQuit;
 }

@@ -105,6 +105,20 @@ private:
     void handleFeat(const std::string& argument);
     // The FEAT lines of <ftpext>'s commands (none while it is off).
     void appendExtensionFeatures(std::vector<std::string>& lines) const;
+    // <ftpext>: OPTS UTF8 (RFC 2389, 2640), MDTM, MLST and MLSD (RFC 3659), MFMT.
+    void handleOpts(const std::string& argument);
+    void handleMdtm(const std::string& argument);
+    void handleMfmt(const std::string& argument);
+    void handleMlst(const std::string& argument);
+    void handleMlsd(const std::string& argument);
+    // The listings on the data connection with <ftpext>: LIST's lines with ls
+    // dates, NLST's names, MLSD's facts.
+    enum class ListingForm { Long, Names, Facts };
+    // The steps of LIST (List right, 425, the same path refusals, the TLS hooks,
+    // 150/226/426) for path taken whole; Facts also wants a directory (550).
+    void listOnData(ListingForm form, const std::string& path);
+    // Streams the listing in chunks; false when the data connection broke.
+    bool streamListing(ListingForm form, const std::string& localPath);
     // After the 150 of a transfer: the TLS handshake of a protected data connection.
     // false (replied, the data connection closed) when it failed.
     bool protectData();
@@ -121,7 +135,25 @@ private:
     void handleRnfr(const std::string& argument);
     void handleRnto(const std::string& argument);
 
+    // Counts this session among the live ones for its whole life (the refused ones
+    // during their short life as well); remembers how many ran when it joined, which
+    // the connection limit compares. Joining and reading are one atomic step, so the
+    // count can never lag behind a greeting already sent.
+    class LiveCount {
+    public:
+        explicit LiveCount(std::atomic<int>& count) : count_(count), before_(count.fetch_add(1)) {}
+        ~LiveCount() { count_.fetch_sub(1); }
+        LiveCount(const LiveCount&) = delete;
+        LiveCount& operator=(const LiveCount&) = delete;
+        int before() const { return before_; }
+
+    private:
+        std::atomic<int>& count_;
+        int before_;
+    };
+
     const FtpContext& context_;
+    LiveCount live_;
     Socket control_;
     Socket data_;
     std::int64_t restartOffset_ = 0;  // 64-bit so files past 2 GiB resume correctly

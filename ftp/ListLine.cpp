@@ -20,6 +20,14 @@ std::string formatListLine(const ListEntry& entry, const std::string& userName) 
     return line;
 }
 
+std::string formatListLine(const ListEntry& entry, const std::string& userName, std::time_t now) {
+    ListEntry dated = entry;
+    dated.date = formatListDateAsLs(entry.lastWrite, now);
+    return formatListLine(dated, userName);
+}
+
+std::string formatNameLine(const ListEntry& entry) { return entry.name + "\r\n"; }
+
 std::string formatListing(const std::vector<ListEntry>& listing, const std::string& userName) {
     std::string text;
     for (const ListEntry& entry : listing) text += formatListLine(entry, userName);

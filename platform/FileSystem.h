@@ -24,6 +24,7 @@ struct EntryInfo {
     EntryKind kind = EntryKind::None;
     std::int64_t size = 0;        // bytes, as the file system reports it
     std::time_t lastWrite = 0;    // modification time, seconds since the epoch
+    std::uint32_t mode = 0;       // permission bits (07777) as the file system keeps them
 };
 
 // Every function below is thread-safe (plain system calls on the given path) and
@@ -49,6 +50,10 @@ enum class CreateResult { Created, AlreadyExists, Failed };
 // The part of renameNoReplace used where the file system lacks RENAME_NOREPLACE;
 // public so tests can run it on any file system. Same contract.
 [[nodiscard]] bool renameNoReplaceFallback(const std::string& from, const std::string& to);
+
+// Sets the modification time of what the path names (symlinks followed) to
+// lastWrite, whole seconds; the access time stays. false when the system refuses.
+[[nodiscard]] bool setModificationTime(const std::string& path, std::time_t lastWrite);
 
 // mkdir(2) with mode 0777 & umask; rmdir(2) (the directory must be empty).
 [[nodiscard]] bool createDirectory(const std::string& path);

@@ -44,6 +44,7 @@ EntryInfo infoOf(const struct stat& status) {
         info.kind = EntryKind::Other;
     info.size = static_cast<std::int64_t>(status.st_size);
     info.lastWrite = status.st_mtime;
+    info.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
     return info;
 }
 
@@ -214,6 +215,14 @@ CreateResult createNewFile(const std::string& path) {
 }
 
 bool deleteFile(const std::string& path) { return !unusablePath(path) && ::unlink(path.c_str()) == 0; }
+
+bool setModificationTime(const std::string& path, std::time_t lastWrite) {
+    if (unusablePath(path)) return false;
+    struct timespec times[2] {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = lastWrite;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 
 bool createDirectory(const std::string& path) { return !unusablePath(path) && ::mkdir(path.c_str(), 0777) == 0; }
 

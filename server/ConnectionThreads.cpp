@@ -10,21 +10,6 @@
 namespace corvel {
 namespace {
 
-// Keeps the live count right whichever way the session ends.
-class CountedSession {
-public:
-    CountedSession(Socket socket, const FtpContext& context, std::optional<std::string> clientAddress)
-        : count_(context.activeConnections), session_(std::move(socket), context, std::move(clientAddress)) {
-        ++count_;  // raised only after construction, so the limit check excludes this session
-    }
-    ~CountedSession() { --count_; }
-    FtpSession& session() { return session_; }
-
-private:
-    std::atomic<int>& count_;
-    FtpSession session_;
-};
-
 // One place in the web connection count, given back when the last copy goes.
 class WebSlot {
 public:
@@ -65,8 +50,8 @@ void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context
         bool rejected = false;
         std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
         if (rejected) return;  // closed without a word, like a refused address
-        CountedSession counted(std::move(*cell), *context, std::move(client));
-        while (counted.session().readCommand()) {
+        FtpSession session(std::move(*cell), *context, std::move(client));  // counts itself
+        while (session.readCommand()) {
         }
     });
 }

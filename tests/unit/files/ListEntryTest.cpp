@@ -43,5 +43,17 @@ TEST(ListEntry, MakeConvertsTheTimeToLocalTimeWithoutAYear) {
     EXPECT_EQ(ListEntry::make(ListEntryType::Directory, 0, 915246245, "old").date, "Jan  2 03:04");
 }
 
+TEST(ListEntry, LsDatesShowTheYearOutsideTheLastSixMonths) {
+    const std::time_t now = 1709210096, halfYear = 31556952 / 2;  // as ls counts six months
+    EXPECT_TRUE(isRecentListTime(now, now));
+    EXPECT_TRUE(isRecentListTime(now - halfYear + 1, now));
+    EXPECT_FALSE(isRecentListTime(now - halfYear, now));
+    EXPECT_FALSE(isRecentListTime(now + 1, now));  // the future shows its year too
+    testing::UtcZone utc;
+    EXPECT_EQ(formatListDateAsLs(now - 60, now), "Feb 29 12:33");
+    EXPECT_EQ(formatListDateAsLs(915246245, now), "Jan  2  1999");
+    EXPECT_EQ(ListEntry::make(ListEntryType::File, 1, 915246245, "old").date, "Jan  2 03:04");  // its own form stays
+}
+
 }  // namespace
 }  // namespace corvel

@@ -307,5 +307,20 @@ TEST_F(FileSystemTest, SendFileRangeFailsWhenThePeerGoesAwayMidway) {
     reader.join();
 }
 
+TEST_F(FileSystemTest, ModificationTimesAreSetThroughLinksKeepingTheAccessTime) {
+    write("f", "x");
+    fs::create_symlink(path("f"), path("link"));
+    ASSERT_EQ(::chmod(path("f").c_str(), 02640), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(path("f").c_str(), &before), 0);
+    ASSERT_TRUE(setModificationTime(path("link"), 915246245));
+    ASSERT_EQ(::stat(path("f").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, 915246245);
+    EXPECT_EQ(after.st_mtim.tv_nsec, 0);
+    EXPECT_EQ(after.st_atim.tv_sec, before.st_atim.tv_sec);
+    EXPECT_EQ(queryEntry(path("f")).mode, 02640u);
+    EXPECT_FALSE(setModificationTime(path("missing"), 0));
+}
+
 }  // namespace
 }  // namespace corvel
