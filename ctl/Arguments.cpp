@@ -5,14 +5,14 @@
 namespace corvel {
 namespace {
 
-const OptionSpec kHome{"--home", "DIR", "the account's home directory, an absolute path", false, ""};
-const OptionSpec kRights{"--rights", "LIST",
+const OptionEntry kHome{"--home", "DIR", "the account's home directory, an absolute path", false, ""};
+const OptionEntry kRights{"--rights", "LIST",
                          "comma-separated rights: read, write, create, delete, list, mkdir, rmdir, exec, or all "
                          "(none for no right)",
                          false, ""};
-const OptionSpec kWelcome{"--welcome", "TEXT", "the text the account is greeted with after its login", false, ""};
-const OptionSpec kDescription{"--description", "TEXT", "a description of the account (its alias)", false, ""};
-const OptionSpec kPasswordStdin{"--password-stdin", "",
+const OptionEntry kWelcome{"--welcome", "TEXT", "the text the account is greeted with after its login", false, ""};
+const OptionEntry kDescription{"--description", "TEXT", "a description of the account (its alias)", false, ""};
+const OptionEntry kPasswordStdin{"--password-stdin", "",
                                 "read the password as one line from standard input instead of asking twice on "
                                 "the terminal",
                                 false, ""};
@@ -23,8 +23,8 @@ std::vector<std::string> settingKeyNames() {
     return names;
 }
 
-std::vector<CommandSpec> buildTable() {
-    OptionSpec requiredHome = kHome;
+std::vector<CommandEntry> buildTable() {
+    OptionEntry requiredHome = kHome;
     requiredHome.required = true;
     return {
         {CommandId::UserList, "user", "list", {}, {}, {},
@@ -91,26 +91,26 @@ std::vector<CommandSpec> buildTable() {
     };
 }
 
-const CommandSpec* findCommand(std::string_view group, std::string_view name) {
-    for (const CommandSpec& spec : commandTable())
-        if (spec.group == group && spec.name == name) return &spec;
+const CommandEntry* findCommand(std::string_view group, std::string_view name) {
+    for (const CommandEntry& entry : commandTable())
+        if (entry.group == group && entry.name == name) return &entry;
     return nullptr;
 }
 
 bool isGroup(std::string_view word) {
-    for (const CommandSpec& spec : commandTable())
-        if (!spec.group.empty() && spec.group == word) return true;
+    for (const CommandEntry& entry : commandTable())
+        if (!entry.group.empty() && entry.group == word) return true;
     return false;
 }
 
-std::string commandName(const CommandSpec& spec) {
-    return spec.group.empty() ? std::string(spec.name) : std::string(spec.group) + " " + std::string(spec.name);
+std::string commandName(const CommandEntry& entry) {
+    return entry.group.empty() ? std::string(entry.name) : std::string(entry.group) + " " + std::string(entry.name);
 }
 
-std::string synopsis(const CommandSpec& spec) {
-    std::string text = "corvelctl [--dir PROGRAM_DIR] [--json] " + commandName(spec);
-    for (std::string_view operand : spec.operands) text += " " + std::string(operand);
-    for (const OptionSpec& option : spec.options) {
+std::string synopsis(const CommandEntry& entry) {
+    std::string text = "corvelctl [--dir PROGRAM_DIR] [--json] " + commandName(entry);
+    for (std::string_view operand : entry.operands) text += " " + std::string(operand);
+    for (const OptionEntry& option : entry.options) {
         std::string shown(option.name);
         if (!option.valueName.empty()) shown += " " + std::string(option.valueName);
         text += option.required ? " " + shown : " [" + shown + "]";
@@ -155,11 +155,11 @@ constexpr char kGlobalOptions[] =
     "  --json             list, show and status print JSON\n"
     "  -h, --help         print the help of the command and exit\n";
 
-std::string commandHelp(const CommandSpec& spec) {
-    std::string text = "Usage: " + wrapped(synopsis(spec), 7, 11) + "\n\n" + wrapped(spec.description, 0, 0) + "\n";
-    if (!spec.options.empty()) {
+std::string commandHelp(const CommandEntry& entry) {
+    std::string text = "Usage: " + wrapped(synopsis(entry), 7, 11) + "\n\n" + wrapped(entry.description, 0, 0) + "\n";
+    if (!entry.options.empty()) {
         text += "\nOptions:\n";
-        for (const OptionSpec& option : spec.options) {
+        for (const OptionEntry& option : entry.options) {
             std::string shown = "  " + std::string(option.name);
             if (!option.valueName.empty()) shown += " " + std::string(option.valueName);
             shown.resize(std::max<std::size_t>(shown.size() + 2, 24), ' ');
@@ -171,12 +171,12 @@ std::string commandHelp(const CommandSpec& spec) {
 
 std::string commandList(std::string_view group) {
     std::string text;
-    for (const CommandSpec& spec : commandTable()) {
-        if (!group.empty() && spec.group != group) continue;
-        std::string shown = "  " + commandName(spec);
-        for (std::string_view operand : spec.operands) shown += " " + std::string(operand);
+    for (const CommandEntry& entry : commandTable()) {
+        if (!group.empty() && entry.group != group) continue;
+        std::string shown = "  " + commandName(entry);
+        for (std::string_view operand : entry.operands) shown += " " + std::string(operand);
         shown.resize(std::max<std::size_t>(shown.size() + 2, 30), ' ');
-        text += shown + std::string(spec.summary) + "\n";
+        text += shown + std::string(entry.summary) + "\n";
     }
     return text;
 }
@@ -196,8 +196,8 @@ std::string programHelp() {
            "Run 'corvelctl COMMAND --help' for a command's options; see also corvelctl(1).\n";
 }
 
-const OptionSpec* findOption(const CommandSpec& spec, std::string_view name) {
-    for (const OptionSpec& option : spec.options)
+const OptionEntry* findOption(const CommandEntry& entry, std::string_view name) {
+    for (const OptionEntry& option : entry.options)
         if (option.name == name) return &option;
     return nullptr;
 }
@@ -210,15 +210,15 @@ std::string joined(const std::vector<std::string>& words) {
 
 std::vector<std::string> verbsOf(std::string_view group) {
     std::vector<std::string> verbs;
-    for (const CommandSpec& spec : commandTable())
-        if (spec.group == group) verbs.emplace_back(spec.name);
+    for (const CommandEntry& entry : commandTable())
+        if (entry.group == group) verbs.emplace_back(entry.name);
     return verbs;
 }
 
 }  // namespace
 
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table = buildTable();
+const std::vector<CommandEntry>& commandTable() {
+    static const std::vector<CommandEntry> table = buildTable();
     return table;
 }
 
@@ -235,7 +235,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     Invocation& invocation = parsed.invocation;
     std::string group;
-    const CommandSpec* spec = nullptr;
+    const CommandEntry* entry = nullptr;
     bool help = false;
     bool optionsEnded = false;
     bool lost = false;  // after an unknown command, words mean nothing; --help is still looked for
@@ -278,7 +278,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
             } else if (name == "--dir") {
                 std::string directory;
                 if (takeValue(directory)) invocation.programDirectory = directory;
-            } else if (const OptionSpec* option = spec ? findOption(*spec, name) : nullptr) {
+            } else if (const OptionEntry* option = entry ? findOption(*entry, name) : nullptr) {
                 std::string value;
                 if (option->valueName.empty()) {
                     if (inlineValue) fail(name + " takes no value");
@@ -286,19 +286,19 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
                 } else if (takeValue(value)) {
                     invocation.options.emplace_back(name, value);
                 }
-            } else if (spec) {
-                fail("unknown option '" + name + "' for 'corvelctl " + commandName(*spec) + "'");
+            } else if (entry) {
+                fail("unknown option '" + name + "' for 'corvelctl " + commandName(*entry) + "'");
             } else {
                 fail("unknown option '" + name + "'");
             }
             continue;
         }
         if (lost) continue;
-        if (spec) {
+        if (entry) {
             invocation.operands.push_back(argument);
         } else if (!group.empty()) {
-            spec = findCommand(group, argument);
-            if (!spec) {
+            entry = findCommand(group, argument);
+            if (!entry) {
                 fail("unknown command '" + group + " " + argument + "' (" + group + " takes: " + joined(verbsOf(group)) +
                      ")");
                 lost = true;
@@ -306,8 +306,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         } else if (isGroup(argument)) {
             group = argument;
         } else {
-            spec = findCommand("", argument);
-            if (!spec) {
+            entry = findCommand("", argument);
+            if (!entry) {
                 fail("unknown command '" + argument + "'");
                 lost = true;
             }
@@ -316,32 +316,32 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
 
     if (help) {
         parsed.outcome = ParseOutcome::Help;
-        parsed.text = spec ? commandHelp(*spec) : !group.empty() ? groupHelp(group) : programHelp();
+        parsed.text = entry ? commandHelp(*entry) : !group.empty() ? groupHelp(group) : programHelp();
         return parsed;
     }
-    if (error.empty() && !spec)
+    if (error.empty() && !entry)
         fail(group.empty() ? std::string("no command given")
                            : "'" + group + "' needs a command: " + joined(verbsOf(group)));
     if (error.empty()) {
-        if (invocation.operands.size() < spec->operands.size())
-            fail("'corvelctl " + commandName(*spec) + "' needs " +
-                 std::string(spec->operands[invocation.operands.size()]));
-        else if (invocation.operands.size() > spec->operands.size())
-            fail("unexpected argument '" + invocation.operands[spec->operands.size()] + "'");
+        if (invocation.operands.size() < entry->operands.size())
+            fail("'corvelctl " + commandName(*entry) + "' needs " +
+                 std::string(entry->operands[invocation.operands.size()]));
+        else if (invocation.operands.size() > entry->operands.size())
+            fail("unexpected argument '" + invocation.operands[entry->operands.size()] + "'");
     }
-    if (error.empty() && spec->id == CommandId::UserSet && invocation.options.empty())
+    if (error.empty() && entry->id == CommandId::UserSet && invocation.options.empty())
         fail("nothing to change: give --home, --rights, --welcome, --description, --disable or --enable");
-    if (error.empty() && !spec->choices.empty()) {
+    if (error.empty() && !entry->choices.empty()) {
         bool known = false;
-        for (const std::string& choice : spec->choices) known = known || invocation.operands[0] == choice;
+        for (const std::string& choice : entry->choices) known = known || invocation.operands[0] == choice;
         if (!known)
-            fail("'corvelctl " + commandName(*spec) + "' takes one of " + joined(spec->choices) + ", not '" +
+            fail("'corvelctl " + commandName(*entry) + "' takes one of " + joined(entry->choices) + ", not '" +
                  invocation.operands[0] + "'");
     }
     if (error.empty()) {
-        for (const OptionSpec& option : spec->options) {
+        for (const OptionEntry& option : entry->options) {
             if (option.required && !invocation.has(option.name))
-                fail("'corvelctl " + commandName(*spec) + "' needs " + std::string(option.name) + " " +
+                fail("'corvelctl " + commandName(*entry) + "' needs " + std::string(option.name) + " " +
                      std::string(option.valueName));
             else if (!option.excludes.empty() && invocation.has(option.name) && invocation.has(option.excludes))
                 fail(std::string(option.name) + " and " + std::string(option.excludes) + " exclude each other");
@@ -352,7 +352,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         parsed.text = error;
         return parsed;
     }
-    invocation.command = spec->id;
+    invocation.command = entry->id;
     parsed.outcome = ParseOutcome::Run;
     return parsed;
 }

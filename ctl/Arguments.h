@@ -27,7 +27,7 @@ enum class CommandId {
     Stop,
 };
 
-struct OptionSpec {
+struct OptionEntry {
     std::string_view name;       // "--home"
     std::string_view valueName;  // "DIR"; empty for a flag
     std::string_view help;
@@ -35,20 +35,20 @@ struct OptionSpec {
     std::string_view excludes;  // an option that may not be given with this one
 };
 
-struct CommandSpec {
+struct CommandEntry {
     CommandId id;
     std::string_view group;  // "user"; empty for a command without sub-commands
     std::string_view name;   // "add", or the command itself ("status")
     std::vector<std::string_view> operands;  // "NAME", "KEY", "VALUE": all required
     // When not empty, the words the first operand may be (a usage error otherwise).
     std::vector<std::string> choices;
-    std::vector<OptionSpec> options;
+    std::vector<OptionEntry> options;
     std::string_view summary;      // one line for the lists
     std::string_view description;  // the command's help paragraph
 };
 
 // Every command, in the order the help lists them.
-const std::vector<CommandSpec>& commandTable();
+const std::vector<CommandEntry>& commandTable();
 
 // One command as the arguments ask for it.
 struct Invocation {

@@ -34,13 +34,13 @@ TEST(CorvelctlArguments, HelpIsPrintedForTheLevelNamedSoFarAndWinsOverErrors) {
         EXPECT_EQ(parsed.text.rfind(c.usageStart, 0), 0u) << parsed.text;
     }
     // Every command's help names each of its options.
-    for (const CommandSpec& spec : commandTable()) {
+    for (const CommandEntry& entry : commandTable()) {
         std::vector<std::string> arguments;
-        if (!spec.group.empty()) arguments.emplace_back(spec.group);
-        arguments.emplace_back(spec.name);
+        if (!entry.group.empty()) arguments.emplace_back(entry.group);
+        arguments.emplace_back(entry.name);
         arguments.emplace_back("--help");
         const std::string help = parse(arguments).text;
-        for (const OptionSpec& option : spec.options) EXPECT_NE(help.find(option.name), std::string::npos) << help;
+        for (const OptionEntry& option : entry.options) EXPECT_NE(help.find(option.name), std::string::npos) << help;
     }
 }
 
