@@ -7,7 +7,7 @@
 #include "accounts/AddressPattern.h"
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
-#include "ctl/SettingKeys.h"
+#include "ctl/TextTable.h"
 
 namespace corvel {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "ctl/TextTable.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -99,27 +100,6 @@ std::string welcomeFileText(std::string_view typed) {
         text.push_back(c);
     }
     return text;
-}
-
-std::string displayText(std::string_view text) {
-    std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            shown += "\\n";
-            ++i;
-        } else if (byte == '\n') {
-            shown += "\\n";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            // SECURITY: a file's text never reaches the terminal as a control sequence.
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            shown += escape;
-        } else {
-            shown.push_back(static_cast<char>(byte));
-        }
-    }
-    return shown;
 }
 
 }  // namespace corvel

@@ -35,8 +35,4 @@ std::optional<std::uint64_t> decimalInRange(std::string_view text, std::uint64_t
 // characters backslash and n, as typed in a shell) becomes CR LF, as the console writes.
 std::string welcomeFileText(std::string_view typed);
 
-// A file's text for one line of a terminal: CR LF shown as the two characters \n
-// (what welcomeFileText reads back), every other control byte as \xHH.
-std::string displayText(std::string_view text);
-
 }  // namespace corvel

@@ -8,7 +8,6 @@
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
 #include "ctl/Rights.h"
-#include "ctl/SettingKeys.h"
 #include "ctl/TextTable.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"

@@ -8,6 +8,7 @@
 #include "accounts/AddressPattern.h"
 #include "accounts/SettingsFile.h"
 #include "ctl/SettingKeys.h"
+#include "ctl/TextTable.h"
 #include "tests/unit/ctl/CtlTestSupport.h"
 
 namespace corvel {
