@@ -2,6 +2,8 @@
 // scripted password answers and the output collected.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <sstream>
 #include <string>
