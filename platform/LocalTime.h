@@ -12,6 +12,7 @@ struct LocalTimeParts {
     int hour = 0;
     int minute = 0;
     int second = 0;
+    int utcOffsetSeconds = 0;  // local time minus UTC, e.g. 3600 for UTC+01:00
 };
 
 // Converts with the local time zone (thread-safe). A time the system cannot convert

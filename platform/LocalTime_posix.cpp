@@ -15,6 +15,7 @@ LocalTimeParts toLocalTime(std::time_t time) {
     result.hour = parts.tm_hour;
     result.minute = parts.tm_min;
     result.second = parts.tm_sec;
+    result.utcOffsetSeconds = static_cast<int>(parts.tm_gmtoff);
     return result;
 }
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "admin/StatusSnapshot.h"
 #include "console/logic/ConsoleEvents.h"
 #include "platform/HostName.h"
-#include "console/logic/StatusSnapshot.h"
 
 namespace corvel {
 

@@ -2,9 +2,9 @@
 
 #include <QFile>
 
+#include "admin/ReloadRequest.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"
-#include "console/logic/ReloadRequest.h"
 
 namespace corvel {
 

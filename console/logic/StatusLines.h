@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "admin/StatusSnapshot.h"
 #include "platform/HostName.h"
-#include "console/logic/StatusSnapshot.h"
 
 namespace corvel {
 

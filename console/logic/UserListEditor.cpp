@@ -2,10 +2,10 @@
 
 #include <QFile>
 
+#include "admin/ReloadRequest.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"
-#include "console/logic/ReloadRequest.h"
 
 namespace corvel {
 namespace {

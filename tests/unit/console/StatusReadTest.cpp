@@ -1,6 +1,6 @@
 // Reading the server's status block through the named objects, as the console does.
 
-#include "console/logic/StatusSnapshot.h"
+#include "admin/StatusSnapshot.h"
 
 #include <gtest/gtest.h>
 

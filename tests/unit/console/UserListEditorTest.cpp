@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
+#include "admin/ReloadRequest.h"
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/SharedBlocks.h"
-#include "console/logic/ReloadRequest.h"
 #include "console/logic/UserListEditor.h"
 #include "platform/NamedObjects.h"
 #include "tests/unit/console/UserTestSupport.h"

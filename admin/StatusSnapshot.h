@@ -1,4 +1,5 @@
-// The console's copy of the server's status block, read once per status tick.
+// A copy of the server's status block, as the console reads it once per status tick
+// and corvelctl reads it for its status command.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@ namespace corvel {
 
 struct StatusSnapshot {
     bool available = false;  // the status block existed and was mapped on the last read
+    bool copied = false;     // its bytes were copied under its mutex (else the fields are zero)
     std::string bindAddress;  // empty: the server listens on every address
     std::uint16_t ftpPort = 0;
     std::uint16_t webPort = 0;

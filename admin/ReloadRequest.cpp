@@ -1,4 +1,4 @@
-#include "console/logic/ReloadRequest.h"
+#include "admin/ReloadRequest.h"
 
 #include "common/NamedObjectNames.h"
 #include "platform/NamedObjects.h"

@@ -1,4 +1,4 @@
-#include "console/logic/StatusSnapshot.h"
+#include "admin/StatusSnapshot.h"
 
 #include <optional>
 
@@ -25,6 +25,7 @@ StatusSnapshot readStatus(int mutexWaitMs) {
     snapshot.maxConnections = decoded.connectionLimit;
     snapshot.currentConnections = decoded.activeConnections;
     snapshot.startTime = std::uint32_t(decoded.startTime);
+    snapshot.copied = true;
     return snapshot;
 }
 

@@ -1,0 +1,147 @@
+// The checks of settings set and policy add, alone and through the commands, which
+// must leave the file as it was when they refuse.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "accounts/AddressPattern.h"
+#include "accounts/SettingsFile.h"
+#include "ctl/SettingKeys.h"
+#include "ctl/TextTable.h"
+#include "tests/unit/ctl/CtlTestSupport.h"
+
+namespace corvel {
+namespace {
+
+using testing::CtlFixture;
+using testing::CtlResult;
+
+std::optional<std::string> fileTextFor(const char* key, const char* typed) {
+    return findSettingKey(key)->check(typed).fileText;
+}
+
+TEST(SettingValues, PortsAreDigitsFromOneTo65535AndNeverWrapped) {
+    for (const char* key : {"ftpport", "httpport"}) {
+        EXPECT_EQ(fileTextFor(key, "1"), "1");
+        EXPECT_EQ(fileTextFor(key, "21"), "21");
+        EXPECT_EQ(fileTextFor(key, "65535"), "65535");
+        EXPECT_EQ(fileTextFor(key, "0021"), "21");
+        for (const char* refused : {"0", "65536", "70000", "99999x", "", " 21", "21 ", "+21", "-1", "0x15", "2l",
+                                    "184467440737095516160021"})
+            EXPECT_FALSE(fileTextFor(key, refused)) << key << " " << refused;
+    }
+    const SettingValue refused = findSettingKey("ftpport")->check("99999x");
+    EXPECT_NE(refused.error.find("'99999x'"), std::string::npos);
+    EXPECT_NE(refused.error.find("1 to 65535"), std::string::npos);
+}
+
+TEST(SettingValues, TheOtherKeysTakeWhatTheServerCanUse) {
+    EXPECT_EQ(fileTextFor("maxconn", "0"), "0");
+    EXPECT_EQ(fileTextFor("maxconn", "4294967295"), "4294967295");
+    EXPECT_FALSE(fileTextFor("maxconn", "4294967296"));
+    EXPECT_FALSE(fileTextFor("maxconn", "10 "));
+    EXPECT_EQ(fileTextFor("listenip", ""), "");
+    EXPECT_EQ(fileTextFor("listenip", "192.168.1.7"), "192.168.1.7");
+    for (const char* refused : {"localhost", "192.168.1", "192.168.1.256", "::1", " 10.0.0.1", "10.0.0.1/8"})
+        EXPECT_FALSE(fileTextFor("listenip", refused)) << refused;
+    EXPECT_EQ(fileTextFor("pasvmode", "yes"), "yes");
+    EXPECT_EQ(fileTextFor("pasvmode", "no"), "no");
+    EXPECT_FALSE(fileTextFor("pasvmode", "Yes"));
+    EXPECT_FALSE(fileTextFor("pasvmode", "true"));
+    // Line ends, typed or as \n, become CR LF as the console writes them.
+    EXPECT_EQ(fileTextFor("welcomemsg", "a\\nb\nc\r\nd"), "a\r\nb\r\nc\r\nd");
+    EXPECT_EQ(fileTextFor("welcomemsg", ""), "");
+    EXPECT_EQ(displayText("a\r\nb\x1b[2J"), "a\\nb\\x1B[2J");
+}
+
+TEST(AddressPatterns, ThoseNoAddressCanMatchAreRefusedWithTheReason) {
+    for (const char* fine : {"127.0.0.1", "192.168.1.*", "10.0.0.?", "*", "?", "2001:db8::1", "fe80::*",
+                             "::ffff:10.0.0.1", "*.*.*.*"})
+        EXPECT_FALSE(whyPatternNeverMatches(fine)) << fine;
+    const struct {
+        std::string pattern;
+        const char* reason;
+    } refused[] = {
+        {"", "empty"},
+        {"2001:DB8::1", "upper-case letter 'D'"},
+        {"192.168.1.0/24", "'/'"},
+        {" 10.0.0.1", "' '"},
+        {"host.example", "'h'"},
+        {std::string("10.0.0.\x01", 8), "\\x01"},
+        {std::string(46, '1'), "46 characters"},
+    };
+    for (const auto& c : refused) {
+        const std::optional<std::string> why = whyPatternNeverMatches(c.pattern);
+        ASSERT_TRUE(why) << c.pattern;
+        EXPECT_NE(why->find(c.reason), std::string::npos) << *why;
+    }
+    EXPECT_FALSE(whyPatternNeverMatches(std::string(45, '?')));
+    EXPECT_FALSE(whyPatternNeverMatches(std::string(60, '1') + "*"));
+}
+
+struct SettingsAndPolicyCommands : CtlFixture {};
+
+TEST_F(SettingsAndPolicyCommands, ARefusedSettingLeavesTheFileAndAnAcceptedOneKeepsUnknownElements) {
+    const std::string original =
+        "<config><ftpport>2121</ftpport><httpport>8080</httpport><maxconn>32</maxconn>"
+        "<tls mode=\"x\">on</tls></config>";
+    dir.write("ftpconfig.xml", original);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"settings", "set", "ftpport", "99999x"}, {"settings", "set", "ftpport", "70000"},
+          {"settings", "set", "httpport", "2121"}, {"settings", "set", "pasvmode", "maybe"}}) {
+        const CtlResult result = run(arguments);
+        EXPECT_EQ(result.status, 1) << arguments[3];
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(dir.read("ftpconfig.xml"), original);
+    }
+    const CtlResult saved = run({"settings", "set", "maxconn", "10"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(saved.out.find("restart the server"), std::string::npos);
+    const SettingsFile file = SettingsFile::read(dir.file("ftpconfig.xml"));
+    EXPECT_EQ(file.text("maxconn"), "10");
+    EXPECT_EQ(file.text("tls"), "on");
+    EXPECT_NE(dir.read("ftpconfig.xml").find("mode=\"x\""), std::string::npos);
+}
+
+TEST_F(SettingsAndPolicyCommands, AMissingSettingsFileStartsFromTheServersDefaults) {
+    ASSERT_EQ(run({"settings", "set", "welcomemsg", "hello\\nthere"}).status, 0);
+    const SettingsFile file = SettingsFile::read(dir.file("ftpconfig.xml"));
+    EXPECT_EQ(file.text("welcomemsg"), "hello\r\nthere");
+    EXPECT_EQ(file.text("ftpport"), "21");
+    EXPECT_EQ(file.text("httpport"), "8080");
+    const CtlResult shown = run({"--json", "settings", "show"});
+    EXPECT_NE(shown.out.find("\"welcomemsg\":\"hello\\r\\nthere\""), std::string::npos) << shown.out;
+}
+
+TEST_F(SettingsAndPolicyCommands, PolicyAddRefusesEmptyDuplicateAndNeverMatchingPatterns) {
+    ASSERT_EQ(run({"policy", "add", "127.0.0.1"}).status, 0);
+    const std::string written = dir.read("ftpaccess.xml");
+    for (const char* pattern : {"", "127.0.0.1", "LOCALHOST", "10.0.0.0/8"}) {
+        const CtlResult result = run({"policy", "add", pattern});
+        EXPECT_EQ(result.status, 1) << pattern;
+        EXPECT_EQ(dir.read("ftpaccess.xml"), written);
+    }
+    EXPECT_NE(run({"policy", "add", "127.0.0.1"}).err.find("The IP already exist"), std::string::npos);
+    EXPECT_NE(run({"policy", "add", "10.0.0.0/8"}).err.find("'/'"), std::string::npos);
+}
+
+TEST_F(SettingsAndPolicyCommands, PolicyChangesKeepTheModeAndSayWhenAPermitListIsEmpty) {
+    EXPECT_NE(run({"policy", "show"}).out.find("mode: unset"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ftpaccess.xml")));  // show writes nothing
+    EXPECT_NE(run({"policy", "mode", "permit"}).out.find("Note: the permit list is empty"), std::string::npos);
+    ASSERT_EQ(run({"policy", "add", "10.0.0.*"}).status, 0);
+    ASSERT_EQ(run({"policy", "add", "10.0.1.*"}).status, 0);
+    ASSERT_EQ(run({"policy", "del", "10.0.0.*"}).status, 0);
+    EXPECT_EQ(run({"--json", "policy", "show"}).out, "{\"mode\":\"permit\",\"patterns\":[\"10.0.1.*\"]}\n");
+    EXPECT_EQ(run({"policy", "del", "10.0.0.*"}).status, 1);
+    dir.write("ftpaccess.xml", "<access><iptable type=\"PASS\"><ip value=\"1.2.3.4\"></iptable>");
+    const std::string broken = dir.read("ftpaccess.xml");
+    const CtlResult result = run({"policy", "mode", "reject"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("ftpaccess.xml cannot be read"), std::string::npos) << result.err;
+    EXPECT_EQ(dir.read("ftpaccess.xml"), broken);
+}
+
+}  // namespace
+}  // namespace corvel
