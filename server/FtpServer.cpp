@@ -139,7 +139,8 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    settings_.tls, settings_.tls == TlsMode::Off ? nullptr : tls, settings_.tlsReuse,
                    settings_.ftpExtensions});
     auto webContext = std::make_shared<const WebContext>(
-        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr});
+        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr, process_->policy,
+                   settings_.webPolicy, settings_.webExtensions});
     if (observer) observer->serving();
 
     Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};

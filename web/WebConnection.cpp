@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "accounts/AccessPolicy.h"
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
 #include "tls/TlsServer.h"
@@ -41,15 +42,22 @@ void closeGracefully(Socket& socket) {
 }  // namespace
 
 void serveWebConnection(Socket socket, const WebContext& context) {
+    const std::string peer = socket.peerAddress();
+    // SECURITY: a refused peer learns nothing, as on the FTP port: no answer, not
+    // even a TLS handshake; the socket closes here with whatever it sent unread.
+    if (context.webPolicy && !context.policy.isAllowed(peer)) return;
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
-    WebRequestHandler handler(context.users, &officialHostName, &context.logins);
-    const std::string peer = socket.peerAddress();
-    HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {
-        HttpRequest withPeer = request;
-        withPeer.peerAddress = peer;
-        handler.handle(s, withPeer);
-    });
+    WebRequestHandler handler(context.users, &officialHostName, &context.logins,
+                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions});
+    HttpRequestReader reader(
+        socket,
+        [&handler, &peer](Socket& s, const HttpRequest& request) {
+            HttpRequest withPeer = request;
+            withPeer.peerAddress = peer;
+            handler.handle(s, withPeer);
+        },
+        HttpReaderTiming{}, context.webExtensions ? HttpExtensions::On : HttpExtensions::Off);
     reader.serve();
     closeGracefully(socket);
 }

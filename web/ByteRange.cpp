@@ -1,0 +1,111 @@
+// Reading a Range header and choosing the one part a download sends.
+#include "web/ByteRange.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "web/HttpText.h"
+
+namespace corvel {
+
+namespace {
+
+// Positions past this only need to be known as "past every file": the digits
+// saturate here, so a long run of them can never overflow.
+constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 62;
+
+// One range-spec of the set: an int-range "A-" / "A-B", or a suffix range "-N".
+struct RangeSpec {
+    bool suffix = false;
+    std::int64_t first = 0;               // int-range
+    std::optional<std::int64_t> last;     // int-range, when given
+    std::int64_t suffixLength = 0;        // suffix range
+};
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the digits at text's start; nullopt when there is none.
+std::optional<std::int64_t> takeNumber(std::string_view& text) {
+    std::size_t i = 0;
+    std::int64_t value = 0;
+    while (i < text.size() && isDigit(text[i])) {
+        value = std::min(value * 10 + (text[i] - '0'), kPositionCeiling);
+        ++i;
+    }
+    if (i == 0) return std::nullopt;
+    text.remove_prefix(i);
+    return value;
+}
+
+std::optional<RangeSpec> parseSpec(std::string_view text) {
+    RangeSpec spec;
+    if (!text.empty() && text.front() == '-') {
+        text.remove_prefix(1);
+        std::optional<std::int64_t> length = takeNumber(text);
+        if (!length || !text.empty()) return std::nullopt;
+        spec.suffix = true;
+        spec.suffixLength = *length;
+        return spec;
+    }
+    std::optional<std::int64_t> first = takeNumber(text);
+    if (!first || text.empty() || text.front() != '-') return std::nullopt;
+    text.remove_prefix(1);
+    spec.first = *first;
+    if (!text.empty()) {
+        spec.last = takeNumber(text);
+        // A last position before the first makes the whole header invalid.
+        if (!spec.last || !text.empty() || *spec.last < spec.first) return std::nullopt;
+    }
+    return spec;
+}
+
+std::string_view trimListSpace(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+bool satisfiable(const RangeSpec& spec, std::int64_t size) {
+    return spec.suffix ? spec.suffixLength > 0 : spec.first < size;
+}
+
+}  // namespace
+
+RangeChoice chooseRange(std::string_view rangeValue, std::int64_t size) {
+    const RangeChoice whole;
+    const std::size_t equals = rangeValue.find('=');
+    // The unit is a case-insensitive token; only bytes are known, others are ignored.
+    if (equals == std::string_view::npos || equals != 5 || !startsWithIgnoringCase(rangeValue, "bytes"))
+        return whole;
+    std::string_view set = rangeValue.substr(equals + 1);
+
+    std::size_t specs = 0;
+    std::size_t satisfiableSpecs = 0;
+    RangeSpec only;
+    // A list: elements apart by commas with optional blanks; empty elements are skipped.
+    while (true) {
+        const std::size_t comma = set.find(',');
+        const std::string_view element = trimListSpace(set.substr(0, comma));
+        if (!element.empty()) {
+            std::optional<RangeSpec> spec = parseSpec(element);
+            // An invalid set is ignored as a whole rather than half applied.
+            if (!spec) return whole;
+            ++specs;
+            if (satisfiable(*spec, size)) ++satisfiableSpecs;
+            only = *spec;
+        }
+        if (comma == std::string_view::npos) break;
+        set.remove_prefix(comma + 1);
+    }
+    if (specs == 0) return whole;
+    if (satisfiableSpecs == 0) return {RangeChoice::Kind::Unsatisfiable};
+    if (specs > 1) return whole;
+    if (only.suffix) {
+        if (size == 0) return whole;
+        return {RangeChoice::Kind::Part, size - std::min(only.suffixLength, size), size - 1};
+    }
+    const std::int64_t last = only.last ? std::min(*only.last, size - 1) : size - 1;
+    return {RangeChoice::Kind::Part, only.first, last};
+}
+
+}  // namespace corvel
