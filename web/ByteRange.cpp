@@ -29,7 +29,9 @@ std::optional<std::int64_t> takeNumber(std::string_view& text) {
     std::size_t i = 0;
     std::int64_t value = 0;
     while (i < text.size() && isDigit(text[i])) {
-        value = std::min(value * 10 + (text[i] - '0'), kPositionCeiling);
+        const int digit = text[i] - '0';
+        // Compared before multiplying, so the product itself can never overflow.
+        value = value > (kPositionCeiling - digit) / 10 ? kPositionCeiling : value * 10 + digit;
         ++i;
     }
     if (i == 0) return std::nullopt;
