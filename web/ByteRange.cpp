@@ -14,8 +14,8 @@ namespace {
 // saturate here, so a long run of them can never overflow.
 constexpr std::int64_t kPositionCeiling = std::int64_t{1} << 62;
 
-// One range-spec of the set: an int-range "A-" / "A-B", or a suffix range "-N".
-struct RangeSpec {
+// One element of the range set: an int-range "A-" / "A-B", or a suffix range "-N".
+struct ListedRange {
     bool suffix = false;
     std::int64_t first = 0;               // int-range
     std::optional<std::int64_t> last;     // int-range, when given
@@ -39,26 +39,26 @@ std::optional<std::int64_t> takeNumber(std::string_view& text) {
     return value;
 }
 
-std::optional<RangeSpec> parseSpec(std::string_view text) {
-    RangeSpec spec;
+std::optional<ListedRange> parseListedRange(std::string_view text) {
+    ListedRange range;
     if (!text.empty() && text.front() == '-') {
         text.remove_prefix(1);
         std::optional<std::int64_t> length = takeNumber(text);
         if (!length || !text.empty()) return std::nullopt;
-        spec.suffix = true;
-        spec.suffixLength = *length;
-        return spec;
+        range.suffix = true;
+        range.suffixLength = *length;
+        return range;
     }
     std::optional<std::int64_t> first = takeNumber(text);
     if (!first || text.empty() || text.front() != '-') return std::nullopt;
     text.remove_prefix(1);
-    spec.first = *first;
+    range.first = *first;
     if (!text.empty()) {
-        spec.last = takeNumber(text);
+        range.last = takeNumber(text);
         // A last position before the first makes the whole header invalid.
-        if (!spec.last || !text.empty() || *spec.last < spec.first) return std::nullopt;
+        if (!range.last || !text.empty() || *range.last < range.first) return std::nullopt;
     }
-    return spec;
+    return range;
 }
 
 std::string_view trimListSpace(std::string_view text) {
@@ -67,8 +67,8 @@ std::string_view trimListSpace(std::string_view text) {
     return text;
 }
 
-bool satisfiable(const RangeSpec& spec, std::int64_t size) {
-    return spec.suffix ? spec.suffixLength > 0 : spec.first < size;
+bool satisfiable(const ListedRange& range, std::int64_t size) {
+    return range.suffix ? range.suffixLength > 0 : range.first < size;
 }
 
 }  // namespace
@@ -81,27 +81,27 @@ RangeChoice chooseRange(std::string_view rangeValue, std::int64_t size) {
         return whole;
     std::string_view set = rangeValue.substr(equals + 1);
 
-    std::size_t specs = 0;
-    std::size_t satisfiableSpecs = 0;
-    RangeSpec only;
+    std::size_t listed = 0;
+    std::size_t satisfiableRanges = 0;
+    ListedRange only;
     // A list: elements apart by commas with optional blanks; empty elements are skipped.
     while (true) {
         const std::size_t comma = set.find(',');
         const std::string_view element = trimListSpace(set.substr(0, comma));
         if (!element.empty()) {
-            std::optional<RangeSpec> spec = parseSpec(element);
+            std::optional<ListedRange> range = parseListedRange(element);
             // An invalid set is ignored as a whole rather than half applied.
-            if (!spec) return whole;
-            ++specs;
-            if (satisfiable(*spec, size)) ++satisfiableSpecs;
-            only = *spec;
+            if (!range) return whole;
+            ++listed;
+            if (satisfiable(*range, size)) ++satisfiableRanges;
+            only = *range;
         }
         if (comma == std::string_view::npos) break;
         set.remove_prefix(comma + 1);
     }
-    if (specs == 0) return whole;
-    if (satisfiableSpecs == 0) return {RangeChoice::Kind::Unsatisfiable};
-    if (specs > 1) return whole;
+    if (listed == 0) return whole;
+    if (satisfiableRanges == 0) return {RangeChoice::Kind::Unsatisfiable};
+    if (listed > 1) return whole;
     if (only.suffix) {
         if (size == 0) return whole;
         return {RangeChoice::Kind::Part, size - std::min(only.suffixLength, size), size - 1};
