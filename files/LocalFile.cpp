@@ -1,6 +1,7 @@
 // LocalFile operations and the transfer loops.
 #include "files/LocalFile.h"
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -33,6 +34,11 @@ TransferResult TransferFile::sendTo(Socket& socket, std::int64_t offset) {
 
 TransferResult TransferFile::sendOpenedLength(Socket& socket) {
     return sendFileRange(file_, socket, 0, size_, size_) ? TransferResult::Completed : TransferResult::Broken;
+}
+
+TransferResult TransferFile::sendRange(Socket& socket, std::int64_t offset, std::int64_t end) {
+    return sendFileRange(file_, socket, offset, size_, std::min(end, size_)) ? TransferResult::Completed
+                                                                             : TransferResult::Broken;
 }
 
 TransferResult TransferFile::receiveFrom(Socket& socket) {

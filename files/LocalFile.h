@@ -51,6 +51,9 @@ public:
     // The same, but never past the size it was opened with, so a file that grows
     // meanwhile still sends exactly the length that was announced.
     TransferResult sendOpenedLength(Socket& socket);
+    // The bytes from offset up to end (exclusive), never past the size it was opened
+    // with; the same results.
+    TransferResult sendRange(Socket& socket, std::int64_t offset, std::int64_t end);
 
     // Receives until the peer closes the connection (Completed). Broken when the
     // connection fails, stays silent kIdleLimitSeconds (F4: every byte received is

@@ -166,7 +166,13 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .maxPerAddress = settings_.maxPerAddress,
     });
     auto webContext = std::make_shared<const WebContext>(
-        WebContext{process_->users, process_->logins, settings_.webTls ? tls : nullptr, &process_->bans});
+        WebContext{.users = process_->users,
+                   .logins = process_->logins,
+                   .tls = settings_.webTls ? tls : nullptr,
+                   .policy = process_->policy,
+                   .webPolicy = settings_.webPolicy,
+                   .webExtensions = settings_.webExtensions,
+                   .bans = &process_->bans});
     auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
 

@@ -6,12 +6,14 @@
 
 namespace corvel {
 
-enum class HttpMethod { None, Get, Post, Put };
+// Head comes only from a parser that reads the extensions (HttpExtensions::On);
+// otherwise a HEAD line is no request line at all.
+enum class HttpMethod { None, Get, Post, Put, Head };
 
 struct HttpRequest {
     HttpMethod method = HttpMethod::None;
-    std::string path;      // target without its leading '/'; for GET without the query
-    std::string query;     // GET: text after '?' plus a closing '&'; POST: the body appended
+    std::string path;      // target without its leading '/'; for GET and HEAD without the query
+    std::string query;     // GET, HEAD: text after '?' plus a closing '&'; POST: the body appended
     std::string user;      // from the Basic credentials
     std::string password;
     std::int64_t contentLength = 0;  // saturates instead of wrapping on huge values
@@ -20,6 +22,9 @@ struct HttpRequest {
     std::string origin;              // the Origin header's value, trimmed
     std::string referer;             // the Referer header's value, trimmed
     std::string peerAddress;         // the client's address, filled by the connection
+    // Read only with HttpExtensions::On; empty and false otherwise.
+    std::string range;               // the Range header's value, trimmed (the last such line)
+    bool sentIfRange = false;        // an If-Range line was seen
 };
 
 }  // namespace corvel

@@ -13,6 +13,16 @@ constexpr std::int64_t kContentLengthCeiling = std::int64_t{1} << 40;
 
 bool isScanSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+// The path and query of a GET-like request line whose target starts after marker
+// ("GET /"). The method word matches in any case, but the target search is
+// case-sensitive, so "get /x" yields an empty path.
+void readTarget(std::string_view line, std::string_view marker, HttpRequest& request) {
+    request.path = extractBetween(extractBetween(line, marker, " "), "", "?");
+    std::size_t question = line.find('?');
+    request.query = question == std::string_view::npos ? std::string() : extractBetween(line.substr(question + 1), "", " ");
+    request.query += '&';
+}
+
 }  // namespace
 
 bool scanContentLength(std::string_view line, std::int64_t& value) {
@@ -33,7 +43,9 @@ bool scanContentLength(std::string_view line, std::int64_t& value) {
     return true;
 }
 
-HttpRequestParser::HttpRequestParser() { line_.reserve(kMaxHttpLineBytes + 1); }
+HttpRequestParser::HttpRequestParser(HttpExtensions extensions) : extensions_(extensions) {
+    line_.reserve(kMaxHttpLineBytes + 1);
+}
 
 std::size_t HttpRequestParser::feed(std::string_view bytes) {
     std::size_t used = 0;
@@ -85,14 +97,13 @@ std::size_t HttpRequestParser::feedBody(std::string_view bytes) {
 void HttpRequestParser::processLine(std::string_view rawLine) {
     std::string_view line = trimHttpLine(rawLine);
     if (line.empty()) return finishHead();
+    const bool extended = extensions_ == HttpExtensions::On;
     if (startsWithIgnoringCase(line, "GET ")) {
         request_.method = HttpMethod::Get;
-        // The method word matches in any case, but the target search is
-        // case-sensitive, so "get /x" yields an empty path.
-        request_.path = extractBetween(extractBetween(line, "GET /", " "), "", "?");
-        std::size_t question = line.find('?');
-        request_.query = question == std::string_view::npos ? std::string() : extractBetween(line.substr(question + 1), "", " ");
-        request_.query += '&';
+        readTarget(line, "GET /", request_);
+    } else if (extended && startsWithIgnoringCase(line, "HEAD ")) {
+        request_.method = HttpMethod::Head;
+        readTarget(line, "HEAD /", request_);
     } else if (startsWithIgnoringCase(line, "POST ")) {
         request_.method = HttpMethod::Post;
         request_.path = extractBetween(line, "POST /", " ");
@@ -112,8 +123,14 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         std::string decoded = decodeBase64(extractBetween(line, "Authorization: Basic ", ""));
         request_.user = extractBetween(decoded, "", ":");
         request_.password = decoded.find(':') == std::string::npos ? std::string() : extractBetween(decoded, ":", "");
+    } else if (extended && startsWithIgnoringCase(line, "Range:")) {
+        // Kept as text: the handler judges it against the size of the file it opens.
+        request_.range = std::string(trimHttpLine(line.substr(6)));
+    } else if (extended && startsWithIgnoringCase(line, "If-Range:")) {
+        request_.sentIfRange = true;
     }
-    // "Range: bytes=" and every other line: ignored (downloads are always whole).
+    // Without the extensions "Range: bytes=" is ignored like every other line, and
+    // downloads are always whole.
 }
 
 void HttpRequestParser::finishHead() {

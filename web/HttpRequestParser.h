@@ -30,10 +30,15 @@ enum class HttpParse {
     BodyTooLarge,  // a POST announced more than kMaxHttpBodyBytes: no answer
 };
 
+// Which request lines the parser reads. Off is the designed set. On (<webext>yes)
+// adds the HEAD request line and keeps the Range and If-Range headers, which Off
+// ignores like any unknown line.
+enum class HttpExtensions { Off, On };
+
 // One request per parser; owned by one thread.
 class HttpRequestParser {
 public:
-    HttpRequestParser();
+    explicit HttpRequestParser(HttpExtensions extensions = HttpExtensions::Off);
 
     // Takes bytes in arrival order, any split. Returns how many were used: all of
     // them while more are needed; fewer when the request ended inside them (the rest
@@ -51,6 +56,7 @@ private:
     void processLine(std::string_view line);
     void finishHead();
 
+    HttpExtensions extensions_;
     HttpParse state_ = HttpParse::NeedMore;
     HttpRequest request_;
     std::string line_;

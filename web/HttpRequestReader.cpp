@@ -5,10 +5,12 @@
 
 namespace corvel {
 
-HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing)
+HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing,
+                                     HttpExtensions extensions)
     : socket_(socket),
       handler_(std::move(handler)),
       timing_(timing),
+      parser_(extensions),
       deadline_(std::chrono::steady_clock::now() + timing.requestDeadline) {}
 
 bool HttpRequestReader::fillBuffer() {

@@ -34,8 +34,9 @@ public:
     using RequestHandler = std::function<void(Socket&, const HttpRequest&)>;
 
     // The socket must be non-blocking and outlive the reader. The deadline counts
-    // from construction.
-    HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing = {});
+    // from construction. extensions chooses the request lines the parser reads.
+    HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing = {},
+                      HttpExtensions extensions = HttpExtensions::Off);
 
     // Reads until the request is complete, then runs the handler; or until the
     // connection must end without an answer: the peer went silent, closed or failed,

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
@@ -43,16 +44,23 @@ void closeGracefully(Socket& socket) {
 
 void serveWebConnection(Socket socket, const WebContext& context, std::optional<std::string> clientAddress) {
     const std::string peer = clientAddress ? *clientAddress : socket.peerAddress();
-    // SECURITY: a banned address is turned away before anything is read or sent.
+    // SECURITY: a refused peer learns nothing, as on the FTP port: no answer, not
+    // even a TLS handshake; the socket closes here with whatever it sent unread. A
+    // banned address is turned away the same way.
+    if (context.webPolicy && !context.policy.isAllowed(peer)) return;
     if (context.bans && context.bans->isBanned(peer)) return;
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
-    WebRequestHandler handler(context.users, &officialHostName, &context.logins);
-    HttpRequestReader reader(socket, [&handler, &peer](Socket& s, const HttpRequest& request) {
-        HttpRequest withPeer = request;
-        withPeer.peerAddress = peer;
-        handler.handle(s, withPeer);
-    });
+    WebRequestHandler handler(context.users, &officialHostName, &context.logins,
+                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions});
+    HttpRequestReader reader(
+        socket,
+        [&handler, &peer](Socket& s, const HttpRequest& request) {
+            HttpRequest withPeer = request;
+            withPeer.peerAddress = peer;
+            handler.handle(s, withPeer);
+        },
+        HttpReaderTiming{}, context.webExtensions ? HttpExtensions::On : HttpExtensions::Off);
     reader.serve();
     closeGracefully(socket);
 }

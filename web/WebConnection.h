@@ -13,6 +13,7 @@ namespace corvel {
 class UserTable;
 class LoginGuard;
 class TlsServer;
+class AccessPolicy;
 class BanList;
 
 // What every web connection of one server run shares; owned by the server, which
@@ -21,13 +22,19 @@ struct WebContext {
     UserTable& users;
     const LoginGuard& logins;
     std::shared_ptr<const TlsServer> tls;  // set with <webtls>yes: the port speaks HTTPS only
+    const AccessPolicy& policy;            // asked only with webPolicy
+    // <webpolicy>yes: a refused address is closed unanswered, and the rights gate the routes.
+    bool webPolicy = false;
+    // <webext>yes: HEAD, and byte ranges on downloads.
+    bool webExtensions = false;
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
 };
 
 // Serves the one request of a web connection and returns when it is done; the
-// socket (non-blocking) is closed when it goes out of scope here. Runs on the
-// connection's own thread. clientAddress, when given, is the client's address as a
-// load balancer's PROXY header told it.
+// socket (non-blocking) is closed when it goes out of scope here. A peer the access
+// policy refuses (with webPolicy) or a banned one is closed before anything is read
+// or sent. Runs on the connection's own thread. clientAddress, when given, is the
+// client's address as a load balancer's PROXY header told it.
 void serveWebConnection(Socket socket, const WebContext& context, std::optional<std::string> clientAddress = {});
 
 }  // namespace corvel

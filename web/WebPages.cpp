@@ -29,12 +29,17 @@ constexpr std::string_view kPageHead =
     "a:hover, a:active, a:focus { font-size: 10pt;color:#FF0000; }</style>"
     "<title>CorvelFtp Server</title></head><body><h1>";
 
-constexpr std::string_view kBinaryHeaderStart =
-    "HTTP/1.1 200 OK\r\npragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFTP Web Server\r\nContent-Type: ";
+constexpr std::string_view kStatusOk = "HTTP/1.1 200 OK\r\n";
+constexpr std::string_view kStatusPartial = "HTTP/1.1 206 Partial Content\r\n";
+constexpr std::string_view kBinaryFieldsStart =
+    "pragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFTP Web Server\r\nContent-Type: ";
 
-std::string binaryHeader(std::string_view contentType, std::string_view name, std::string_view disposition,
-                         std::string_view length) {
-    std::string header(kBinaryHeaderStart);
+// The fields of the extensions go after Content-Length, so the designed fields keep
+// their order and their bytes.
+std::string binaryHeader(std::string_view statusLine, std::string_view contentType, std::string_view name,
+                         std::string_view disposition, std::string_view length, std::string_view extraFields = {}) {
+    std::string header(statusLine);
+    header += kBinaryFieldsStart;
     header += contentType;
     header += ";\r\n name=";
     header += name;
@@ -44,7 +49,9 @@ std::string binaryHeader(std::string_view contentType, std::string_view name, st
     header += name;
     header += "\"\r\nContent-Length: ";
     header += length;
-    header += "\r\n\r\n";
+    header += "\r\n";
+    header += extraFields;
+    header += "\r\n";
     return header;
 }
 
@@ -121,11 +128,40 @@ std::string safeHeaderFileName(std::string_view name) {
 std::string downloadHeader(std::string_view contentType, std::string_view name, std::string_view sizeText) {
     // SECURITY: the name comes from the request; CR, LF and '"' would let it forge headers.
     std::string safe = safeHeaderFileName(name);
-    return binaryHeader(contentType, safe, "attachment", sizeText);
+    return binaryHeader(kStatusOk, contentType, safe, "attachment", sizeText);
+}
+
+std::string extendedDownloadHeader(std::string_view contentType, std::string_view name, std::int64_t fileSize,
+                                   const RangeChoice& choice) {
+    // SECURITY: the name comes from the request; CR, LF and '"' would let it forge headers.
+    std::string safe = safeHeaderFileName(name);
+    std::string fields = "Accept-Ranges: bytes\r\n";
+    if (choice.kind != RangeChoice::Kind::Part)
+        return binaryHeader(kStatusOk, contentType, safe, "attachment", std::to_string(fileSize), fields);
+    fields += "Content-Range: bytes " + std::to_string(choice.first) + "-" + std::to_string(choice.last) + "/" +
+              std::to_string(fileSize) + "\r\n";
+    return binaryHeader(kStatusPartial, contentType, safe, "attachment",
+                        std::to_string(choice.last - choice.first + 1), fields);
+}
+
+std::string rangeNotSatisfiablePage(std::int64_t fileSize) {
+    std::string page =
+        "HTTP/1.1 416 Range Not Satisfiable\r\nServer: CorvelFtp Server\r\nAuthor: CorvelFtp Server\r\n"
+        "Content-Type: text/html\r\nContent-Range: bytes */";
+    page += std::to_string(fileSize);
+    page +=
+        "\r\n\r\n<html><head><title>416 Range Not Satisfiable</title></head><body><h1>416 Range Not Satisfiable"
+        "</h1><hr width=\"900\" align=\"left\">Range Not Satisfiable</body></html>\r\n\r\n";
+    return page;
 }
 
 std::string iconHeader(std::string_view routeName, std::uint64_t size) {
-    return binaryHeader("image/gif", routeName, "inline", std::to_string(size));
+    return binaryHeader(kStatusOk, "image/gif", routeName, "inline", std::to_string(size));
+}
+
+std::string_view headerOf(std::string_view answer) {
+    const std::size_t end = answer.find("\r\n\r\n");
+    return end == std::string_view::npos ? answer : answer.substr(0, end + 4);
 }
 
 }  // namespace corvel

@@ -1,10 +1,13 @@
 // The fixed pages and the formatted pieces of the web browser's answers: status
-// pages, the page frame, listing rows, and the header blocks of icons and downloads.
+// pages, the page frame, listing rows, and the header blocks of icons and downloads
+// (with the range fields of <webext>).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "web/ByteRange.h"
 
 namespace corvel {
 
@@ -33,8 +36,22 @@ std::string fileRow(std::string_view colour, std::string_view link, std::string_
 // The offered name loses CR, LF and '"' so it can neither end the header early nor
 // close the quoted filename.
 std::string downloadHeader(std::string_view contentType, std::string_view name, std::string_view sizeText);
+// The download header with <webext>yes, for a whole file (choice Whole: "200 OK",
+// Content-Length of the file) or a part (choice Part: "206 Partial Content",
+// Content-Length of the part). The designed fields keep their order; after
+// Content-Length come "Accept-Ranges: bytes" and, for a part, "Content-Range: bytes
+// first-last/fileSize".
+std::string extendedDownloadHeader(std::string_view contentType, std::string_view name, std::int64_t fileSize,
+                                   const RangeChoice& choice);
+// The whole 416 answer to a range beyond a file of fileSize bytes, built like the
+// 404 page, with "Content-Range: bytes */fileSize" after Content-Type.
+std::string rangeNotSatisfiablePage(std::int64_t fileSize);
 // Header block of an icon: "200 OK", image/gif, inline, its byte count.
 std::string iconHeader(std::string_view routeName, std::uint64_t size);
+
+// The header block of a whole answer, through the blank line that ends it: what a
+// HEAD request gets. The whole text when it holds no blank line.
+std::string_view headerOf(std::string_view answer);
 
 // name without CR, LF and '"'.
 std::string safeHeaderFileName(std::string_view name);

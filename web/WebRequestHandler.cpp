@@ -6,6 +6,7 @@
 
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "common/Permissions.h"
 #include "files/ListEntry.h"
 #include "files/LocalFile.h"
 #include "files/PathResolution.h"
@@ -19,7 +20,16 @@ namespace corvel {
 
 namespace {
 
-void sendPage(Socket& socket, std::string_view page) { sendAll(socket, page.data(), page.size()); }
+// How much of an answer goes out: all of it, or for HEAD its header block only.
+enum class Body { Send, Omit };
+
+Body bodyOf(const HttpRequest& request) { return request.method == HttpMethod::Head ? Body::Omit : Body::Send; }
+
+// Writes a whole answer, or only its header block when the body is omitted.
+void sendPage(Socket& socket, const HttpRequest& request, std::string_view page) {
+    if (bodyOf(request) == Body::Omit) page = headerOf(page);
+    sendAll(socket, page.data(), page.size());
+}
 
 // A listing page is written in pieces of about this size, so a huge folder never
 // needs its whole page in memory; the bytes on the wire are the same.
@@ -92,8 +102,9 @@ namespace {
 constexpr char kPasswordNotUpdated[] = "<font color=\"red\">Password can not be updated</font>";
 }  // namespace
 
-WebRequestHandler::WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins)
-    : users_(users), hostName_(std::move(hostName)), logins_(logins) {}
+WebRequestHandler::WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins,
+                                     WebFeatures features)
+    : users_(users), hostName_(std::move(hostName)), logins_(logins), features_(features) {}
 
 bool WebRequestHandler::authenticated(const HttpRequest& request) {
     const bool ok = users_.authenticate(request.user, request.password);
@@ -107,42 +118,53 @@ bool WebRequestHandler::authenticated(const HttpRequest& request) {
     return ok;
 }
 
+bool WebRequestHandler::holds(const HttpRequest& request, std::uint32_t permission) const {
+    return !features_.rights || (users_.privilegesOf(request.user) & permission) != 0;
+}
+
 std::string WebRequestHandler::frameStart(const HttpRequest& request) {
     return pageFrameStart(hostName_ ? hostName_() : std::string(), request.user);
 }
 
 void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     // SECURITY: every route, the icons included, needs a successful login.
-    if (!authenticated(request)) {
-        sendPage(socket, kUnauthorizedPage);
-        return;
-    }
+    if (!authenticated(request)) return sendPage(socket, request, kUnauthorizedPage);
+    // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as
+    // on the FTP port; the icons and the password pages need no right. A missing
+    // right gets the 401 page, which makes the browser ask for another account (the
+    // one thing that helps), as a path outside the home does; it is checked before
+    // the path is looked at, so it tells nothing about what exists.
     const std::string& path = request.path;
     if (path.empty() || path == "list.html") {
+        if (!holds(request, PERM_LIST)) return sendPage(socket, request, kUnauthorizedPage);
         serveListing(socket, request);
     } else if (const WebIcon* icon = findWebIcon(path)) {
         std::string header = iconHeader(icon->routeName, icon->size);
-        if (sendAll(socket, header) >= 0) sendAll(socket, reinterpret_cast<const char*>(icon->bytes), icon->size);
+        if (sendAll(socket, header) >= 0 && bodyOf(request) == Body::Send)
+            sendAll(socket, reinterpret_cast<const char*>(icon->bytes), icon->size);
     } else if (path == "download.html") {
+        if (!holds(request, PERM_READ_FILE)) return sendPage(socket, request, kUnauthorizedPage);
         serveDownload(socket, request);
     } else if (path == "config.html") {
         servePasswordForm(socket, request);
     } else if (path == "update_password.html") {
         servePasswordUpdate(socket, request);
     } else {
-        sendPage(socket, kNotFoundPage);
+        sendPage(socket, request, kNotFoundPage);
     }
 }
 
 void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request) {
     std::string pathValue = getQueryParam(request.query, "path").value_or(std::string());
     PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, kUnauthorizedPage);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, kNotFoundPage);
+    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, kUnauthorizedPage);
+    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, kNotFoundPage);
     LocalFile folder(target.localPath);
-    if (!folder.isDirectory()) return sendPage(socket, kNotFoundPage);
+    if (!folder.isDirectory()) return sendPage(socket, request, kNotFoundPage);
 
     std::string page = frameStart(request);
+    // HEAD: the header block of the page; the folder is not read.
+    if (bodyOf(request) == Body::Omit) return sendPage(socket, request, page);
     page += "</h1><hr width=\"900\" align=\"left\">";
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"5\">";
     // Rows go out in pieces as the folder is read, so a huge folder never needs its
@@ -173,26 +195,44 @@ void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request)
     if (!sent) return;
     page += "</table>";
     page += kPageFooter;
-    sendPage(socket, page);
+    sendPage(socket, request, page);
 }
 
 void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request) {
     std::string pathValue = getQueryParam(request.query, "path").value_or(std::string());
     PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, kUnauthorizedPage);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, kNotFoundPage);
+    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, kUnauthorizedPage);
+    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, kNotFoundPage);
     // Opened (and share-locked against our own uploads) before the header goes out,
     // and the length announced is the length of that open file, so it is the length
     // sent; a folder, nothing, or a file that cannot be read gets the 404 page.
     SendSource source = LocalFile(target.localPath).openForSending();
-    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, kNotFoundPage);
+    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, request, kNotFoundPage);
 
     std::string lowered = asciiLower(pathValue);
     std::string_view type = mimeTypes_.contentTypeFor(fileExtensionOf(lowered));
-    std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size));
-    if (sendAll(socket, header) < 0) return;
-    // Always the whole file: ranges are not served.
-    source.file->sendOpenedLength(socket);
+    if (!features_.ranges) {
+        // The designed download: always the whole file, whatever Range says.
+        std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size));
+        if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
+        source.file->sendOpenedLength(socket);
+        return;
+    }
+    // Only a GET has ranges (a HEAD or a form ignores Range, as RFC 9110 says). An
+    // If-Range never matches: no validator is ever sent, so a client holding one got
+    // it elsewhere and must get the whole file as it is now.
+    RangeChoice choice;
+    if (request.method == HttpMethod::Get && !request.sentIfRange) choice = chooseRange(request.range, source.size);
+    if (choice.kind == RangeChoice::Kind::Unsatisfiable)
+        return sendPage(socket, request, rangeNotSatisfiablePage(source.size));
+    std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size, choice);
+    if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
+    // Never past the size the file was opened with, which the header announced, so
+    // a file that grows meanwhile still sends exactly that.
+    if (choice.kind == RangeChoice::Kind::Part)
+        source.file->sendRange(socket, choice.first, choice.last + 1);
+    else
+        source.file->sendOpenedLength(socket);
 }
 
 void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& request) {
@@ -202,7 +242,7 @@ void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& req
         "New Password: <input type=\"password\" name=\"new_pwd\" size=20> Verify Password: "
         "<input type=\"password\" name=\"new_pwd_confirm\" size=20> <input type=\"submit\" value=\"Update\"></form>";
     page += kPageFooter;
-    sendPage(socket, page);
+    sendPage(socket, request, page);
 }
 
 void WebRequestHandler::servePasswordUpdate(Socket& socket, const HttpRequest& request) {
@@ -230,7 +270,7 @@ void WebRequestHandler::servePasswordUpdate(Socket& socket, const HttpRequest& r
         page += kPasswordNotUpdated;
     }
     page += kPageFooter;
-    sendPage(socket, page);
+    sendPage(socket, request, page);
 }
 
 }  // namespace corvel

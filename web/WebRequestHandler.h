@@ -1,9 +1,11 @@
 // Answers one parsed web request: checks the Basic credentials against the user
-// table, then serves the folder listing, an icon, a download, the password form or
-// the password update, or the 401 / 404 page.
+// table, then serves the folder listing, an icon, a download (whole or, with
+// <webext>, one byte range), the password form or the password update, or the
+// 401 / 404 / 416 page.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -26,15 +28,29 @@ constexpr std::size_t kMaxWebPasswordBytes = 63;
 // (curl, scripts) passes; a browser always sends Origin with a form it posts.
 bool isSameOriginRequest(const HttpRequest& request);
 
+// The opt-in behaviours of the routes, each off while its element is absent from
+// ftpconfig.xml; all off, every answer is the designed one.
+struct WebFeatures {
+    // <webpolicy>yes: the account's rights gate the routes as on the FTP port: the
+    // listing needs List, a download Read File (the 401 page otherwise).
+    bool rights = false;
+    // <webext>yes: downloads answer one byte range (206, 416) and say
+    // "Accept-Ranges: bytes".
+    bool ranges = false;
+};
+
 // One per request (or reused for several, one at a time); owned by the connection's
-// thread. The user table is shared and thread-safe.
+// thread. The user table is shared and thread-safe. A HEAD request (only a parser
+// with the extensions makes one) gets the header block the GET would get and no
+// body; it never changes anything.
 class WebRequestHandler {
 public:
     // Asked only by the routes that show a page heading.
     using HostNameSource = std::function<std::string()>;
 
     // logins, when given, hears of every login attempt (and delays the failures).
-    WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins = nullptr);
+    WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins = nullptr,
+                      WebFeatures features = {});
 
     // Writes the whole answer to socket with the send helpers; a failed write closes
     // the socket and ends the answer. Never closes the socket otherwise.
@@ -48,10 +64,14 @@ private:
     std::string frameStart(const HttpRequest& request);
 
     bool authenticated(const HttpRequest& request);
+    // With WebFeatures::rights, whether the account holds permission; always true
+    // without.
+    bool holds(const HttpRequest& request, std::uint32_t permission) const;
 
     UserTable& users_;
     HostNameSource hostName_;
     const LoginGuard* logins_;
+    WebFeatures features_;
     MimeTypeTable mimeTypes_;
 };
 

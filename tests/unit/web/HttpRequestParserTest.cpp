@@ -17,8 +17,8 @@ struct ParseRun {
 };
 
 // Feeds the parts in order, as separate arrivals.
-ParseRun parse(const std::vector<std::string>& parts) {
-    HttpRequestParser parser;
+ParseRun parse(const std::vector<std::string>& parts, HttpExtensions extensions = HttpExtensions::Off) {
+    HttpRequestParser parser(extensions);
     for (const std::string& part : parts) {
         std::size_t used = parser.feed(part);
         if (parser.state() == HttpParse::NeedMore) {
@@ -33,7 +33,9 @@ ParseRun parse(const std::vector<std::string>& parts) {
     return run;
 }
 
-ParseRun parse(const std::string& whole) { return parse(std::vector<std::string>{whole}); }
+ParseRun parse(const std::string& whole, HttpExtensions extensions = HttpExtensions::Off) {
+    return parse(std::vector<std::string>{whole}, extensions);
+}
 
 // Every byte its own arrival.
 ParseRun parseBytewise(const std::string& whole) {
@@ -94,6 +96,32 @@ TEST(HttpRequestParser, GetRequestSplitAtEveryByteParsesAlike) {
         EXPECT_EQ(run.request.user, "alice");
         EXPECT_EQ(run.request.password, "secret");
     }
+}
+
+TEST(HttpRequestParser, HeadRangeAndIfRangeAreReadOnlyWithTheExtensions) {
+    const std::string head = "HEAD /download.html?path=a%20b HTTP/1.1\r\nrange: bytes=1-\r\nRange:  bytes=5-9 \r\n"
+                             "If-Range: \"x\"\r\nAuthorization: Basic YWxpY2U6c2VjcmV0\r\n\r\n";
+    for (std::size_t cut = 1; cut < head.size(); ++cut) {
+        ParseRun run = parse({head.substr(0, cut), head.substr(cut)}, HttpExtensions::On);
+        ASSERT_EQ(run.handled, 1) << "cut at " << cut;
+        EXPECT_EQ(run.request.method, HttpMethod::Head);
+        EXPECT_EQ(run.request.path, "download.html");
+        EXPECT_EQ(run.request.query, "path=a%20b&");
+        EXPECT_EQ(run.request.range, "bytes=5-9");  // the last Range line counts
+        EXPECT_TRUE(run.request.sentIfRange);
+        EXPECT_EQ(run.request.user, "alice");
+    }
+    // As with "get", a lower-case method word finds no target.
+    EXPECT_EQ(parse("head /x?a=1 HTTP/1.1\r\n\r\n", HttpExtensions::On).request.path, "");
+    EXPECT_EQ(parse("HEADER /x HTTP/1.1\r\n\r\n", HttpExtensions::On).request.method, HttpMethod::None);
+    // Off: the HEAD line is no request line, and both headers are unknown lines.
+    ParseRun off = parse(head);
+    ASSERT_EQ(off.handled, 1);
+    EXPECT_EQ(off.request.method, HttpMethod::None);
+    EXPECT_EQ(off.request.path, "");
+    EXPECT_EQ(off.request.query, "");
+    EXPECT_EQ(off.request.range, "");
+    EXPECT_FALSE(off.request.sentIfRange);
 }
 
 TEST(HttpRequestParser, PostBodySplitAtEveryByteIsAppendedToTheQuery) {
