@@ -5,7 +5,8 @@
 // (password "fuzzpw", all privileges 0x7001F, its own home) and an enabled
 // anonymous account, and the default (admit-all) access policy.
 // Per input: the home is reset to a fixed small tree; if the first byte is odd,
-// "USER fuzz\r\nPASS fuzzpw\r\n" is put in front so logged-in commands run at once.
+// "USER fuzz\r\nPASS fuzzpw\r\n" is put in front so logged-in commands run at once;
+// if its second bit is set, the session runs with <ftpext> on.
 // Data connections never wait: passive mode is off, so PASV answers 425 at once,
 // and every "port" (any case) is rewritten to "p0rt", because a socket pair
 // reports its peer as 0.0.0.0 and PORT would then connect to this host. Without a
@@ -48,6 +49,17 @@ struct FtpFixture {
                        .maxConnections = 8,
                        .passiveMode = false,
                        .welcomeMessage = "fuzz"};
+    // The same with <ftpext> on: FEAT, MLSD, MLST, MDTM, MFMT, OPTS, EPSV, EPRT and the
+    // names-only NLST. EPRT, like PORT, connects only to the peer, and a socket pair
+    // has no address to connect to.
+    FtpContext extended{.users = users,
+                        .policy = policy,
+                        .activeConnections = active,
+                        .logins = logins,
+                        .maxConnections = 8,
+                        .passiveMode = false,
+                        .welcomeMessage = "fuzz",
+                        .ftpExtensions = true};
 
     FtpFixture() {
         std::error_code ignored;
@@ -96,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FedSocketPair pair(std::move(input));
     {
-        FtpSession session(pair.takeServer(), f.context);
+        FtpSession session(pair.takeServer(), (data[0] & 2) ? f.extended : f.context);
         check(session.isOpen(), "the access policy admits the socket pair");
         for (int i = 0; i < kMaxCommandsPerInput && session.readCommand(); ++i) {
         }

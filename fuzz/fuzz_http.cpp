@@ -65,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FedSocketPair pair(std::move(input));
     check(pair.server().setNonBlocking(), "the server end becomes non-blocking");
-    WebRequestHandler handler(f.users, [] { return std::string("fuzzhost"); });
+    // The second bit turns <webpolicy> and <webext> on: rights, ranges and HEAD.
+    const bool extensions = (data[0] & 2) != 0;
+    WebRequestHandler handler(f.users, [] { return std::string("fuzzhost"); }, nullptr,
+                              WebFeatures{.rights = extensions, .ranges = extensions});
     int handled = 0;
     {
         HttpRequestReader reader(
@@ -77,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "Content-Length saturates");
                 handler.handle(socket, request);
             },
-            HttpReaderTiming{/*waitStepMs=*/10, /*idleLimitWaits=*/2});
+            HttpReaderTiming{/*waitStepMs=*/10, /*idleLimitWaits=*/2},
+            extensions ? HttpExtensions::On : HttpExtensions::Off);
         reader.serve();
     }
     check(handled <= 1, "one request per connection");

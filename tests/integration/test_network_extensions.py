@@ -69,9 +69,12 @@ class Ipv6AndExtendedDataConnections(unittest.TestCase):
                                      capture_output=True, timeout=60)
             self.assertEqual(listing.returncode, 0, listing.stderr)
             self.assertIn(b" hello.txt", listing.stdout)
-            got = subprocess.run(["curl", "-sS", "-g", "--max-time", "20", "-u", "alice:pw", url + "hello.txt"],
+            got = subprocess.run(["curl", "-v", "-sS", "-g", "--max-time", "20", "-u", "alice:pw", url + "hello.txt"],
                                  capture_output=True, timeout=60)
             self.assertEqual(got.stdout, b"hello over the network\n", got.stderr)
+            # curl takes the extended passive mode the server now offers.
+            self.assertIn(b"> EPSV", got.stderr)
+            self.assertIn(b"< 229 Entering Extended Passive Mode (|||", got.stderr)
         # An IPv4 client of the dual-stack listener is its plain IPv4 address everywhere.
         with Control(self.server.ftp_port) as c:
             c.reply()
