@@ -19,7 +19,9 @@ from harness import (BUILD_DIR, LOOPBACK, Control, LimitedServer, Server, digest
                      users_document, wait_until)
 
 TOOL = os.path.join(BUILD_DIR, "named_object_tool")
-NOBODY = 65534
+# Another local account with no processes of its own: not "nobody", whose thread
+# count another test limits at the same time.
+OTHER_ACCOUNT = 64123
 FULL = 0x7001F
 
 
@@ -155,12 +157,13 @@ class RequestHeads(unittest.TestCase):
             self.assertLess(sent, 4 << 20)
 
 
-def run_as_nobody(*args, env=None, timeout=15):
-    return subprocess.run(["setpriv", "--reuid", str(NOBODY), "--regid", str(NOBODY), "--clear-groups", *args],
+def run_as_other_account(*args, env=None, timeout=15):
+    return subprocess.run(["setpriv", "--reuid", str(OTHER_ACCOUNT), "--regid", str(OTHER_ACCOUNT), "--clear-groups",
+                           *args],
                           env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
 
 
-@unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv to act as nobody")
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv to act as another account")
 @unittest.skipIf(os.path.isdir("/run/corvelftp"), "/run/corvelftp exists: the service's directory would be used")
 class OtherLocalAccounts(unittest.TestCase):
     """Without CORVELFTP_RUNTIME_DIR: the server makes its own private directory."""
@@ -183,9 +186,9 @@ class OtherLocalAccounts(unittest.TestCase):
         server.start()
         return server
 
-    def test_nobody_can_neither_take_the_instance_mutex_first_nor_stop_or_stall_the_server(self):
-        # Before any server: nobody tries to take the single-instance mutex first.
-        blocked = run_as_nobody(self.tool, "hold", "CORVELFTP_BASICSVR_MUTEX", "30", env=self.env)
+    def test_another_account_can_neither_take_the_instance_mutex_first_nor_stop_or_stall_the_server(self):
+        # Before any server: the other account tries to take the single-instance mutex first.
+        blocked = run_as_other_account(self.tool, "hold", "CORVELFTP_BASICSVR_MUTEX", "30", env=self.env)
         self.assertNotEqual(blocked.returncode, 0)
         server = self.start_server()
         info = os.stat(self.objects)
@@ -195,7 +198,7 @@ class OtherLocalAccounts(unittest.TestCase):
 
         for args in (("signal", "CORVELFTP_BASICSVRSTOP_EVENT"), ("hold", "LUMOXMLUSERTABLE", "30"),
                      ("set-control", "0x2"), ("hold", "CORVELFTP_PIPEMutex", "30")):
-            self.assertNotEqual(run_as_nobody(self.tool, *args, env=self.env).returncode, 0, args)
+            self.assertNotEqual(run_as_other_account(self.tool, *args, env=self.env).returncode, 0, args)
         time.sleep(0.5)
         started = time.monotonic()
         with Control(server.ftp_port) as c:
