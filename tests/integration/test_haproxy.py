@@ -16,8 +16,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (BUILD_DIR, LOOPBACK, Control, Server, digest, recv_all, user_element, users_document,
-                     wait_until)
+from harness import (BUILD_DIR, LOOPBACK, Control, Server, digest, free_port, recv_all, user_element,
+                     users_document, wait_until)
 
 HAPROXY = shutil.which("haproxy")
 DEPLOY_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy", "haproxy",
@@ -139,7 +139,6 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
 
     @classmethod
     def start_balancer(cls):
-        from harness import free_port
         cls.ftp_port, cls.web_port = free_port(), free_port()
         cls.stats_socket = os.path.join(cls.shared, "haproxy.sock")
         with open(DEPLOY_CONFIG) as f:
@@ -165,8 +164,9 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
             return all(k in table and table[k]["status"] == "UP" and table[k]["check_status"] == "L7OK"
                        for k in keys)
         if not wait_until(all_checked, timeout=20, step=0.2):
-            raise RuntimeError("health checks did not pass: %r\n%s"
-                               % (stats(cls.stats_socket), open(cls.haproxy_log).read()))
+            table = {"%s/%s" % k: (r["status"], r["check_status"], r["last_chk"])
+                     for k, r in stats(cls.stats_socket).items() if k[1] in NAMES}
+            raise RuntimeError("health checks did not pass: %r\n%s" % (table, open(cls.haproxy_log).read()))
 
     @classmethod
     def tearDownClass(cls):
@@ -224,8 +224,10 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
         content = os.urandom(256 * 1024)
         with ftp_login(self.ftp_port, "alice", "pw") as ftp:
             uploader = self.instance_of(ftp)
-            # Passive data goes to the address and port the instance announced: on this
-            # machine its own listener, never the balancer.
+            # Passive data goes straight to the port the instance announced, from its
+            # own range; HAProxy never sees it. On this machine the balancer and the
+            # instances share 127.0.0.1, as the deploy recipe's forwarding of each range
+            # makes them share the balancer's address.
             ftp.trust_server_pasv_ipv4_address = True
             announced = []
             makepasv = ftp.makepasv
