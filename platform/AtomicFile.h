@@ -15,7 +15,8 @@ constexpr unsigned kPrivateFileMode = 0600;
 // Writes a new file through writer into a temporary file beside path
 // (path + ".tmpXXXXXX", mode 0600 while it is written), flushes it to disk and
 // renames it over path, so readers (and a crash) see the old or the new file,
-// never a mix. The new file keeps the old file's mode and, where the writer may
+// never a mix. A path that is a symlink is followed: the link's target is
+// replaced and the link stays. The new file keeps the old file's mode and, where the writer may
 // give it, its group; a file that did not exist gets newFileMode. When verify is
 // given it checks the finished temporary file (by its path) before the rename.
 // Returns false, leaving path untouched, when anything fails.

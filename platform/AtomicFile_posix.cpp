@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,8 +24,19 @@ struct DirCloser {
 
 }  // namespace
 
-bool replaceFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& writer,
+// The file a path stands for: a symlink's target (links followed, as a plain write
+// would), so a file shared through a link is replaced where it lies and the link
+// stays; the path itself otherwise.
+std::string replacedFile(const std::string& path) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+    std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr), &std::free);
+    return target ? std::string(target.get()) : path;
+}
+
+bool replaceFileAtomically(const std::string& requested, const std::function<bool(std::FILE*)>& writer,
                            const std::function<bool(const std::string&)>& verify, unsigned newFileMode) {
+    const std::string path = replacedFile(requested);
     std::string temporary = path + kTemporaryInfix + std::string(kTemporarySuffixLength, 'X');
     // SECURITY: mkstemp creates the file 0600, so a save killed half-way leaves
     // nothing readable by others, whatever the final mode.

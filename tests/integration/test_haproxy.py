@@ -278,12 +278,9 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
 
 
 class SharedUsersFile(unittest.TestCase):
-    # Two program directories cannot share one ftpusers.xml through a symlink yet: a
-    # save writes a temporary beside the link and renames it over the link, so the
-    # first password change turns the link into a plain file and the shared file (and
-    # so every other instance) never sees it. A save that followed the link would
-    # write the temporary beside the target and rename it there.
-    @unittest.expectedFailure
+    # Two program directories may share one ftpusers.xml through a symlink: a save
+    # writes its temporary beside the link's target and renames it there, so the link
+    # stays and every instance sees the change.
     def test_a_password_changed_through_a_symlinked_users_file_reaches_the_shared_file(self):
         shared = tempfile.mkdtemp(prefix="corveld-shared-")
         self.addCleanup(shutil.rmtree, shared, True)
@@ -301,6 +298,7 @@ class SharedUsersFile(unittest.TestCase):
         self.assertIn(b"Update Successfully", reply)
         with open(users) as f:
             self.assertIn(digest("fresh"), f.read())
+        self.assertTrue(os.path.islink(server.path("ftpusers.xml")))
 
 
 if __name__ == "__main__":

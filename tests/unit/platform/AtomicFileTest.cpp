@@ -44,5 +44,15 @@ TEST_F(AtomicFileTest, ReplacesOnlyWhenWrittenAndCheckedAndKeepsTheMode) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
 
+TEST_F(AtomicFileTest, ALinkedFileIsReplacedWhereItLiesAndTheLinkStays) {
+    std::filesystem::create_directory(path("shared"));
+    write("shared/users.xml", "old");
+    std::filesystem::create_symlink(path("shared/users.xml"), path("users.xml"));
+    ASSERT_TRUE(replaceFileAtomically(path("users.xml"), [](std::FILE* file) { return writeText(file, "new"); }));
+    EXPECT_TRUE(std::filesystem::is_symlink(path("users.xml")));
+    EXPECT_EQ(read("shared/users.xml"), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path("shared")), {}), 1);
+}
+
 }  // namespace
 }  // namespace corvel
