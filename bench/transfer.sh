@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Transfer speed and memory, corveld beside vsftpd and pyftpdlib on loopback:
-# RETR and STOR of a 1 GiB file, 64 clients x 4 downloads of 16 MiB, LIST of
+# Transfer speed and memory, corveld beside vsftpd, pyftpdlib, Pure-FTPd and ProFTPD on
+# loopback: RETR and STOR of a 1 GiB file, 64 clients x 4 downloads of 16 MiB, LIST of
 # 10,000 entries, and corveld's resident memory per idle logged-in session.
-# Usage: bench/transfer.sh [size_mib=1024] [stor_runs=5]
+# Usage: bench/transfer.sh [size_mib=1024] [runs=5]
+# RETR and STOR are the median of runs transfers per server, taken in turns (one per
+# server, then the next round), the 64-client figure the median of 3 rounds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-1024}
-stor_runs=${2:-5}
+runs=${2:-5}
 scripts/install-deps.sh bench >/dev/null
 [ -x build/corveld ] || scripts/build.sh -DCORVEL_BUILD_TESTS=OFF
 source bench/peers.sh
@@ -14,53 +16,84 @@ work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
+# The peers that drop to nobody (ProFTPD, Pure-FTPd) must reach their trees.
+chmod a+rx "$work"
 
 servers=(corveld vsftpd pyftpdlib)
-declare -A port root
+unpacked=build/bench-peers
+if fetch_unpacked_peers "$unpacked"; then
+  for peer in pure-ftpd:pureftpd proftpd:proftpd; do
+    problem=$(unpacked_peer_problem "$unpacked" "${peer%%:*}")
+    if [ -z "$problem" ]; then servers+=("${peer##*:}"); else echo "left out: $problem"; fi
+  done
+else
+  echo "left out: Pure-FTPd and ProFTPD (apt-get download pure-ftpd proftpd-core failed)"
+fi
+
+declare -A port root login
 for s in "${servers[@]}"; do
   root[$s]="$work/root-$s"; mkdir -p "${root[$s]}/listing" "${root[$s]}/up"
-  chmod 777 "${root[$s]}/up"
+  chmod 755 "${root[$s]}"; chmod 777 "${root[$s]}/up"
   head -c $((size_mib << 20)) /dev/zero | tr '\0' 'x' >"${root[$s]}/big.bin" 2>/dev/null || true
   head -c $((16 << 20)) /dev/urandom >"${root[$s]}/mid.bin"
   (cd "${root[$s]}/listing" && seq -w 1 10000 | xargs touch)
   port[$s]=$(free_port)
+  login[$s]=anonymous:a
 done
 pid=$(start_corveld "${port[corveld]}" "$(free_port)" "${root[corveld]}" "$work" build); pids+=("$pid"); corveld_pid=$pid
 pid=$(start_vsftpd "${port[vsftpd]}" "${root[vsftpd]}" "$work"); pids+=("$pid")
 pid=$(start_pyftpdlib "${port[pyftpdlib]}" "${root[pyftpdlib]}" "$work"); pids+=("$pid")
+if [ -n "${port[pureftpd]:-}" ]; then
+  pid=$(start_pureftpd "${port[pureftpd]}" "${root[pureftpd]}" "$work" "$unpacked"); pids+=("$pid")
+  login[pureftpd]=bench:bench
+fi
+if [ -n "${port[proftpd]:-}" ]; then
+  pid=$(start_proftpd "${port[proftpd]}" "${root[proftpd]}" "$work" "$unpacked"); pids+=("$pid")
+fi
 for s in "${servers[@]}"; do wait_port "${port[$s]}"; done
 head -c $((size_mib << 20)) /dev/urandom >"$work/upload.bin"
 
 now() { date +%s.%N; }
 rate() { awk -v b="$1" -v t="$2" 'BEGIN{ printf "%.3f", b / t / 1e9 }'; }   # GB/s
-url() { echo "ftp://anonymous:a@127.0.0.1:${port[$1]}/$2"; }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}'; }
+url() { echo "ftp://${login[$1]}@127.0.0.1:${port[$1]}/$2"; }
+loads=()
+note_load() { loads+=("$(cut -d' ' -f1 /proc/loadavg)"); }
 
-declare -A retr stor agg list
+declare -A retr_times stor_times agg_times list
 bytes=$((size_mib << 20))
-for s in "${servers[@]}"; do
-  t0=$(now); curl_checked "$bytes" --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
-  retr[$s]=$(rate "$bytes" "$(echo "$t1 - $t0" | bc -l)")
-
-  times=()
-  for i in $(seq 1 "$stor_runs"); do
+note_load
+for i in $(seq 1 "$runs"); do
+  for s in "${servers[@]}"; do
+    t0=$(now); curl_checked "$bytes" --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
+    retr_times[$s]+=" $(echo "$t1 - $t0" | bc -l)"
+  done
+  note_load
+done
+for i in $(seq 1 "$runs"); do
+  for s in "${servers[@]}"; do
     t0=$(now); curl_checked "$bytes" --max-time 600 -T "$work/upload.bin" "$(url "$s" "up/u$i.bin")"; t1=$(now)
-    times+=("$(echo "$t1 - $t0" | bc -l)")
+    stor_times[$s]+=" $(echo "$t1 - $t0" | bc -l)"
     rm -f "${root[$s]}/up/u$i.bin"
   done
-  median=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}')
-  stor[$s]=$(rate "$bytes" "$median")
-
-  t0=$(now)
-  clients=()
-  for c in $(seq 1 64); do
-    curl_checked $((4 * (16 << 20))) --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
-      "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" &
-    clients+=($!)
+  note_load
+done
+for round in 1 2 3; do
+  for s in "${servers[@]}"; do
+    t0=$(now)
+    clients=()
+    for c in $(seq 1 64); do
+      curl_checked $((4 * (16 << 20))) --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
+        "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" &
+      clients+=($!)
+    done
+    for c in "${clients[@]}"; do wait "$c"; done
+    t1=$(now)
+    agg_times[$s]+=" $(echo "$t1 - $t0" | bc -l)"
   done
-  for c in "${clients[@]}"; do wait "$c"; done
-  t1=$(now)
-  agg[$s]=$(rate $((64 * 4 * (16 << 20))) "$(echo "$t1 - $t0" | bc -l)")
-
+  note_load
+done
+for s in "${servers[@]}"; do
   best=999
   for i in 1 2 3; do
     t0=$(now); curl_checked 100000 --max-time 60 -o /dev/null "$(url "$s" listing/)"; t1=$(now)
@@ -89,13 +122,23 @@ for s in socks: s.close()
 PY
 )
 
+declare -A retr stor agg
+for s in "${servers[@]}"; do
+  # shellcheck disable=SC2086  # the lists are space-separated on purpose
+  retr[$s]=$(rate "$bytes" "$(median ${retr_times[$s]})")
+  # shellcheck disable=SC2086
+  stor[$s]=$(rate "$bytes" "$(median ${stor_times[$s]})")
+  # shellcheck disable=SC2086
+  agg[$s]=$(rate $((64 * 4 * (16 << 20))) "$(median ${agg_times[$s]})")
+done
+echo "RETR/STOR: median of $runs runs each, 64 clients: median of 3 rounds; 1-min load during the runs: $(printf '%s\n' "${loads[@]}" | sort -g | sed -n '1p;$p' | paste -sd- -) ($(nproc) CPUs)"
 printf '%-10s %12s %12s %16s %14s\n' server "RETR GB/s" "STOR GB/s" "64x4x16MiB GB/s" "LIST 10k (s)"
 for s in "${servers[@]}"; do
   printf '%-10s %12s %12s %16s %14.3f\n' "$s" "${retr[$s]}" "${stor[$s]}" "${agg[$s]}" "${list[$s]}"
 done
-for peer in vsftpd pyftpdlib; do
+for peer in "${servers[@]:1}"; do
   awk -v p="$peer" -v r1="${retr[corveld]}" -v r2="${retr[$peer]}" -v s1="${stor[corveld]}" -v s2="${stor[$peer]}" \
       -v a1="${agg[corveld]}" -v a2="${agg[$peer]}" -v l1="${list[corveld]}" -v l2="${list[$peer]}" \
-      'BEGIN{ printf "corveld/%s ratios: RETR %.2f  STOR %.2f  aggregate %.2f  LIST speed %.2f\n", p, r1/r2, s1/s2, a1/a2, l2/l1 }'
+      'BEGIN{ printf "corveld/%-9s ratios: RETR %.2f  STOR %.2f  aggregate %.2f  LIST speed %.2f\n", p, r1/r2, s1/s2, a1/a2, l2/l1 }'
 done
 echo "corveld resident memory per idle logged-in session: ${per_session} KiB (500 sessions)"
