@@ -50,8 +50,6 @@ std::optional<std::string> hostNameProblem(std::string_view text) {
 
 const std::vector<ExtensionElement>& extensionElements() {
     static const std::vector<ExtensionElement> elements = {
-        {"maxwebconn", "web connections served at once", ExtensionKind::Count, "a number of connections",
-         "a number of web connections from 1 to 1000000, digits only", "256", 1, 1000000},
         {"tls", "TLS on the FTP port", ExtensionKind::TlsMode, "off, explicit or required",
          "off, explicit (AUTH TLS offered) or required (no login without it)", "off"},
         {"tlscert", "the certificate (PEM)", ExtensionKind::File, "a file name",
@@ -78,6 +76,8 @@ const std::vector<ExtensionElement>& extensionElements() {
          "a number of connections from 0 (no limit) to 1000000, digits only", "0 (no limit)", 0, 1000000},
         {"webpolicy", "the access policy and the rights apply on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
         {"webext", "byte ranges and HEAD on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
+        {"maxwebconn", "web connections served at once", ExtensionKind::Count, "a number of connections",
+         "a number of web connections from 1 to 1000000, digits only", "256", 1, 1000000},
         {"proxyfrom", "balancers whose connections start with a PROXY header", ExtensionKind::AddressList,
          "a list of address patterns",
          "address patterns such as 10.0.0.5 or 10.0.0.*, separated by blanks or commas", "none"},
