@@ -17,10 +17,26 @@ const OptionEntry kPasswordStdin{"--password-stdin", "",
                                 "the terminal",
                                 false, ""};
 
-std::vector<std::string> settingKeyNames() {
+std::vector<std::string> settingKeyNames(bool optionalOnly) {
     std::vector<std::string> names;
-    for (const SettingKey& key : settingKeys()) names.emplace_back(key.name);
+    for (const SettingKey& key : settingKeys())
+        if (key.optional || !optionalOnly) names.emplace_back(key.name);
     return names;
+}
+
+// settings set's keys with what each may be.
+std::vector<std::pair<std::string_view, std::string>> settableKeys() {
+    std::vector<std::pair<std::string_view, std::string>> keys;
+    for (const SettingKey& key : settingKeys()) keys.emplace_back(key.name, key.valueHelp);
+    return keys;
+}
+
+// settings unset's keys with what the server does without each.
+std::vector<std::pair<std::string_view, std::string>> optionalKeys() {
+    std::vector<std::pair<std::string_view, std::string>> keys;
+    for (const SettingKey& key : settingKeys())
+        if (key.optional) keys.emplace_back(key.name, std::string("without it: ") + key.serverDefault);
+    return keys;
 }
 
 std::vector<CommandEntry> buildTable() {
@@ -69,13 +85,22 @@ std::vector<CommandEntry> buildTable() {
          "Removes the pattern, given exactly as policy show lists it."},
         {CommandId::SettingsShow, "settings", "show", {}, {}, {},
          "show the server's settings",
-         "Shows the values of ftpconfig.xml: listenip, ftpport, httpport, maxconn, pasvmode, welcomemsg."},
-        {CommandId::SettingsSet, "settings", "set", {"KEY", "VALUE"}, settingKeyNames(), {},
+         "Shows the values of ftpconfig.xml: listenip, ftpport, httpport, maxconn, pasvmode and welcomemsg, with "
+         "what the server uses for one that is missing, then every optional value of the extensions, or "
+         "'(not set: DEFAULT)' with what the server does without it. With TLS on (tls other than off, or webtls yes) also the certificate and key files the server uses "
+         "and the certificate's SHA-256 fingerprint, or that the server makes them on its first start."},
+        {CommandId::SettingsSet, "settings", "set", {"KEY", "VALUE"}, settingKeyNames(false), {},
          "change one setting",
-         "Sets one value of ftpconfig.xml; every other element of the file stays. listenip: empty or a dotted "
-         "IPv4 address; ftpport, httpport: 1 to 65535; maxconn: 0 to 4294967295; pasvmode: yes or no; "
-         "welcomemsg: any text (\\n starts a new line). The server reads the file when it starts: restart it to "
-         "apply the change."},
+         "Sets one value of ftpconfig.xml; every other element of the file stays. A value the server could not "
+         "use is refused, and so is ftpext no while listenip is an IPv6 address. The server reads the file when it starts: "
+         "restart it to apply the change. 'settings unset KEY' takes an optional value away again.",
+         settableKeys()},
+        {CommandId::SettingsUnset, "settings", "unset", {"KEY"}, settingKeyNames(true), {},
+         "take an optional setting away",
+         "Removes the element of an optional value (one of the extensions) from ftpconfig.xml, so the server "
+         "uses its default again; nothing is written when the file does not have it. The six values of every "
+         "file cannot be unset, only set. Restart the server to apply the change.",
+         optionalKeys()},
         {CommandId::Status, "", "status", {}, {}, {},
          "show the running server's status",
          "Shows whether a server runs and, when it does, its listen address, FTP and web ports, connection "
@@ -164,6 +189,14 @@ std::string commandHelp(const CommandEntry& entry) {
             if (!option.valueName.empty()) shown += " " + std::string(option.valueName);
             shown.resize(std::max<std::size_t>(shown.size() + 2, 24), ' ');
             text += shown + wrapped(option.help, shown.size(), 24) + "\n";
+        }
+    }
+    if (!entry.keys.empty()) {
+        text += "\nKeys:\n";
+        for (const auto& [name, help] : entry.keys) {
+            std::string shown = "  " + std::string(name);
+            shown.resize(std::max<std::size_t>(shown.size() + 2, 15), ' ');
+            text += shown + wrapped(help, shown.size(), 15) + "\n";
         }
     }
     return text + "\n" + kGlobalOptions;

@@ -22,6 +22,7 @@ enum class CommandId {
     PolicyDel,
     SettingsShow,
     SettingsSet,
+    SettingsUnset,
     Status,
     Reload,
     Stop,
@@ -45,6 +46,9 @@ struct CommandEntry {
     std::vector<OptionEntry> options;
     std::string_view summary;      // one line for the lists
     std::string_view description;  // the command's help paragraph
+    // Listed under "Keys:" in the help: each key of ftpconfig.xml the command takes
+    // and what it says of it.
+    std::vector<std::pair<std::string_view, std::string>> keys = {};
 };
 
 // Every command, in the order the help lists them.

@@ -22,6 +22,7 @@ int run(const CommandContext& context) {
         case CommandId::PolicyDel: return removePattern(context);
         case CommandId::SettingsShow: return showSettings(context);
         case CommandId::SettingsSet: return setSetting(context);
+        case CommandId::SettingsUnset: return unsetSetting(context);
         case CommandId::Status: return showStatus(context);
         case CommandId::Reload: return reloadFile(context);
         case CommandId::Stop: return stopServer(context);

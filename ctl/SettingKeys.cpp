@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "accounts/ExtensionSettings.h"
 #include "ctl/TextTable.h"
 #include "platform/Socket.h"
 
@@ -56,10 +57,15 @@ SettingValue checkYesNo(std::string_view typed) {
 
 SettingValue checkText(std::string_view typed) { return accepted(welcomeFileText(typed)); }
 
-}  // namespace
+SettingValue checkExtension(const ExtensionElement& element, std::string_view typed) {
+    std::optional<std::string> why = extensionValueProblem(element, typed);
+    if (!why) return accepted(std::string(typed));
+    if (typed.empty()) *why += " (settings unset " + std::string(element.name) + " takes the element away)";
+    return refused(typed, why->c_str());
+}
 
-const std::vector<SettingKey>& settingKeys() {
-    static const std::vector<SettingKey> keys = {
+std::vector<SettingKey> buildKeys() {
+    std::vector<SettingKey> keys = {
         {"listenip", kAddressHelp, "", checkAddress},
         {"ftpport", kPortHelp, "21", checkPort},
         {"httpport", kPortHelp, "8080", checkPort},
@@ -67,6 +73,16 @@ const std::vector<SettingKey>& settingKeys() {
         {"pasvmode", kYesNoHelp, "yes", checkYesNo},
         {"welcomemsg", kTextHelp, "", checkText},
     };
+    for (const ExtensionElement& element : extensionElements())
+        keys.push_back({element.name, element.help, element.serverDefault,
+                        [&element](std::string_view typed) { return checkExtension(element, typed); }, true});
+    return keys;
+}
+
+}  // namespace
+
+const std::vector<SettingKey>& settingKeys() {
+    static const std::vector<SettingKey> keys = buildKeys();
     return keys;
 }
 

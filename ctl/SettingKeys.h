@@ -1,8 +1,11 @@
 // The values of ftpconfig.xml that corvelctl shows and sets, in one table: each key
 // names its element, says what the server does without it, and checks a typed value.
+// The six of every file come first, then the optional elements of the extensions,
+// checked by the rules the server reads them with (accounts/ExtensionSettings).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,7 +23,10 @@ struct SettingKey {
     const char* name;           // the key and the element of ftpconfig.xml
     const char* valueHelp;      // what the value may be, for the help and the errors
     const char* serverDefault;  // what the server uses when the element is missing
-    SettingValue (*check)(std::string_view typed);
+    std::function<SettingValue(std::string_view typed)> check;
+    // An element of the extensions: settings unset takes it away, and settings show
+    // lists it apart from the six of every file.
+    bool optional = false;
 };
 
 // Every key, in the order settings show lists them.

@@ -1,11 +1,13 @@
 #include "ctl/SettingsCommands.h"
 
+#include "accounts/ExtensionSettings.h"
 #include "accounts/SettingsFile.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
 #include "ctl/SettingKeys.h"
 #include "ctl/TextTable.h"
+#include "tls/CertificateStatus.h"
 
 namespace corvel {
 namespace {
@@ -30,6 +32,57 @@ std::uint16_t portOf(const SettingsFile& file, const char* element, std::uint16_
     return static_cast<std::uint16_t>(scanDecimal(*text));
 }
 
+// What the server would use as its certificate; nullopt while TLS stays off.
+std::optional<CertificateStatus> certificateOf(const SettingsFile& file, const CommandContext& context) {
+    if (!tlsIsOn(file)) return std::nullopt;
+    return certificateStatus(file.text("tlscert").value_or(""), file.text("tlskey").value_or(""),
+                             context.programDirectory);
+}
+
+std::string fingerprintText(const CertificateStatus& status) {
+    if (status.madeOnFirstStart) return "made by the server on its first start with TLS on (no file yet)";
+    if (status.fingerprint) return *status.fingerprint;
+    return "none: " + displayText(status.error) + "; the server will not start with TLS on";
+}
+
+void writeJson(const SettingsFile& file, const std::optional<CertificateStatus>& certificate,
+               const CommandContext& context) {
+    JsonWriter json;
+    json.beginObject();
+    for (const SettingKey& key : settingKeys()) {
+        const std::optional<std::string> text = file.text(key.name);
+        json.key(key.name);
+        if (text)
+            json.string(*text);
+        else
+            json.null();
+    }
+    if (certificate) {
+        json.key("tlsCertificate").beginObject();
+        json.key("certificateFile").string(certificate->certificateFile);
+        json.key("keyFile").string(certificate->keyFile);
+        json.key("madeOnFirstStart").boolean(certificate->madeOnFirstStart);
+        json.key("fingerprint");
+        if (certificate->fingerprint)
+            json.string(*certificate->fingerprint);
+        else
+            json.null();
+        if (!certificate->madeOnFirstStart && !certificate->fingerprint) json.key("error").string(certificate->error);
+        json.endObject();
+    }
+    json.endObject();
+    context.io.out << json.text() << "\n";
+}
+
+// Writes next, or says why not; the one end of set and unset.
+int saveSettings(const CommandContext& context, const SettingsFile& next) {
+    const std::string path = context.path(kSettingsFileName);
+    if (!next.save(path)) return context.refuse(path + " could not be written; nothing was changed");
+    context.io.out << "Saved " << kSettingsFileName
+                   << "; restart the server (corveld -e, corveld -s, or the console) to apply it.\n";
+    return kExitDone;
+}
+
 }  // namespace
 
 int showSettings(const CommandContext& context) {
@@ -37,31 +90,30 @@ int showSettings(const CommandContext& context) {
     int exitCode = kExitRefused;
     std::optional<SettingsFile> file = readSettings(context, &missing, &exitCode);
     if (!file) return exitCode;
+    const std::optional<CertificateStatus> certificate = certificateOf(*file, context);
     if (context.invocation.json) {
-        JsonWriter json;
-        json.beginObject();
-        for (const SettingKey& key : settingKeys()) {
-            json.key(key.name);
-            if (std::optional<std::string> text = file->text(key.name))
-                json.string(*text);
-            else
-                json.null();
-        }
-        json.endObject();
-        context.io.out << json.text() << "\n";
+        writeJson(*file, certificate, context);
         return kExitDone;
     }
-    std::vector<std::vector<std::string>> rows;
+    // The six values of every file, then the extensions in a table of their own, so
+    // that the first keeps its layout.
+    std::vector<std::vector<std::string>> rows, extensionRows;
     for (const SettingKey& key : settingKeys()) {
         std::optional<std::string> text = file->text(key.name);
-        std::string shown = !text ? "(not set; the server uses " +
-                                        (*key.serverDefault ? std::string(key.serverDefault) : std::string("\"\"")) + ")"
-                            : text->empty() ? std::string("\"\"")
-                                            : displayText(*text);
-        rows.push_back({key.name, shown});
+        const std::string fallback = *key.serverDefault ? std::string(key.serverDefault) : std::string("\"\"");
+        std::string shown = text ? (text->empty() ? std::string("\"\"") : displayText(*text))
+                            : key.optional ? "(not set: " + fallback + ")"
+                                           : "(not set; the server uses " + fallback + ")";
+        (key.optional ? extensionRows : rows).push_back({key.name, shown});
     }
     if (missing) context.io.out << context.path(kSettingsFileName) << " does not exist yet.\n";
-    context.io.out << formatTable(rows);
+    context.io.out << formatTable(rows) << "\n" << formatTable(extensionRows);
+    if (certificate) {
+        context.io.out << "\n"
+                       << formatTable({{"TLS certificate", displayText(certificate->certificateFile)},
+                                       {"TLS key", displayText(certificate->keyFile)},
+                                       {"SHA-256", fingerprintText(*certificate)}});
+    }
     return kExitDone;
 }
 
@@ -82,11 +134,29 @@ int setSetting(const CommandContext& context) {
     if (ftpPort == webPort)
         return context.refuse("ftpport and httpport would both be " + std::to_string(ftpPort) +
                               ", and the server cannot listen twice on one port");
-    const std::string path = context.path(kSettingsFileName);
-    if (!next.save(path)) return context.refuse(path + " could not be written; nothing was changed");
-    context.io.out << "Saved " << kSettingsFileName
-                   << "; restart the server (corveld -e, corveld -s, or the console) to apply it.\n";
-    return kExitDone;
+    // A file with an IPv6 listen address (written by hand: listenip takes IPv4 only
+    // here) keeps the FTP extensions it needs.
+    if (key->name == std::string_view("ftpext"))
+        if (std::optional<std::string> why = listenAddressProblem(next)) return context.refuse(*why);
+    return saveSettings(context, next);
+}
+
+int unsetSetting(const CommandContext& context) {
+    const SettingKey* key = findSettingKey(context.operand(0));
+    if (!key || !key->optional) return context.usageError("'" + context.operand(0) + "' cannot be unset");
+    bool missing = false;
+    int exitCode = kExitRefused;
+    std::optional<SettingsFile> file = readSettings(context, &missing, &exitCode);
+    if (!file) return exitCode;
+    if (missing || !file->text(key->name)) {
+        context.io.out << key->name << " is not set; " << kSettingsFileName << " was left as it is.\n";
+        return kExitDone;
+    }
+    SettingsFile next = file->copy();
+    next.remove(key->name);
+    if (key->name == std::string_view("ftpext"))
+        if (std::optional<std::string> why = listenAddressProblem(next)) return context.refuse(*why);
+    return saveSettings(context, next);
 }
 
 }  // namespace corvel

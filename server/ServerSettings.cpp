@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "accounts/ExtensionSettings.h"
 #include "accounts/SettingsFile.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
@@ -15,17 +16,9 @@ std::int64_t numberOr(const std::optional<std::string>& text, std::int64_t fallb
     return scanDecimal(*text);
 }
 
-// Digits only, within [low, high]; anything else is a problem named after the element.
-std::optional<std::uint64_t> strictNumber(const std::string& text, std::uint64_t low, std::uint64_t high) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    const std::uint64_t value = std::stoull(text);
-    if (value < low || value > high) return std::nullopt;
-    return value;
-}
-
-// Reads the optional elements of the extensions; a present element with a value it
-// cannot take is a problem, never a silent default.
+// Reads the optional elements of the extensions with the rules the console and
+// corvelctl check them with; a present element with a value it cannot take is a
+// problem, never a silent default.
 void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     // Every extension starts from off, so an element taken away is off again.
     const ServerSettings off;
@@ -42,74 +35,56 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webExtensions = off.webExtensions;
     settings.proxyFrom.clear();
     settings.problems.clear();
-    auto problem = [&settings](const char* element, const std::string& text, const char* expected) {
-        settings.problems.push_back(std::string("<") + element + ">" + text + "</" + element + "> is not " + expected);
+    auto problem = [&settings](const char* element, const std::string& text) {
+        settings.problems.push_back(extensionRefusalText(element, text));
     };
     auto yesNo = [&](const char* element, bool& field) {
         std::optional<std::string> text = file.text(element);
         if (!text) return;
-        if (*text == "yes")
-            field = true;
-        else if (*text == "no")
-            field = false;
+        if (std::optional<bool> value = yesNoValue(*text))
+            field = *value;
         else
-            problem(element, *text, "yes or no");
+            problem(element, *text);
     };
-    auto number = [&](const char* element, std::uint32_t& field, std::uint64_t low, std::uint64_t high,
-                      const char* expected) {
+    auto number = [&](const char* element, std::uint32_t& field) {
         std::optional<std::string> text = file.text(element);
         if (!text) return;
-        if (std::optional<std::uint64_t> value = strictNumber(*text, low, high))
-            field = static_cast<std::uint32_t>(*value);
+        const ExtensionElement& rule = *findExtensionElement(element);
+        if (std::optional<std::uint32_t> value = countValue(*text, rule.low, rule.high))
+            field = *value;
         else
-            problem(element, *text, expected);
+            problem(element, *text);
     };
 
     if (std::optional<std::string> tls = file.text("tls")) {
-        if (*tls == "off")
-            settings.tls = TlsMode::Off;
-        else if (*tls == "explicit")
-            settings.tls = TlsMode::Explicit;
-        else if (*tls == "required")
-            settings.tls = TlsMode::Required;
+        if (std::optional<TlsChoice> choice = tlsChoiceValue(*tls))
+            settings.tls = *choice == TlsChoice::Explicit   ? TlsMode::Explicit
+                           : *choice == TlsChoice::Required ? TlsMode::Required
+                                                            : TlsMode::Off;
         else
-            problem("tls", *tls, "off, explicit or required");
+            problem("tls", *tls);
     }
     settings.tlsCertificate = file.text("tlscert").value_or("");
     settings.tlsKey = file.text("tlskey").value_or("");
     yesNo("webtls", settings.webTls);
     yesNo("tlsreuse", settings.tlsReuse);
     if (std::optional<std::string> ports = file.text("pasvports")) {
-        const std::size_t dash = ports->find('-');
-        std::optional<std::uint64_t> first, last;
-        if (dash != std::string::npos) {
-            first = strictNumber(ports->substr(0, dash), 1, 65535);
-            last = strictNumber(ports->substr(dash + 1), 1, 65535);
-        }
-        if (first && last && *first <= *last)
-            settings.passivePorts = PortRange{static_cast<std::uint16_t>(*first), static_cast<std::uint16_t>(*last)};
+        if (std::optional<PortSpan> span = portSpanValue(*ports))
+            settings.passivePorts = PortRange{span->first, span->last};
         else
-            problem("pasvports", *ports, "a range of ports such as 50000-50099");
+            problem("pasvports", *ports);
     }
     settings.passiveAddress = file.text("pasvaddress").value_or("");
     yesNo("ftpext", settings.ftpExtensions);
-    number("banfailures", settings.banFailures, 0, 1000000, "a number of failed logins");
-    number("banwindow", settings.banWindowMinutes, 1, 525600, "a number of minutes (1 or more)");
-    number("banminutes", settings.banMinutes, 1, 525600, "a number of minutes (1 or more)");
-    number("maxperip", settings.maxPerAddress, 0, 1000000, "a number of connections");
+    number("banfailures", settings.banFailures);
+    number("banwindow", settings.banWindowMinutes);
+    number("banminutes", settings.banMinutes);
+    number("maxperip", settings.maxPerAddress);
     yesNo("webpolicy", settings.webPolicy);
     yesNo("webext", settings.webExtensions);
     if (std::optional<std::string> proxies = file.text("proxyfrom")) {
-        std::string pattern;
-        for (char c : *proxies + " ") {
-            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',') {
-                if (!pattern.empty()) settings.proxyFrom.push_back(pattern);
-                pattern.clear();
-            } else {
-                pattern += c;
-            }
-        }
-        if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies, "a list of address patterns");
+        settings.proxyFrom = addressListValue(*proxies);
+        if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
     }
 }
 

@@ -3,24 +3,17 @@
 #include "platform/AtomicFile.h"
 #include "platform/SystemLog.h"
 #include "tls/Certificate.h"
+#include "tls/CertificateStatus.h"
 #include "tls/TlsServer.h"
 
 namespace corvel {
-namespace {
-
-std::string inProgramDirectory(const std::string& configured, const char* fallback, const std::string& directory) {
-    const std::string name = configured.empty() ? std::string(fallback) : configured;
-    return name.front() == '/' ? name : directory + name;
-}
-
-}  // namespace
 
 std::string certificatePathOf(const ServerSettings& settings, const std::string& programDirectory) {
-    return inProgramDirectory(settings.tlsCertificate, kDefaultCertificateFile, programDirectory);
+    return tlsFilePath(settings.tlsCertificate, kDefaultCertificateFile, programDirectory);
 }
 
 std::string keyPathOf(const ServerSettings& settings, const std::string& programDirectory) {
-    return inProgramDirectory(settings.tlsKey, kDefaultKeyFile, programDirectory);
+    return tlsFilePath(settings.tlsKey, kDefaultKeyFile, programDirectory);
 }
 
 std::shared_ptr<const TlsServer> prepareTls(const ServerSettings& settings, const std::string& programDirectory,

@@ -4,9 +4,11 @@
 
 #include <QFile>
 
+#include "accounts/ExtensionSettings.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"
+#include "tls/CertificateStatus.h"
 
 namespace corvel {
 namespace {
@@ -28,7 +30,87 @@ QString textOr(const SettingsFile& file, const char* name, const char* fallback)
     return text->empty() ? QString::fromLatin1(fallback) : textFromFileBytes(*text);
 }
 
+// How a field of the extensions holds its element's value.
+enum class FieldKind {
+    Text,    // an edit: empty means the element is not in the file
+    Flag,    // a check box: yes or no
+    Choice,  // a combo box of the element's words
+};
+
+struct ExtensionField {
+    const char* element;
+    const char* label;
+    FieldKind kind;
+    QString ExtensionForm::*text = nullptr;  // Text and Choice
+    bool ExtensionForm::*flag = nullptr;     // Flag
+    // The server's value while the element is absent: what a box or a combo shows
+    // then, and a value that leaves an absent element out (an empty edit always does).
+    const char* absent = "";
+};
+
+// In the order of the dialog's tabs, which is the order saving checks them in.
+const ExtensionField kExtensionFields[] = {
+    {"tls", "TLS mode", FieldKind::Choice, &ExtensionForm::tlsMode, nullptr, "off"},
+    {"tlscert", "Certificate file", FieldKind::Text, &ExtensionForm::certificateFile},
+    {"tlskey", "Key file", FieldKind::Text, &ExtensionForm::keyFile},
+    {"webtls", "HTTPS on the web port", FieldKind::Flag, nullptr, &ExtensionForm::webTls, "no"},
+    {"tlsreuse", "Require TLS session reuse on data connections", FieldKind::Flag, nullptr,
+     &ExtensionForm::tlsReuse, "yes"},
+    {"pasvports", "Passive ports", FieldKind::Text, &ExtensionForm::passivePorts},
+    {"pasvaddress", "Public address for passive mode", FieldKind::Text, &ExtensionForm::passiveAddress},
+    {"ftpext", "FTP extensions", FieldKind::Flag, nullptr, &ExtensionForm::ftpExtensions, "no"},
+    {"banfailures", "Ban an address after failed logins", FieldKind::Text, &ExtensionForm::banFailures, nullptr, "0"},
+    {"banwindow", "Failed logins count within minutes", FieldKind::Text, &ExtensionForm::banWindow, nullptr, "10"},
+    {"banminutes", "Ban lasts minutes", FieldKind::Text, &ExtensionForm::banMinutes, nullptr, "15"},
+    {"maxperip", "Connections per address", FieldKind::Text, &ExtensionForm::maxPerAddress, nullptr, "0"},
+    {"webpolicy", "Access policy and rights on the web", FieldKind::Flag, nullptr, &ExtensionForm::webPolicy, "no"},
+    {"webext", "Ranges and HEAD on the web", FieldKind::Flag, nullptr, &ExtensionForm::webExtensions, "no"},
+    {"maxwebconn", "Web connections at once", FieldKind::Text, &ExtensionForm::maxWebConnections, nullptr, "256"},
+    {"proxyfrom", "PROXY protocol from", FieldKind::Text, &ExtensionForm::proxyFrom},
+};
+
+// The field's value as the file would hold it (an edit's text without blanks around it).
+QString fieldValue(const ExtensionField& field, const ExtensionForm& form) {
+    switch (field.kind) {
+        case FieldKind::Text: return (form.*field.text).trimmed();
+        case FieldKind::Choice: return form.*field.text;
+        case FieldKind::Flag: return QString::fromLatin1(form.*field.flag ? "yes" : "no");
+    }
+    return QString();
+}
+
+// Fills the field from the file: an absent element shows its default; a check box
+// shows the file's yes or no (its default for any other text).
+void loadField(const ExtensionField& field, const SettingsFile& file, ExtensionForm& form) {
+    const std::optional<std::string> text = file.text(field.element);
+    switch (field.kind) {
+        case FieldKind::Text: form.*field.text = text ? textFromFileBytes(*text) : QString(); break;
+        case FieldKind::Choice:
+            form.*field.text = text ? textFromFileBytes(*text) : QString::fromLatin1(field.absent);
+            break;
+        case FieldKind::Flag:
+            form.*field.flag = yesNoValue(text.value_or(field.absent)).value_or(std::string_view(field.absent) == "yes");
+            break;
+    }
+}
+
+QString certificateTextOf(const SettingsFile* file, const QString& programDirectory) {
+    const CertificateStatus status =
+        certificateStatus(file ? file->text("tlscert").value_or("") : std::string(),
+                          file ? file->text("tlskey").value_or("") : std::string(),
+                          QFile::encodeName(programDirectory).toStdString());
+    if (status.madeOnFirstStart) return QStringLiteral("Made on first start");
+    if (status.fingerprint) return QString::fromStdString(*status.fingerprint);
+    return QStringLiteral("Cannot be read: %1").arg(textFromFileBytes(status.error));
+}
+
 }  // namespace
+
+QString extensionFieldLabel(const char* element) {
+    for (const ExtensionField& field : kExtensionFields)
+        if (std::string_view(field.element) == element) return QString::fromLatin1(field.label);
+    return QString::fromLatin1(element);
+}
 
 QString stepConnectionLimit(const QString& text, int delta) {
     long long value = scanDecimal(text.toStdString());
@@ -39,10 +121,14 @@ QString stepConnectionLimit(const QString& text, int delta) {
 }
 
 SettingsEditor::SettingsEditor(const QString& programDirectory, MessageBoxPort& prompt)
-    : path_(programDirectory + QString::fromLatin1(kSettingsFileName)), prompt_(prompt) {}
+    : programDirectory_(programDirectory),
+      path_(programDirectory + QString::fromLatin1(kSettingsFileName)),
+      prompt_(prompt) {}
 
 void SettingsEditor::load() {
     form_ = SettingsForm();
+    loaded_ = form_;
+    certificateText_.clear();
     modified_ = false;
     readOnly_ = false;
     file_.reset();
@@ -53,7 +139,10 @@ void SettingsEditor::load() {
                              file.errorLine());
         return;
     }
-    if (file.status() == FileRead::Missing) return;
+    if (file.status() == FileRead::Missing) {
+        certificateText_ = certificateTextOf(nullptr, programDirectory_);
+        return;
+    }
     if (file.hasRoot()) {
         form_.listenAddress = elementText(file, "listenip");
         form_.bind = !form_.listenAddress.isEmpty();
@@ -63,7 +152,10 @@ void SettingsEditor::load() {
         form_.passiveMode = elementText(file, "pasvmode") == QStringLiteral("yes");
         form_.welcomeMessage = elementText(file, "welcomemsg");
         form_.welcomeMessage.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        for (const ExtensionField& field : kExtensionFields) loadField(field, file, form_.extensions);
     }
+    loaded_ = form_;
+    certificateText_ = certificateTextOf(&file, programDirectory_);
     file_.emplace(std::move(file));
 }
 
@@ -102,6 +194,7 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
     QString welcome = form_.welcomeMessage;
     welcome.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     next.setText("welcomemsg", fileBytesFromText(welcome));
+    if (!applyExtensions(next)) return SaveOutcome::Invalid;
 
     if (!next.save(QFile::encodeName(path_).toStdString())) {
         showError(prompt_, QString::fromLatin1(kSaveTitle),
@@ -111,8 +204,39 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
         return SaveOutcome::WriteFailed;
     }
     file_.emplace(std::move(next));
+    certificateText_ = certificateTextOf(&*file_, programDirectory_);
+    loaded_ = form_;
     modified_ = false;
     return SaveOutcome::Written;
+}
+
+bool SettingsEditor::applyExtensions(SettingsFile& next) {
+    for (const ExtensionField& field : kExtensionFields) {
+        const QString value = fieldValue(field, form_.extensions);
+        if (value == fieldValue(field, loaded_.extensions)) continue;  // left as it is, whatever it holds
+        const bool present = next.text(field.element).has_value();
+        if (value.isEmpty()) {
+            if (present) next.remove(field.element);
+            continue;
+        }
+        if (!present && value == QLatin1String(field.absent)) continue;
+        const std::string bytes = fileBytesFromText(value);
+        if (std::optional<std::string> why = extensionValueProblem(*findExtensionElement(field.element), bytes)) {
+            showError(prompt_, QString::fromLatin1(kSaveTitle),
+                      QStringLiteral("%1: '%2' is refused: %3")
+                          .arg(QString::fromLatin1(field.label), value, textFromFileBytes(*why)));
+            return false;
+        }
+        next.setText(field.element, bytes);
+    }
+    const bool listenChanged = form_.bind != loaded_.bind || form_.listenAddress != loaded_.listenAddress ||
+                               form_.extensions.ftpExtensions != loaded_.extensions.ftpExtensions;
+    if (std::optional<std::string> why = listenChanged ? listenAddressProblem(next) : std::nullopt) {
+        showError(prompt_, QString::fromLatin1(kSaveTitle),
+                  QStringLiteral("Bind Service IP: %1").arg(textFromFileBytes(*why)));
+        return false;
+    }
+    return true;
 }
 
 bool SettingsEditor::save() { return saveFile() == SaveOutcome::Written; }

@@ -1,5 +1,7 @@
 // Load, change tracking, validation and saving behind the "Basic Setting" dialog,
 // which edits ftpconfig.xml; the server reads the file only when it starts.
+// The General tab holds the six values of every file; the Encryption and Network
+// tabs the optional elements of the extensions, checked by the server's own rules.
 #pragma once
 
 #include <QString>
@@ -12,7 +14,36 @@
 
 namespace corvel {
 
-// What the dialog's controls hold. Texts are kept as typed; the server interprets them.
+// The Encryption and Network tabs: one field per optional element. A field at the
+// server's default (an empty text, a box as the server has it without the element)
+// leaves an element that is absent out of the file.
+struct ExtensionForm {
+    QString tlsMode = QStringLiteral("off");  // <tls>: off, explicit, required (or the file's odd text)
+    QString certificateFile;                  // <tlscert>
+    QString keyFile;                          // <tlskey>
+    bool webTls = false;                      // <webtls>
+    bool tlsReuse = true;                     // <tlsreuse>
+    QString passivePorts;                     // <pasvports>
+    QString passiveAddress;                   // <pasvaddress>
+    bool ftpExtensions = false;               // <ftpext>
+    QString banFailures;                      // <banfailures>
+    QString banWindow;                        // <banwindow>
+    QString banMinutes;                       // <banminutes>
+    QString maxPerAddress;                    // <maxperip>
+    bool webPolicy = false;                   // <webpolicy>
+    bool webExtensions = false;               // <webext>
+    QString maxWebConnections;                // <maxwebconn>
+    QString proxyFrom;                        // <proxyfrom>
+
+    bool operator==(const ExtensionForm&) const = default;
+};
+
+// The label of an extension element's field in the dialog ("Passive ports"), which
+// the refusal of its value names too.
+QString extensionFieldLabel(const char* element);
+
+// What the dialog's controls hold. The General tab's texts are kept as typed (the
+// server interprets them); the extensions' are checked on saving.
 struct SettingsForm {
     QString listenAddress;  // the address combo's text
     bool bind = false;      // "Bind": listenip is written only when checked
@@ -21,6 +52,7 @@ struct SettingsForm {
     QString maxConnections;
     bool passiveMode = false;
     QString welcomeMessage;  // lines separated by '\n' (CR LF in the file)
+    ExtensionForm extensions;
 
     bool operator==(const SettingsForm&) const = default;
 };
@@ -56,6 +88,10 @@ public:
     bool isModified() const { return modified_; }
     bool isReadOnly() const { return readOnly_; }
     QString path() const { return path_; }
+    // The certificate the server would use as the file was loaded: its SHA-256
+    // fingerprint, "Made on first start" when the server will make it, or why it
+    // cannot be read. Worked out by load() and again after each save.
+    QString certificateText() const { return certificateText_; }
 
     // OK always asks to restart; Yes saves. The dialog then closes, except when the
     // file could not be written (the edits stay so the user may retry or cancel).
@@ -65,20 +101,28 @@ public:
     // Asks to restart; Yes saves. The dialog stays open.
     SettingsStep apply();
 
-    // Validates (every empty required field is refused with its box), writes the
-    // whole file and clears the modified flag. false when nothing was written.
+    // Validates (every empty required field is refused with its box, then every
+    // extension value that was changed by the server's rules, then an IPv6 listen
+    // address against the FTP extensions), writes the whole file and clears the
+    // modified flag. false when nothing was written. An extension field left as it
+    // was loaded leaves its element exactly as it is; a cleared text removes it.
     [[nodiscard]] bool save();
 
 private:
     enum class SaveOutcome { Written, Invalid, WriteFailed };
     SaveOutcome saveFile();
+    // Writes the changed extension fields into next; false (a box shown) when one is refused.
+    bool applyExtensions(SettingsFile& next);
 
+    QString programDirectory_;
     QString path_;
     MessageBoxPort& prompt_;
     // The file as last read or written; a save changes a copy of it, so elements
     // the dialog does not show (the extensions' settings) are kept.
     std::optional<SettingsFile> file_;
     SettingsForm form_;
+    SettingsForm loaded_;  // the form as load() filled it, to tell which fields changed
+    QString certificateText_;
     bool modified_ = false;
     bool readOnly_ = false;
 };

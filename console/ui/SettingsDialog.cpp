@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -53,6 +54,8 @@ SettingsDialog::SettingsDialog(const QString& programDirectory, QWidget* parent,
                                  static_cast<QWidget*>(maxConnectionsEdit_), static_cast<QWidget*>(passiveCheck_),
                                  static_cast<QWidget*>(welcomeEdit_)})
             control->setEnabled(false);
+        encryptionTab_->setEnabled(false);
+        networkTab_->setEnabled(false);
     }
     applyButton_->setEnabled(false);
 }
@@ -60,58 +63,13 @@ SettingsDialog::SettingsDialog(const QString& programDirectory, QWidget* parent,
 SettingsDialog::~SettingsDialog() = default;
 
 void SettingsDialog::buildControls() {
-    auto* bindGroup = new QGroupBox(QStringLiteral("Bind Service IP"), this);
-    bindCheck_ = new QCheckBox(QStringLiteral("Bind"), bindGroup);
-    bindCheck_->setObjectName(QStringLiteral("bindCheck"));
-    addressCombo_ = new QComboBox(bindGroup);
-    addressCombo_->setObjectName(QStringLiteral("addressCombo"));
-    addressCombo_->setEditable(true);
-    addressCombo_->setInsertPolicy(QComboBox::NoInsert);
-    addressCombo_->setMinimumContentsLength(15);
-    auto* bindLayout = new QHBoxLayout(bindGroup);
-    bindLayout->addWidget(addressCombo_, 1);
-    bindLayout->addWidget(bindCheck_);
-
-    auto* portGroup = new QGroupBox(QStringLiteral("Port"), this);
-    ftpPortEdit_ = new QLineEdit(portGroup);
-    ftpPortEdit_->setObjectName(QStringLiteral("ftpPortEdit"));
-    webPortEdit_ = new QLineEdit(portGroup);
-    webPortEdit_->setObjectName(QStringLiteral("webPortEdit"));
-    auto* portLayout = new QGridLayout(portGroup);
-    portLayout->addWidget(new QLabel(QStringLiteral("Ftp Service:"), portGroup), 0, 0);
-    portLayout->addWidget(ftpPortEdit_, 0, 1);
-    portLayout->addWidget(new QLabel(QStringLiteral("Web Service:"), portGroup), 1, 0);
-    portLayout->addWidget(webPortEdit_, 1, 1);
-
-    // An edit with an up-down pair rather than a spin box: the text is stored as typed
-    // and may be empty, which a spin box cannot show.
-    maxConnectionsEdit_ = new QLineEdit(this);
-    maxConnectionsEdit_->setObjectName(QStringLiteral("maxConnectionsEdit"));
-    maxConnectionsEdit_->installEventFilter(this);
-    auto* upButton = new QToolButton(this);
-    upButton->setObjectName(QStringLiteral("maxConnectionsUp"));
-    upButton->setArrowType(Qt::UpArrow);
-    upButton->setAutoRepeat(true);
-    auto* downButton = new QToolButton(this);
-    downButton->setObjectName(QStringLiteral("maxConnectionsDown"));
-    downButton->setArrowType(Qt::DownArrow);
-    downButton->setAutoRepeat(true);
-    auto* limitLayout = new QHBoxLayout;
-    limitLayout->addWidget(new QLabel(QStringLiteral("Max Paiallel Connection:"), this));
-    limitLayout->addWidget(maxConnectionsEdit_, 1);
-    limitLayout->setSpacing(2);
-    limitLayout->addWidget(upButton);
-    limitLayout->addWidget(downButton);
-
-    passiveCheck_ = new QCheckBox(QStringLiteral("PASV Mode"), this);
-    passiveCheck_->setObjectName(QStringLiteral("passiveCheck"));
-
-    auto* welcomeGroup = new QGroupBox(QStringLiteral("Welcome Message"), this);
-    welcomeEdit_ = new QPlainTextEdit(welcomeGroup);
-    welcomeEdit_->setObjectName(QStringLiteral("welcomeEdit"));
-    welcomeEdit_->setTabChangesFocus(true);
-    auto* welcomeLayout = new QVBoxLayout(welcomeGroup);
-    welcomeLayout->addWidget(welcomeEdit_);
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("settingsTabs"));
+    tabs_->addTab(buildGeneralTab(), QStringLiteral("General"));
+    encryptionTab_ = buildEncryptionTab();
+    tabs_->addTab(encryptionTab_, QStringLiteral("Encryption"));
+    networkTab_ = buildNetworkTab();
+    tabs_->addTab(networkTab_, QStringLiteral("Network"));
 
     okButton_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("&OK"), this);
     okButton_->setObjectName(QStringLiteral("okButton"));
@@ -127,12 +85,75 @@ void SettingsDialog::buildControls() {
     buttons->addWidget(cancelButton_);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_, 1);
+    layout->addLayout(buttons);
+
+    connect(okButton_, &QPushButton::clicked, this, &SettingsDialog::onOk);
+    connect(applyButton_, &QPushButton::clicked, this, &SettingsDialog::onApply);
+    connect(cancelButton_, &QPushButton::clicked, this, &SettingsDialog::reject);
+}
+
+QWidget* SettingsDialog::buildGeneralTab() {
+    auto* page = new QWidget(this);
+    auto* bindGroup = new QGroupBox(QStringLiteral("Bind Service IP"), page);
+    bindCheck_ = new QCheckBox(QStringLiteral("Bind"), bindGroup);
+    bindCheck_->setObjectName(QStringLiteral("bindCheck"));
+    addressCombo_ = new QComboBox(bindGroup);
+    addressCombo_->setObjectName(QStringLiteral("addressCombo"));
+    addressCombo_->setEditable(true);
+    addressCombo_->setInsertPolicy(QComboBox::NoInsert);
+    addressCombo_->setMinimumContentsLength(15);
+    auto* bindLayout = new QHBoxLayout(bindGroup);
+    bindLayout->addWidget(addressCombo_, 1);
+    bindLayout->addWidget(bindCheck_);
+
+    auto* portGroup = new QGroupBox(QStringLiteral("Port"), page);
+    ftpPortEdit_ = new QLineEdit(portGroup);
+    ftpPortEdit_->setObjectName(QStringLiteral("ftpPortEdit"));
+    webPortEdit_ = new QLineEdit(portGroup);
+    webPortEdit_->setObjectName(QStringLiteral("webPortEdit"));
+    auto* portLayout = new QGridLayout(portGroup);
+    portLayout->addWidget(new QLabel(QStringLiteral("Ftp Service:"), portGroup), 0, 0);
+    portLayout->addWidget(ftpPortEdit_, 0, 1);
+    portLayout->addWidget(new QLabel(QStringLiteral("Web Service:"), portGroup), 1, 0);
+    portLayout->addWidget(webPortEdit_, 1, 1);
+
+    // An edit with an up-down pair rather than a spin box: the text is stored as typed
+    // and may be empty, which a spin box cannot show.
+    maxConnectionsEdit_ = new QLineEdit(page);
+    maxConnectionsEdit_->setObjectName(QStringLiteral("maxConnectionsEdit"));
+    maxConnectionsEdit_->installEventFilter(this);
+    auto* upButton = new QToolButton(page);
+    upButton->setObjectName(QStringLiteral("maxConnectionsUp"));
+    upButton->setArrowType(Qt::UpArrow);
+    upButton->setAutoRepeat(true);
+    auto* downButton = new QToolButton(page);
+    downButton->setObjectName(QStringLiteral("maxConnectionsDown"));
+    downButton->setArrowType(Qt::DownArrow);
+    downButton->setAutoRepeat(true);
+    auto* limitLayout = new QHBoxLayout;
+    limitLayout->addWidget(new QLabel(QStringLiteral("Max Paiallel Connection:"), page));
+    limitLayout->addWidget(maxConnectionsEdit_, 1);
+    limitLayout->setSpacing(2);
+    limitLayout->addWidget(upButton);
+    limitLayout->addWidget(downButton);
+
+    passiveCheck_ = new QCheckBox(QStringLiteral("PASV Mode"), page);
+    passiveCheck_->setObjectName(QStringLiteral("passiveCheck"));
+
+    auto* welcomeGroup = new QGroupBox(QStringLiteral("Welcome Message"), page);
+    welcomeEdit_ = new QPlainTextEdit(welcomeGroup);
+    welcomeEdit_->setObjectName(QStringLiteral("welcomeEdit"));
+    welcomeEdit_->setTabChangesFocus(true);
+    auto* welcomeLayout = new QVBoxLayout(welcomeGroup);
+    welcomeLayout->addWidget(welcomeEdit_);
+
+    auto* layout = new QVBoxLayout(page);
     layout->addWidget(bindGroup);
     layout->addWidget(portGroup);
     layout->addLayout(limitLayout);
     layout->addWidget(passiveCheck_);
     layout->addWidget(welcomeGroup, 1);
-    layout->addLayout(buttons);
 
     connect(addressCombo_, &QComboBox::currentIndexChanged, this, [this] { onChanged(); });
     connect(addressCombo_, &QComboBox::editTextChanged, this, [this] { onChanged(); });
@@ -146,9 +167,77 @@ void SettingsDialog::buildControls() {
     connect(passiveCheck_, &QCheckBox::clicked, this, [this] { onChanged(); });
     connect(upButton, &QToolButton::clicked, this, [this] { stepConnectionLimit(+1); });
     connect(downButton, &QToolButton::clicked, this, [this] { stepConnectionLimit(-1); });
-    connect(okButton_, &QPushButton::clicked, this, &SettingsDialog::onOk);
-    connect(applyButton_, &QPushButton::clicked, this, &SettingsDialog::onApply);
-    connect(cancelButton_, &QPushButton::clicked, this, &SettingsDialog::reject);
+    return page;
+}
+
+QLineEdit* SettingsDialog::addExtensionEdit(QGridLayout* grid, const char* element, const char* objectName) {
+    auto* edit = new QLineEdit(grid->parentWidget());
+    edit->setObjectName(QString::fromLatin1(objectName));
+    const int row = grid->rowCount();
+    grid->addWidget(new QLabel(extensionFieldLabel(element) + QStringLiteral(":"), grid->parentWidget()), row, 0);
+    grid->addWidget(edit, row, 1);
+    connect(edit, &QLineEdit::textChanged, this, [this] { onChanged(); });
+    return edit;
+}
+
+QCheckBox* SettingsDialog::addExtensionCheck(QGridLayout* grid, const char* element, const char* objectName) {
+    auto* check = new QCheckBox(extensionFieldLabel(element), grid->parentWidget());
+    check->setObjectName(QString::fromLatin1(objectName));
+    grid->addWidget(check, grid->rowCount(), 0, 1, 2);
+    connect(check, &QCheckBox::clicked, this, [this] { onChanged(); });
+    return check;
+}
+
+QWidget* SettingsDialog::buildEncryptionTab() {
+    auto* page = new QWidget(this);
+    auto* grid = new QGridLayout(page);
+    tlsModeCombo_ = new QComboBox(page);
+    tlsModeCombo_->setObjectName(QStringLiteral("tlsModeCombo"));
+    tlsModeCombo_->addItems({QStringLiteral("off"), QStringLiteral("explicit"), QStringLiteral("required")});
+    grid->addWidget(new QLabel(extensionFieldLabel("tls") + QStringLiteral(":"), page), 0, 0);
+    grid->addWidget(tlsModeCombo_, 0, 1);
+    connect(tlsModeCombo_, &QComboBox::currentIndexChanged, this, [this] { onChanged(); });
+    // Empty: the files the server makes beside itself on its first start with TLS on.
+    certificateFileEdit_ = addExtensionEdit(grid, "tlscert", "certificateFileEdit");
+    certificateFileEdit_->setPlaceholderText(QStringLiteral("corveld-cert.pem"));
+    keyFileEdit_ = addExtensionEdit(grid, "tlskey", "keyFileEdit");
+    keyFileEdit_->setPlaceholderText(QStringLiteral("corveld-key.pem"));
+    webTlsCheck_ = addExtensionCheck(grid, "webtls", "webTlsCheck");
+    tlsReuseCheck_ = addExtensionCheck(grid, "tlsreuse", "tlsReuseCheck");
+    certificateLine_ = new QLineEdit(page);
+    certificateLine_->setObjectName(QStringLiteral("certificateLine"));
+    certificateLine_->setReadOnly(true);
+    const int row = grid->rowCount();
+    grid->addWidget(new QLabel(QStringLiteral("Certificate SHA-256:"), page), row, 0);
+    grid->addWidget(certificateLine_, row, 1);
+    grid->setRowStretch(row + 1, 1);
+    return page;
+}
+
+QWidget* SettingsDialog::buildNetworkTab() {
+    auto* page = new QWidget(this);
+    auto* grid = new QGridLayout(page);
+    passivePortsEdit_ = addExtensionEdit(grid, "pasvports", "passivePortsEdit");
+    passivePortsEdit_->setPlaceholderText(QStringLiteral("any free port, or such as 50000-50099"));
+    passiveAddressEdit_ = addExtensionEdit(grid, "pasvaddress", "passiveAddressEdit");
+    passiveAddressEdit_->setPlaceholderText(QStringLiteral("the address the client connected to"));
+    ftpExtensionsCheck_ = addExtensionCheck(grid, "ftpext", "ftpExtensionsCheck");
+    banFailuresEdit_ = addExtensionEdit(grid, "banfailures", "banFailuresEdit");
+    banFailuresEdit_->setPlaceholderText(QStringLiteral("0 (no bans)"));
+    banWindowEdit_ = addExtensionEdit(grid, "banwindow", "banWindowEdit");
+    banWindowEdit_->setPlaceholderText(QStringLiteral("10"));
+    banMinutesEdit_ = addExtensionEdit(grid, "banminutes", "banMinutesEdit");
+    banMinutesEdit_->setPlaceholderText(QStringLiteral("15"));
+    maxPerAddressEdit_ = addExtensionEdit(grid, "maxperip", "maxPerAddressEdit");
+    maxPerAddressEdit_->setPlaceholderText(QStringLiteral("0 (no limit)"));
+    webPolicyCheck_ = addExtensionCheck(grid, "webpolicy", "webPolicyCheck");
+    webExtensionsCheck_ = addExtensionCheck(grid, "webext", "webExtensionsCheck");
+    maxWebConnectionsEdit_ = addExtensionEdit(grid, "maxwebconn", "maxWebConnectionsEdit");
+    maxWebConnectionsEdit_->setPlaceholderText(QStringLiteral("256"));
+    proxyFromEdit_ = addExtensionEdit(grid, "proxyfrom", "proxyFromEdit");
+    proxyFromEdit_->setPlaceholderText(QStringLiteral("none; such as 10.0.0.5 10.0.0.*"));
+    grid->setRowStretch(grid->rowCount(), 1);
+    return page;
 }
 
 void SettingsDialog::showForm(const SettingsForm& form) {
@@ -161,6 +250,27 @@ void SettingsDialog::showForm(const SettingsForm& form) {
     maxConnectionsEdit_->setText(form.maxConnections);
     passiveCheck_->setChecked(form.passiveMode);
     welcomeEdit_->setPlainText(form.welcomeMessage);
+
+    const ExtensionForm& extensions = form.extensions;
+    // A word the server would refuse stays as the file has it, as one more entry.
+    if (tlsModeCombo_->findText(extensions.tlsMode) < 0) tlsModeCombo_->addItem(extensions.tlsMode);
+    tlsModeCombo_->setCurrentText(extensions.tlsMode);
+    certificateFileEdit_->setText(extensions.certificateFile);
+    keyFileEdit_->setText(extensions.keyFile);
+    webTlsCheck_->setChecked(extensions.webTls);
+    tlsReuseCheck_->setChecked(extensions.tlsReuse);
+    certificateLine_->setText(editor_.certificateText());
+    passivePortsEdit_->setText(extensions.passivePorts);
+    passiveAddressEdit_->setText(extensions.passiveAddress);
+    ftpExtensionsCheck_->setChecked(extensions.ftpExtensions);
+    banFailuresEdit_->setText(extensions.banFailures);
+    banWindowEdit_->setText(extensions.banWindow);
+    banMinutesEdit_->setText(extensions.banMinutes);
+    maxPerAddressEdit_->setText(extensions.maxPerAddress);
+    webPolicyCheck_->setChecked(extensions.webPolicy);
+    webExtensionsCheck_->setChecked(extensions.webExtensions);
+    maxWebConnectionsEdit_->setText(extensions.maxWebConnections);
+    proxyFromEdit_->setText(extensions.proxyFrom);
     showing_ = false;
 }
 
@@ -173,6 +283,24 @@ SettingsForm SettingsDialog::readForm() const {
     form.maxConnections = maxConnectionsEdit_->text();
     form.passiveMode = passiveCheck_->isChecked();
     form.welcomeMessage = welcomeEdit_->toPlainText();
+
+    ExtensionForm& extensions = form.extensions;
+    extensions.tlsMode = tlsModeCombo_->currentText();
+    extensions.certificateFile = certificateFileEdit_->text();
+    extensions.keyFile = keyFileEdit_->text();
+    extensions.webTls = webTlsCheck_->isChecked();
+    extensions.tlsReuse = tlsReuseCheck_->isChecked();
+    extensions.passivePorts = passivePortsEdit_->text();
+    extensions.passiveAddress = passiveAddressEdit_->text();
+    extensions.ftpExtensions = ftpExtensionsCheck_->isChecked();
+    extensions.banFailures = banFailuresEdit_->text();
+    extensions.banWindow = banWindowEdit_->text();
+    extensions.banMinutes = banMinutesEdit_->text();
+    extensions.maxPerAddress = maxPerAddressEdit_->text();
+    extensions.webPolicy = webPolicyCheck_->isChecked();
+    extensions.webExtensions = webExtensionsCheck_->isChecked();
+    extensions.maxWebConnections = maxWebConnectionsEdit_->text();
+    extensions.proxyFrom = proxyFromEdit_->text();
     return form;
 }
 
@@ -200,6 +328,7 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
 
 void SettingsDialog::finish(const SettingsStep& step, int result) {
     applyButton_->setEnabled(editor_.isModified());
+    certificateLine_->setText(editor_.certificateText());
     if (step.restartServer) emit restartServerRequested();
     if (step.close) done(result);
 }

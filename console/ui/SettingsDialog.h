@@ -1,5 +1,6 @@
-// The "Basic Setting" dialog: edits ftpconfig.xml and asks for a server restart after
-// saving, since the server reads its settings only when it starts.
+// The "Basic Setting" dialog: edits ftpconfig.xml (General, Encryption and Network
+// tabs) and asks for a server restart after saving, since the server reads its
+// settings only when it starts.
 #pragma once
 
 #include <QDialog>
@@ -11,9 +12,11 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTabWidget;
 
 namespace corvel {
 
@@ -40,6 +43,12 @@ private slots:
 
 private:
     void buildControls();
+    QWidget* buildGeneralTab();
+    QWidget* buildEncryptionTab();
+    QWidget* buildNetworkTab();
+    // An edit or a check box for an extension element, labelled as the logic names it.
+    QLineEdit* addExtensionEdit(QGridLayout* grid, const char* element, const char* objectName);
+    QCheckBox* addExtensionCheck(QGridLayout* grid, const char* element, const char* objectName);
     void showForm(const SettingsForm& form);
     SettingsForm readForm() const;
     void onChanged();
@@ -59,6 +68,28 @@ private:
     QLineEdit* maxConnectionsEdit_ = nullptr;
     QCheckBox* passiveCheck_ = nullptr;
     QPlainTextEdit* welcomeEdit_ = nullptr;
+
+    QTabWidget* tabs_ = nullptr;
+    QWidget* encryptionTab_ = nullptr;
+    QWidget* networkTab_ = nullptr;
+    QComboBox* tlsModeCombo_ = nullptr;
+    QLineEdit* certificateFileEdit_ = nullptr;
+    QLineEdit* keyFileEdit_ = nullptr;
+    QCheckBox* webTlsCheck_ = nullptr;
+    QCheckBox* tlsReuseCheck_ = nullptr;
+    QLineEdit* certificateLine_ = nullptr;  // read-only: the fingerprint or why there is none
+    QLineEdit* passivePortsEdit_ = nullptr;
+    QLineEdit* passiveAddressEdit_ = nullptr;
+    QCheckBox* ftpExtensionsCheck_ = nullptr;
+    QLineEdit* banFailuresEdit_ = nullptr;
+    QLineEdit* banWindowEdit_ = nullptr;
+    QLineEdit* banMinutesEdit_ = nullptr;
+    QLineEdit* maxPerAddressEdit_ = nullptr;
+    QCheckBox* webPolicyCheck_ = nullptr;
+    QCheckBox* webExtensionsCheck_ = nullptr;
+    QLineEdit* maxWebConnectionsEdit_ = nullptr;
+    QLineEdit* proxyFromEdit_ = nullptr;
+
     QPushButton* okButton_ = nullptr;
     QPushButton* applyButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;

@@ -4,12 +4,14 @@ status block, damaged files stay untouched, stop stops, and the password prompt
 works on a real terminal."""
 import base64
 import ftplib
+import hashlib
 import json
 import os
 import pty
 import select
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import time
@@ -202,6 +204,34 @@ class Settings(unittest.TestCase):
         # The server takes the new value at its next start.
         server.start()
         self.assertTrue(wait_until(lambda: status_block(server)["limit"] == 10, timeout=5))
+
+    def test_extension_keys_are_checked_and_show_the_certificate_the_server_made(self):
+        server = Server(start=False)
+        self.addCleanup(server.cleanup)
+        server.write("ftpconfig.xml", "<config><ftpport>%d</ftpport><httpport>%d</httpport><future>x</future>"
+                                      "</config>" % (server.ftp_port, server.web_port))
+        before = server.read("ftpconfig.xml")
+        refused = ctl(server, "settings", "set", "banwindow", "0")
+        self.assertEqual(refused.returncode, 1)
+        self.assertEqual(refused.stderr, "corvelctl: banwindow: '0' is refused: a number of minutes from 1 to "
+                                         "525600, digits only\n")
+        self.assertEqual(server.read("ftpconfig.xml"), before)
+        self.assertIn("\nmaxwebconn   (not set: 256)\n", ctl(server, "settings", "show").stdout)
+        self.assertEqual(ctl(server, "settings", "set", "tls", "explicit").returncode, 0)
+        self.assertIn("made by the server on its first start", ctl(server, "settings", "show").stdout)
+        server.start()
+        pem = server.path("corveld-cert.pem")
+        self.assertTrue(wait_until(lambda: os.path.exists(pem), timeout=5))
+        with open(pem) as f:
+            digest = hashlib.sha256(ssl.PEM_cert_to_DER_cert(f.read())).hexdigest().upper()
+        fingerprint = ":".join(digest[i:i + 2] for i in range(0, 64, 2))
+        shown = json.loads(ctl(server, "--json", "settings", "show").stdout)
+        self.assertEqual((shown["tls"], shown["tlsCertificate"]["fingerprint"]), ("explicit", fingerprint))
+        self.assertEqual(ctl(server, "settings", "unset", "tls").returncode, 0)
+        text = server.read("ftpconfig.xml")
+        self.assertNotIn(b"<tls>", text)
+        self.assertIn(b"<future>x</future>", text)
+        self.assertNotIn("SHA-256", ctl(server, "settings", "show").stdout)
 
 
 class Stop(unittest.TestCase):

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -94,11 +95,35 @@ TEST_F(DialogWidgetTest, SettingsDialogShowsTheFileAndEnablesApplyOnlyAfterAChan
     EXPECT_TRUE(boxes.shown.empty());
 }
 
+TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
+    dir.write("ftpconfig.xml", "<config><ftpport>2121</ftpport><httpport>8080</httpport><maxconn>5</maxconn>"
+                               "<tls>explicit</tls><pasvports>50000-50099</pasvports></config>");
+    SettingsDialog dialog(dir.directory(), nullptr, &boxes);
+    auto* tabs = child<QTabWidget>(dialog, "settingsTabs");
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), "General");
+    EXPECT_EQ(tabs->tabText(1), "Encryption");
+    EXPECT_EQ(tabs->tabText(2), "Network");
+    EXPECT_EQ(child<QComboBox>(dialog, "tlsModeCombo")->currentText(), "explicit");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "tlsReuseCheck")->isChecked());
+    EXPECT_EQ(child<QLineEdit>(dialog, "certificateLine")->text(), "Made on first start");
+    QLineEdit* ports = child<QLineEdit>(dialog, "passivePortsEdit");
+    EXPECT_EQ(ports->text(), "50000-50099");
+    ports->setText(QStringLiteral("50000-50001"));
+    boxes.answers = {true};
+    child<QPushButton>(dialog, "applyButton")->click();
+    const std::string saved = dir.read("ftpconfig.xml");
+    EXPECT_NE(saved.find("<pasvports>50000-50001</pasvports>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<tls>explicit</tls>"), std::string::npos);
+    EXPECT_EQ(saved.find("tlsreuse"), std::string::npos);
+}
+
 TEST_F(DialogWidgetTest, SettingsDialogOnAMalformedFileOffersNoEditing) {
     dir.write("ftpconfig.xml", "<config>");
     SettingsDialog dialog(dir.directory(), nullptr, &boxes);
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_FALSE(child<QLineEdit>(dialog, "ftpPortEdit")->isEnabled());
+    EXPECT_FALSE(child<QLineEdit>(dialog, "passivePortsEdit")->isEnabled());
 }
 
 TEST_F(DialogWidgetTest, UserAdminDialogListsAccountsWithTheirState) {

@@ -89,6 +89,7 @@ TEST(CorvelctlArguments, EveryMistakeIsAUsageErrorThatSaysWhat) {
         {{"reload", "settings"}, "takes one of users, policy, not 'settings'"},
         {{"settings", "set", "port", "21"}, "takes one of listenip, ftpport, httpport, maxconn, pasvmode, welcomemsg"},
         {{"settings", "set", "ftpport"}, "needs VALUE"},
+        {{"settings", "unset", "ftpport"}, "settings unset' takes one of tls, tlscert,"},
         {{"--dir"}, "--dir needs a value"},
     };
     for (const Case& c : cases) {

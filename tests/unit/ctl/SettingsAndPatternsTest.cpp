@@ -10,6 +10,7 @@
 #include "ctl/SettingKeys.h"
 #include "ctl/TextTable.h"
 #include "tests/unit/ctl/CtlTestSupport.h"
+#include "tls/Certificate.h"
 
 namespace corvel {
 namespace {
@@ -112,6 +113,59 @@ TEST_F(SettingsAndPolicyCommands, AMissingSettingsFileStartsFromTheServersDefaul
     EXPECT_EQ(file.text("httpport"), "8080");
     const CtlResult shown = run({"--json", "settings", "show"});
     EXPECT_NE(shown.out.find("\"welcomemsg\":\"hello\\r\\nthere\""), std::string::npos) << shown.out;
+}
+
+TEST_F(SettingsAndPolicyCommands, ExtensionKeysAreCheckedByTheServersRulesAndUnsetTakesThemAway) {
+    const std::string original =
+        "<config><listenip>::</listenip><ftpport>2121</ftpport><ftpext>yes</ftpext><future>x</future></config>";
+    dir.write("ftpconfig.xml", original);
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"settings", "set", "tls", "yes"}, "tls: 'yes' is refused: off, explicit (AUTH TLS offered) or required"},
+        {{"settings", "set", "pasvports", "9-8"}, "pasvports: '9-8' is refused: a range of ports A-B"},
+        {{"settings", "set", "banwindow", "0"}, "banwindow: '0' is refused: a number of minutes from 1 to 525600"},
+        {{"settings", "set", "maxwebconn", ""}, "(settings unset maxwebconn takes the element away)"},
+        {{"settings", "set", "proxyfrom", "10.0.0.0/8"}, "'10.0.0.0/8' can never match an address"},
+        {{"settings", "set", "ftpext", "no"}, "the IPv6 listen address :: needs the FTP extensions"},
+        {{"settings", "unset", "ftpext"}, "the IPv6 listen address :: needs the FTP extensions"},
+    };
+    for (const auto& [arguments, says] : refused) {
+        const CtlResult result = run(arguments);
+        EXPECT_EQ(result.status, 1) << arguments[2];
+        EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+        EXPECT_EQ(dir.read("ftpconfig.xml"), original);
+    }
+    ASSERT_EQ(run({"settings", "set", "maxwebconn", "7"}).status, 0);
+    ASSERT_EQ(run({"settings", "set", "pasvports", "50000-50099"}).status, 0);
+    ASSERT_EQ(run({"settings", "unset", "maxwebconn"}).status, 0);
+    const std::string written = dir.read("ftpconfig.xml");
+    EXPECT_EQ(written.find("maxwebconn"), std::string::npos);
+    EXPECT_NE(written.find("<pasvports>50000-50099</pasvports>"), std::string::npos);
+    EXPECT_NE(written.find("<future>x</future>"), std::string::npos);
+    const CtlResult again = run({"settings", "unset", "maxwebconn"});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.out.find("maxwebconn is not set"), std::string::npos);
+    EXPECT_EQ(dir.read("ftpconfig.xml"), written);
+}
+
+TEST_F(SettingsAndPolicyCommands, ShowListsEveryExtensionKeyAndWithTlsOnTheCertificate) {
+    dir.write("ftpconfig.xml", "<config><ftpport>2121</ftpport><maxperip>4</maxperip></config>");
+    const CtlResult off = run({"settings", "show"});
+    // The six keep their table; the extensions follow in their own.
+    EXPECT_NE(off.out.find("ftpport     2121\n"), std::string::npos) << off.out;
+    EXPECT_NE(off.out.find("\nmaxperip     4\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nmaxwebconn   (not set: 256)\n"), std::string::npos);
+    EXPECT_EQ(off.out.find("SHA-256"), std::string::npos);
+
+    ASSERT_EQ(run({"settings", "set", "webtls", "yes"}).status, 0);
+    EXPECT_NE(run({"settings", "show"}).out.find("SHA-256          made by the server on its first start"),
+              std::string::npos);
+    ASSERT_TRUE(createSelfSignedCertificate(dir.file("c.pem"), dir.file("k.pem"), "localhost"));
+    ASSERT_EQ(run({"settings", "set", "tlscert", "c.pem"}).status, 0);
+    const std::string fingerprint = *certificateFingerprint(dir.file("c.pem"));
+    EXPECT_NE(run({"settings", "show"}).out.find("SHA-256          " + fingerprint + "\n"), std::string::npos);
+    const CtlResult json = run({"--json", "settings", "show"});
+    EXPECT_NE(json.out.find("\"maxwebconn\":null"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"fingerprint\":\"" + fingerprint + "\""), std::string::npos);
 }
 
 TEST_F(SettingsAndPolicyCommands, PolicyAddRefusesEmptyDuplicateAndNeverMatchingPatterns) {
