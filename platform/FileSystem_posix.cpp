@@ -25,8 +25,10 @@ namespace {
 
 // Largest count handed to one sendfile call; the kernel sends what the socket takes.
 constexpr std::size_t kSendfileChunkBytes = 8u << 20;
-// Buffer of the read+send fallback for files sendfile cannot read (some FUSE, procfs).
-constexpr std::size_t kFallbackChunkBytes = 256u << 10;
+// Buffer of the read+send fallback for files sendfile cannot read (some FUSE, procfs)
+// and of TLS without kTLS; small enough to stay in the CPU's cache between the read
+// and the send, as the upload buffer.
+constexpr std::size_t kFallbackChunkBytes = 64u << 10;
 
 // SECURITY: a NUL byte would cut the path short at the system call; refuse instead.
 bool unusablePath(const std::string& path) {
