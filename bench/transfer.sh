@@ -52,6 +52,9 @@ if [ -n "${port[proftpd]:-}" ]; then
 fi
 for s in "${servers[@]}"; do wait_port "${port[$s]}"; done
 head -c $((size_mib << 20)) /dev/urandom >"$work/upload.bin"
+# The trees just written are still being flushed to disk; a run that shares the
+# machine with that flush is slow for a reason that is nobody's.
+sync
 
 now() { date +%s.%N; }
 rate() { awk -v b="$1" -v t="$2" 'BEGIN{ printf "%.3f", b / t / 1e9 }'; }   # GB/s
@@ -59,19 +62,28 @@ median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END{print a[int((NR+1)
 url() { echo "ftp://${login[$1]}@127.0.0.1:${port[$1]}/$2"; }
 loads=()
 note_load() { loads+=("$(cut -d' ' -f1 /proc/loadavg)"); }
+# The servers in round i's order: each round starts one further along, so no server
+# always runs first (or always right after another's upload).
+in_turn() {  # round
+  local n=${#servers[@]} k
+  for k in $(seq 0 $((n - 1))); do echo "${servers[$(((k + $1) % n))]}"; done
+}
 
 declare -A retr_times stor_times agg_times list
 bytes=$((size_mib << 20))
 note_load
 for i in $(seq 1 "$runs"); do
-  for s in "${servers[@]}"; do
+  for s in $(in_turn "$i"); do
     t0=$(now); curl_checked "$bytes" --max-time 600 -o /dev/null "$(url "$s" big.bin)"; t1=$(now)
     retr_times[$s]+=" $(echo "$t1 - $t0" | bc -l)"
   done
   note_load
 done
 for i in $(seq 1 "$runs"); do
-  for s in "${servers[@]}"; do
+  for s in $(in_turn "$i"); do
+    # Every upload starts with nothing of the last one left to write back: the kernel
+    # makes the writer that crosses its dirty-page limit wait for the disk.
+    sync
     t0=$(now); curl_checked "$bytes" --max-time 600 -T "$work/upload.bin" "$(url "$s" "up/u$i.bin")"; t1=$(now)
     stor_times[$s]+=" $(echo "$t1 - $t0" | bc -l)"
     rm -f "${root[$s]}/up/u$i.bin"
@@ -79,12 +91,16 @@ for i in $(seq 1 "$runs"); do
   note_load
 done
 for round in 1 2 3; do
-  for s in "${servers[@]}"; do
+  for s in $(in_turn "$round"); do
     t0=$(now)
     clients=()
+    # Each client downloads four times, one curl after the other. One curl given the
+    # four URLs reuses its control connection, but then waits out its own one-second
+    # poll before connecting about every other data connection of a server that
+    # answers fast (seen against vsftpd, Pure-FTPd, ProFTPD and corveld, never against
+    # the slower-answering pyftpdlib): that figure measured curl.
     for c in $(seq 1 64); do
-      curl_checked $((4 * (16 << 20))) --max-time 600 -o /dev/null -o /dev/null -o /dev/null -o /dev/null \
-        "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" "$(url "$s" mid.bin)" &
+      (for _ in 1 2 3 4; do curl_checked $((16 << 20)) --max-time 600 -o /dev/null "$(url "$s" mid.bin)" || exit 1; done) &
       clients+=($!)
     done
     for c in "${clients[@]}"; do wait "$c"; done
@@ -130,6 +146,12 @@ for s in "${servers[@]}"; do
   stor[$s]=$(rate "$bytes" "$(median ${stor_times[$s]})")
   # shellcheck disable=SC2086
   agg[$s]=$(rate $((64 * 4 * (16 << 20))) "$(median ${agg_times[$s]})")
+done
+# The spread behind each median, slowest first, in seconds.
+for s in "${servers[@]}"; do
+  # shellcheck disable=SC2086
+  printf '%-10s RETR %s | STOR %s | 64 clients %s\n' "$s" "$(printf '%.2f ' $(printf '%s\n' ${retr_times[$s]} | sort -gr))" \
+    "$(printf '%.2f ' $(printf '%s\n' ${stor_times[$s]} | sort -gr))" "$(printf '%.2f ' $(printf '%s\n' ${agg_times[$s]} | sort -gr))"
 done
 echo "RETR/STOR: median of $runs runs each, 64 clients: median of 3 rounds; 1-min load during the runs: $(printf '%s\n' "${loads[@]}" | sort -g | sed -n '1p;$p' | paste -sd- -) ($(nproc) CPUs)"
 printf '%-10s %12s %12s %16s %14s\n' server "RETR GB/s" "STOR GB/s" "64x4x16MiB GB/s" "LIST 10k (s)"
