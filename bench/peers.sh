@@ -75,6 +75,31 @@ start_corveld() {  # ftp_port web_port root_dir work_dir build_dir [extra config
   echo $!
 }
 
+# nginx serving root_dir as static files, with HTTPS when a certificate is given.
+start_nginx() {  # port root_dir work_dir [cert_pem key_pem]
+  local port=$1 root=$2 work=$3 cert=${4:-} key=${5:-} listen tls=""
+  listen="127.0.0.1:$port"
+  if [ -n "$cert" ]; then
+    listen="$listen ssl"
+    tls="ssl_certificate $cert; ssl_certificate_key $key;"
+  fi
+  mkdir -p "$work/nginx"
+  cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  server { listen $listen; $tls root $root; }
+}
+CONF
+  nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' >"$work/nginx.log" 2>&1 &
+  echo $!
+}
+
 # Pure-FTPd and ProFTPD conflict with vsftpd (and with each other) as Debian packages,
 # so they are not installed: their packages, and the libraries ProFTPD needs that a
 # plain system lacks, are downloaded once into dir and unpacked there (no system

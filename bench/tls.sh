@@ -33,26 +33,7 @@ pid=$(start_corveld "${port[corveld]}" "$web" "${root[corveld]}" "$work" build \
   "<tls>explicit</tls><tlscert>$work/cert.pem</tlscert><tlskey>$work/key.pem</tlskey><webtls>yes</webtls>" "$bench_user")
 pids+=("$pid")
 pid=$(start_vsftpd "${port[vsftpd]}" "${root[vsftpd]}" "$work" "$work/cert.pem" "$work/key.pem"); pids+=("$pid")
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  server {
-    listen 127.0.0.1:${port[nginx]} ssl;
-    ssl_certificate $work/cert.pem;
-    ssl_certificate_key $work/key.pem;
-    root ${root[nginx]};
-  }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-pids+=($!)
+pid=$(start_nginx "${port[nginx]}" "${root[nginx]}" "$work" "$work/cert.pem" "$work/key.pem"); pids+=("$pid")
 for p in "${port[corveld]}" "${port[vsftpd]}" "${port[nginx]}" "$web"; do wait_port "$p"; done
 
 now() { date +%s.%N; }

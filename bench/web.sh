@@ -31,21 +31,7 @@ kill "$pid"
 for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 CORVELFTP_RUNTIME_DIR="$work/corveld/run" "$work/corveld/corveld" /nontservice >"$work/corveld.log" 2>&1 &
 pids+=($!)
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  server { listen 127.0.0.1:$nginx_port; root $root; }
-}
-CONF
-nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-pids+=($!)
+pid=$(start_nginx "$nginx_port" "$root" "$work"); pids+=("$pid")
 wait_port "$web"; wait_port "$nginx_port"
 
 now() { date +%s.%N; }
