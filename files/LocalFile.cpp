@@ -123,8 +123,7 @@ bool LocalFile::forEachListEntry(const std::function<bool(const ListEntry&)>& vi
     // Two reads of the directory: directories first, then files, each in the system's order.
     for (EntryKind wanted : {EntryKind::Directory, EntryKind::RegularFile}) {
         const ListEntryType type = wanted == EntryKind::Directory ? ListEntryType::Directory : ListEntryType::File;
-        if (!forEachDirectoryEntry(path_, [&](const DirectoryEntry& entry) {
-                if (entry.info.kind != wanted) return true;
+        if (!forEachDirectoryEntryOfKind(path_, wanted, [&](const DirectoryEntry& entry) {
                 const std::int64_t size = wanted == EntryKind::Directory ? 0 : entry.info.size;
                 return visit(ListEntry::make(type, size, entry.info.lastWrite, entry.name));
             }))

@@ -69,6 +69,11 @@ struct DirectoryEntry {
 // stopped early.
 [[nodiscard]] bool forEachDirectoryEntry(const std::string& path,
                                          const std::function<bool(const DirectoryEntry&)>& visit);
+// As forEachDirectoryEntry, visiting only the entries of kind wanted. Entries the
+// directory itself already tells are of another kind are passed over without a look
+// at their details, which halves the work of listing folders in two passes.
+[[nodiscard]] bool forEachDirectoryEntryOfKind(const std::string& path, EntryKind wanted,
+                                               const std::function<bool(const DirectoryEntry&)>& visit);
 // Reads the whole directory in the system's enumeration order, appending to out.
 // false (out unchanged) when the path cannot be opened as a directory.
 [[nodiscard]] bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out);

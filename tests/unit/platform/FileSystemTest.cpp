@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -161,6 +162,25 @@ TEST_F(FileSystemTest, DirectoriesAreMadeRemovedWhenEmptyAndReadWithDotEntries) 
     EXPECT_EQ(kinds["fifo"], EntryKind::Other);
     EXPECT_EQ(kinds["broken"], EntryKind::None);
 
+    // Reading one kind: links count as what they lead to, the rest is passed over.
+    fs::create_symlink(path("d/sub"), path("d/to-sub"));
+    fs::create_symlink(path("d/f"), path("d/to-f"));
+    auto namesOfKind = [&](EntryKind wanted) {
+        std::set<std::string> names;
+        EXPECT_TRUE(forEachDirectoryEntryOfKind(path("d"), wanted, [&](const DirectoryEntry& entry) {
+            EXPECT_EQ(entry.info.kind, wanted) << entry.name;
+            names.insert(entry.name);
+            return true;
+        }));
+        return names;
+    };
+    EXPECT_EQ(namesOfKind(EntryKind::Directory), (std::set<std::string>{".", "..", "sub", "to-sub"}));
+    EXPECT_EQ(namesOfKind(EntryKind::RegularFile), (std::set<std::string>{"f", "to-f"}));
+    EXPECT_EQ(namesOfKind(EntryKind::Other), (std::set<std::string>{"fifo"}));
+    EXPECT_FALSE(forEachDirectoryEntryOfKind(path("d/f"), EntryKind::RegularFile, [](const DirectoryEntry&) { return true; }));
+    EXPECT_TRUE(deleteFile(path("d/to-sub")));
+    EXPECT_TRUE(deleteFile(path("d/to-f")));
+
     std::vector<DirectoryEntry> none{DirectoryEntry{"kept", {}}};
     EXPECT_FALSE(readDirectory(path("d/f"), none));
     EXPECT_FALSE(readDirectory(path("missing"), none));
@@ -256,6 +276,12 @@ TEST_F(FileSystemTest, SendFileRangeSendsFromTheOffsetToTheEnd) {
         std::thread reader([&] { received = readAll(pair.far); });
         EXPECT_TRUE(sendFileRange(file.file, pair.near, c.offset)) << c.offset;
         EXPECT_TRUE(pair.near.isOpen());
+        // The socket is left as it was found: a web connection reads its next request.
+        EXPECT_NE(::fcntl(pair.near.descriptor(), F_GETFL) & O_NONBLOCK, 0) << c.offset;
+        struct timeval timeout {};
+        socklen_t length = sizeof timeout;
+        ASSERT_EQ(::getsockopt(pair.near.descriptor(), SOL_SOCKET, SO_SNDTIMEO, &timeout, &length), 0);
+        EXPECT_EQ(timeout.tv_sec + timeout.tv_usec, 0) << c.offset;
         pair.near.close();
         reader.join();
         EXPECT_EQ(received.size(), content.size() - c.start) << c.offset;
