@@ -42,6 +42,12 @@ TransferResult TransferFile::sendRange(Socket& socket, std::int64_t offset, std:
 }
 
 TransferResult TransferFile::receiveFrom(Socket& socket) {
+    switch (receiveIntoFile(socket, file_)) {
+        case KernelReceive::PeerClosed: socket.close(); return TransferResult::Completed;
+        case KernelReceive::Broken:
+        case KernelReceive::DiskFailed: socket.close(); return TransferResult::Broken;
+        case KernelReceive::Unsupported: break;  // read here, as through TLS
+    }
     if (!socket.isOpen() || !socket.setNonBlocking()) {
         socket.close();
         return TransferResult::Broken;

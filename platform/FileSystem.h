@@ -110,6 +110,18 @@ enum class WriteMode { Truncate, Append };
 // Writes the whole buffer at the file's position; false on any error (disk full, ...).
 [[nodiscard]] bool writeAll(const UniqueFd& file, const char* data, std::size_t length);
 
+// How a receive into a file through the kernel ended.
+enum class KernelReceive { PeerClosed, Broken, DiskFailed, Unsupported };
+// Moves what the peer sends into the file at its position without passing it through
+// this process (splice(2) through a pipe), until the peer closes, the connection
+// breaks or stays idle for kIdleLimitSeconds waits of kWaitStepMs, or the disk
+// refuses. Whatever was taken from the socket is in the file when it returns, except
+// after DiskFailed. Unsupported: the kernel cannot do it for this socket or file (a
+// stream layer, append mode, a file system without splice); what was already taken
+// is in the file and the caller goes on reading the socket itself. The socket stays
+// open and is switched to non-blocking mode.
+[[nodiscard]] KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file);
+
 // Sends the file from offset (a negative offset means 0) up to end (negative: to
 // the end of the file, however long it is by then) on the socket with sendfile(2),
 // waiting for writability in kWaitStepMs steps; kIdleLimitSeconds idle waits in a

@@ -407,6 +407,74 @@ bool writeAll(const UniqueFd& file, const char* data, std::size_t length) {
     return true;
 }
 
+namespace {
+
+// One pipe's worth at a time: the pages move from the socket to the pipe by
+// reference, and are copied once, into the file's cache.
+constexpr std::size_t kSpliceChunkBytes = 64u << 10;
+
+// Moves count bytes from the pipe into the file. When the file refuses splice on the
+// very first move, the bytes are read out and written instead and *refused is set.
+bool drainPipeIntoFile(int pipeOut, const UniqueFd& file, std::size_t count, bool firstMove, bool* refused) {
+    while (count > 0) {
+        ssize_t n = ::splice(pipeOut, nullptr, file.get(), nullptr, count, SPLICE_F_MOVE);
+        if (n > 0) {
+            count -= static_cast<std::size_t>(n);
+            firstMove = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (!(n < 0 && firstMove && errno == EINVAL)) return false;
+        *refused = true;
+        char buffer[4096];
+        while (count > 0) {
+            ssize_t got = ::read(pipeOut, buffer, std::min(count, sizeof buffer));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0 || !writeAll(file, buffer, static_cast<std::size_t>(got))) return false;
+            count -= static_cast<std::size_t>(got);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file) {
+    if (!socket.isOpen() || !socket.setNonBlocking()) return KernelReceive::Broken;
+    if (!file.isOpen() || socket.layer() != nullptr) return KernelReceive::Unsupported;
+    int fileFlags = ::fcntl(file.get(), F_GETFL);
+    if (fileFlags < 0 || (fileFlags & O_APPEND) != 0) return KernelReceive::Unsupported;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return KernelReceive::Unsupported;
+    UniqueFd pipeOut(ends[0]);
+    UniqueFd pipeIn(ends[1]);
+    bool firstMove = true;
+    int idleSeconds = 0;
+    for (;;) {
+        ssize_t n = ::splice(socket.descriptor(), nullptr, pipeIn.get(), nullptr, kSpliceChunkBytes,
+                             SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n > 0) {
+            bool refused = false;
+            if (!drainPipeIntoFile(pipeOut.get(), file, static_cast<std::size_t>(n), firstMove, &refused))
+                return KernelReceive::DiskFailed;
+            if (refused) return KernelReceive::Unsupported;
+            firstMove = false;
+            idleSeconds = 0;
+            continue;
+        }
+        if (n == 0) return KernelReceive::PeerClosed;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) {
+            // A socket kind without splice is told before anything was taken.
+            if (firstMove && (errno == EINVAL || errno == ENOSYS)) return KernelReceive::Unsupported;
+            return KernelReceive::Broken;
+        }
+        WaitResult w = socket.waitReadable(kWaitStepMs);
+        if (w == WaitResult::Failed) return KernelReceive::Broken;
+        if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) return KernelReceive::Broken;
+    }
+}
+
 bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, std::int64_t size, std::int64_t end) {
     if (!file.isOpen() || !socket.isOpen() || !socket.setNonBlocking()) {
         socket.close();

@@ -333,6 +333,41 @@ TEST_F(FileSystemTest, SendFileRangeFailsWhenThePeerGoesAwayMidway) {
     reader.join();
 }
 
+TEST_F(FileSystemTest, ReceiveIntoFileKeepsEveryByteTakenOrTakesNone) {
+    const std::string content = std::string(300 * 1024, 'a') + std::string(77, 'b');
+    {  // Through the kernel, at the file's position.
+        write("f", "");
+        OpenedFile file = openFileForWriting(path("f"), WriteMode::Truncate);
+        ASSERT_EQ(file.status, OpenStatus::Opened);
+        SocketPair pair;
+        std::thread writer([&] {
+            EXPECT_EQ(sendAll(pair.far, content), static_cast<long>(content.size()));
+            pair.far.close();
+        });
+        EXPECT_EQ(receiveIntoFile(pair.near, file.file), KernelReceive::PeerClosed);
+        writer.join();
+        EXPECT_TRUE(read("f") == content);
+    }
+    {  // Append mode cannot be spliced into: nothing is taken, the caller reads it all.
+        write("g", "head");
+        OpenedFile file = openFileForWriting(path("g"), WriteMode::Append);
+        ASSERT_EQ(file.status, OpenStatus::Opened);
+        SocketPair pair;
+        ASSERT_EQ(sendAll(pair.far, std::string("tail")), 4);
+        pair.far.close();
+        EXPECT_EQ(receiveIntoFile(pair.near, file.file), KernelReceive::Unsupported);
+        EXPECT_EQ(readAll(pair.near), "tail");
+    }
+    {  // A target that refuses splice and then the bytes themselves: a disk failure.
+        UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+        ASSERT_TRUE(full.isOpen());
+        SocketPair pair;
+        ASSERT_EQ(sendAll(pair.far, std::string(1000, 'z')), 1000);
+        pair.far.close();
+        EXPECT_EQ(receiveIntoFile(pair.near, full), KernelReceive::DiskFailed);
+    }
+}
+
 TEST_F(FileSystemTest, ModificationTimesAreSetThroughLinksKeepingTheAccessTime) {
     write("f", "x");
     fs::create_symlink(path("f"), path("link"));
