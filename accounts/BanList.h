@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
+#include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace corvel {
 
@@ -21,11 +23,24 @@ struct BanRules {
     std::chrono::minutes length{15};
 };
 
-// Addresses whose failures are remembered at once; past it the oldest go first, so
-// a flood of addresses cannot grow the list without bound.
+// Addresses whose failures are remembered at once; past it the one whose last
+// failure lies furthest back is forgotten, so a flood of addresses cannot grow the
+// table without bound.
 constexpr std::size_t kMaxWatchedAddresses = 65536;
+// Bans held at once, apart from the addresses still being watched; past it the ban
+// that would end soonest ends now (and is logged as ended).
+constexpr std::size_t kMaxBannedAddresses = 65536;
+// Banned IPv6 addresses of one /64 that ban the whole /64: a single host usually
+// holds all of its /64, so banning its addresses one by one would never end.
+constexpr std::size_t kBannedAddressesThatBanTheirPrefix = 4;
+// Bans one sweep ends (and logs) at most, and watched addresses it forgets at
+// most; the rest wait for the next sweep (a ban that ran out no longer turns its
+// address away meanwhile), so one turn of the listener stays short.
+constexpr std::size_t kMaxBanEndsPerSweep = 1024;
 
 // Thread-safe. configure() runs before any connection; the rest from any thread.
+// Every operation takes a constant time (hash look-ups and list moves) under the
+// list's lock; no operation walks the tables.
 class BanList {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -39,27 +54,58 @@ public:
 
     // A failed login from address; true when this failure banned it.
     bool recordFailure(const std::string& address);
-    // Whether address is banned now; a ban that ran out is logged as ended here.
+    // Whether address (or, for IPv6, its /64) is banned now.
     bool isBanned(const std::string& address);
-    // Logs the end of every ban that ran out (the listener calls it now and then).
+    // Forgets what ran out (watched addresses whose failures all left the window,
+    // bans that ended) and logs the ends of bans, at most kMaxBanEndsPerSweep of
+    // each per call. The listener calls it every turn.
     void sweep();
 
+    // How many addresses are watched and how many bans (addresses and /64s) are held.
+    std::size_t watchedCount() const;
+    std::size_t bannedCount() const;
+
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
     struct Watch {
-        std::deque<std::chrono::steady_clock::time_point> failures;  // within the window
-        std::chrono::steady_clock::time_point bannedUntil{};
-        bool banned = false;
+        std::string address;
+        std::vector<TimePoint> failures;  // within the window, oldest first; never more than the rule's count
     };
-    // Both with mutex_ held.
-    void endExpired(std::chrono::steady_clock::time_point now);
-    void endBan(const std::string& address, Watch& watch);
+    struct Ban {
+        std::string address;  // an address, or an IPv6 "prefix::/64"
+        TimePoint until;
+        std::string prefix;  // an IPv6 address's /64, whose banned addresses it counts in; else empty
+    };
+    // Front: the latest failure; so the back is the first to forget.
+    using WatchList = std::list<Watch>;
+    // In the order bans began, which with one ban length is the order they end.
+    using BanQueue = std::list<Ban>;
+
+    // A line for the log, written once the lock is given back.
+    struct Note {
+        bool ban = false;  // a ban (a warning), else the end of one
+        std::string text;
+    };
+    // All with mutex_ held.
+    bool countFailure(const std::string& address, const std::string& prefix, TimePoint now, std::vector<Note>& notes);
+    void forget(WatchList::iterator watch);
+    void ban(const std::string& key, const std::string& prefix, TimePoint now, std::string why,
+             std::vector<Note>& notes);
+    void endBan(BanQueue::iterator ban, std::vector<Note>& notes);
+    // Whether key's ban still runs; a ban that ran out but was not swept yet ends here.
+    bool banRuns(const std::string& key, TimePoint now, std::vector<Note>& notes);
+    void write(const std::vector<Note>& notes) const;
 
     LogSink* log_;
     Clock now_;
     mutable std::mutex mutex_;
-    BanRules rules_;                       // guarded by mutex_
-    BanHandler onBan_;                     // guarded by mutex_
-    std::map<std::string, Watch> watched_;  // guarded by mutex_
+    BanRules rules_;                                                   // guarded by mutex_
+    BanHandler onBan_;                                                 // guarded by mutex_
+    WatchList watchOrder_;                                             // guarded by mutex_
+    std::unordered_map<std::string_view, WatchList::iterator> watched_;  // guarded by mutex_; keys in watchOrder_
+    BanQueue banOrder_;                                                // guarded by mutex_
+    std::unordered_map<std::string_view, BanQueue::iterator> banned_;    // guarded by mutex_; keys in banOrder_
+    std::unordered_map<std::string, std::size_t> bannedInPrefix_;        // guarded by mutex_; /64 -> its banned addresses
 };
 
 }  // namespace corvel

@@ -13,6 +13,8 @@ constexpr std::size_t kMaxCountDigits = 10;
 // Longest host name and longest label of one (RFC 1035).
 constexpr std::size_t kMaxHostNameLength = 253;
 constexpr std::size_t kMaxHostLabelLength = 63;
+// Longest character set name taken: the registered names are at most 40 long.
+constexpr std::size_t kMaxCharsetLength = 40;
 
 constexpr char kYesNo[] = "yes or no";
 
@@ -64,7 +66,7 @@ const std::vector<ExtensionElement>& extensionElements() {
          "any free port"},
         {"pasvaddress", "the address passive replies give clients outside the local network", ExtensionKind::Host,
          "an address or host name", "a dotted IPv4 address or a host name", "the address the client connected to"},
-        {"ftpext", "the FTP extensions (FEAT, EPSV, EPRT, MLSD, MLST, MDTM, ...)", ExtensionKind::YesNo, kYesNo, kYesNo,
+        {"ftpext", "standard FTP replies and the FTP extensions (FEAT, EPSV, EPRT, MLSD, MLST, MDTM, ...)", ExtensionKind::YesNo, kYesNo, kYesNo,
          "no"},
         {"banfailures", "failed logins that ban an address", ExtensionKind::Count, "a number of failed logins",
          "a number of failed logins from 0 (no bans) to 1000000, digits only", "0 (no bans)", 0, 1000000},
@@ -74,10 +76,19 @@ const std::vector<ExtensionElement>& extensionElements() {
          "a number of minutes from 1 to 525600, digits only", "15", 1, 525600},
         {"maxperip", "FTP connections from one address", ExtensionKind::Count, "a number of connections",
          "a number of connections from 0 (no limit) to 1000000, digits only", "0 (no limit)", 0, 1000000},
+        {"maxprelogin", "FTP connections from one address not logged in yet", ExtensionKind::Count,
+         "a number of connections", "a number of connections from 0 (no limit) to 1000000, digits only", "8", 0,
+         1000000},
         {"webpolicy", "the access policy and the rights apply on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
         {"webext", "byte ranges and HEAD on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
+        {"webcharset", "the character set web pages declare", ExtensionKind::Charset,
+         "a character set name such as utf-8",
+         "a character set name such as utf-8 or iso-8859-1: letters, digits, '-', '_', '.' and '+', at most 40",
+         "none declared"},
         {"maxwebconn", "web connections served at once", ExtensionKind::Count, "a number of connections",
          "a number of web connections from 1 to 1000000, digits only", "256", 1, 1000000},
+        {"webmaxperip", "web connections from one address at once", ExtensionKind::Count, "a number of connections",
+         "a number of web connections from 0 (no limit) to 1000000, digits only", "16", 0, 1000000},
         {"proxyfrom", "balancers whose connections start with a PROXY header", ExtensionKind::AddressList,
          "a list of address patterns",
          "address patterns such as 10.0.0.5 or 10.0.0.*, separated by blanks or commas", "none"},
@@ -114,6 +125,9 @@ std::optional<std::string> extensionValueProblem(const ExtensionElement& element
             if (std::optional<std::string> why = hostNameProblem(text)) return help + "; " + *why;
             return std::nullopt;
         }
+        case ExtensionKind::Charset:
+            if (!charsetValue(text)) return help;
+            return std::nullopt;
         case ExtensionKind::AddressList: {
             const std::vector<std::string> patterns = addressListValue(text);
             if (patterns.empty()) return help;
@@ -176,6 +190,15 @@ std::vector<std::string> addressListValue(std::string_view text) {
     }
     if (!pattern.empty()) patterns.push_back(pattern);
     return patterns;
+}
+
+std::optional<std::string> charsetValue(std::string_view text) {
+    if (text.empty() || text.size() > kMaxCharsetLength) return std::nullopt;
+    for (char c : text)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+              c == '.' || c == '+'))
+            return std::nullopt;
+    return std::string(text);
 }
 
 std::optional<std::string> listenAddressProblem(const SettingsFile& file) {

@@ -22,6 +22,7 @@ enum class ExtensionKind {
     File,         // a file name, relative to the program directory unless absolute
     Host,         // a dotted IPv4 address or a host name
     AddressList,  // address patterns separated by blanks or commas
+    Charset,      // a character set name such as utf-8
 };
 
 struct ExtensionElement {
@@ -66,6 +67,9 @@ struct PortSpan {
 std::optional<PortSpan> portSpanValue(std::string_view text);
 // The patterns of a list; empty when it holds none.
 std::vector<std::string> addressListValue(std::string_view text);
+// A character set name as pages declare it (RFC 2978's names: letters, digits, '-',
+// '_', '.', '+'; at most kMaxCharsetLength), as given; nullopt for anything else.
+std::optional<std::string> charsetValue(std::string_view text);
 
 // Why the server would refuse the listen address of file: an IPv6 one (a ':' in
 // <listenip>) needs <ftpext>yes</ftpext>, since IPv6 clients use EPSV and EPRT;

@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include "common/AsciiCase.h"
 #include "common/DecimalText.h"
 #include "common/NamedObjectNames.h"
 #include "common/XmlFiles.h"
@@ -15,17 +16,6 @@ constexpr const char* kKnownAttributes[] = {"username", "password",    "alias", 
 std::string attributeText(const TiXmlElement& element, const char* name) {
     const char* value = element.Attribute(name);
     return value ? std::string(value) : std::string();
-}
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == '\0';
 }
 
 bool isKnownAttribute(const char* name) {
@@ -104,7 +94,7 @@ bool UsersFile::anonymousEnabled() const {
     const TiXmlElement* root = document().RootElement();
     if (!root) return false;
     for (const TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user"))
-        if (equalsIgnoringCase(attributeText(*user, "username"), "anonymous")) enabled = !disabledOf(*user);
+        if (equalsIgnoringAsciiCase(attributeText(*user, "username"), "anonymous")) enabled = !disabledOf(*user);
     return enabled;
 }
 

@@ -69,7 +69,10 @@ start_corveld() {  # ftp_port web_port root_dir work_dir build_dir [extra config
   local port=$1 web=$2 root=$3 work=$4 build=$5 extra=${6:-} users=${7:-}
   mkdir -p "$work/corveld" "$work/corveld/run"
   cp "$build/corveld" "$work/corveld/corveld"
-  echo "<config><listenip>127.0.0.1</listenip><ftpport>$port</ftpport><httpport>$web</httpport><maxconn>100000</maxconn><pasvmode>yes</pasvmode><welcomemsg></welcomemsg>$extra</config>" >"$work/corveld/ftpconfig.xml"
+  # Every client of a benchmark is 127.0.0.1, and no peer limits one address: the
+  # limits per address are off here.
+  local unlimited="<maxprelogin>0</maxprelogin><webmaxperip>0</webmaxperip>"
+  echo "<config><listenip>127.0.0.1</listenip><ftpport>$port</ftpport><httpport>$web</httpport><maxconn>100000</maxconn><pasvmode>yes</pasvmode><welcomemsg></welcomemsg>$unlimited$extra</config>" >"$work/corveld/ftpconfig.xml"
   echo "<users><user username=\"anonymous\" password=\"anonymous\" alias=\"anonymous\" privilege=\"458783\" work_dir=\"$root\" welcome_msg=\"\" disabled=\"no\" />$users</users>" >"$work/corveld/ftpusers.xml"
   CORVELFTP_RUNTIME_DIR="$work/corveld/run" "$work/corveld/corveld" /nontservice >"$work/corveld.log" 2>&1 &
   echo $!

@@ -87,6 +87,16 @@ TransferResult TransferFile::receiveFrom(Socket& socket) {
     }
 }
 
+TransferResult TransferFile::receiveAt(Socket& socket, std::int64_t offset) {
+    if (!seekFile(file_, offset)) {
+        socket.close();
+        return TransferResult::Broken;
+    }
+    const TransferResult result = receiveFrom(socket);
+    if (result == TransferResult::Completed && !truncateAtPosition(file_)) return TransferResult::Broken;
+    return result;
+}
+
 // ---- LocalFile ----
 
 LocalFile::LocalFile(std::string path) : path_(std::move(path)) {

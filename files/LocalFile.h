@@ -18,7 +18,7 @@ namespace corvel {
 
 class Socket;
 
-// How a transfer ended; the caller maps it to a reply (F3): OpenFailed before any
+// How a transfer ended; the caller maps it to a reply: OpenFailed before any
 // 150 ("550 Permission denied."), Broken after it ("426 ..."), Completed ("226 ...").
 enum class TransferResult { Completed, OpenFailed, Broken };
 
@@ -63,6 +63,11 @@ public:
     // written first) or the disk refuses a write. The socket is closed at the end.
     // Only for a handle from openForReceiving.
     TransferResult receiveFrom(Socket& socket);
+    // Resumes an upload: receives as receiveFrom does, writing from offset on (a
+    // handle opened with WriteMode::Overwrite). When it completes, the file ends
+    // where the received bytes end; when it breaks, the bytes of the old file past
+    // them stay, so nothing the client did not replace is lost.
+    TransferResult receiveAt(Socket& socket, std::int64_t offset);
 
 private:
     friend class LocalFile;

@@ -1,11 +1,11 @@
 // PASV, PORT, EPSV and EPRT: setting up the one data connection the next transfer uses.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <random>
 #include <vector>
 
+#include "common/AsciiCase.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
@@ -34,13 +34,6 @@ int scanPortNumbers(const std::string& text, long long (&numbers)[6]) {
         numbers[n] = negative ? -value : value;
     }
     return 6;
-}
-
-bool equalsIgnoringCaseText(const std::string& text, const char* word) {
-    std::size_t i = 0;
-    for (; i < text.size() && word[i]; ++i)
-        if (std::toupper(static_cast<unsigned char>(text[i])) != word[i]) return false;
-    return i == text.size() && word[i] == '\0';
 }
 
 // EPRT's port: decimal 1..65535.
@@ -107,15 +100,17 @@ void FtpSession::handleEpsv(const std::string& argument) {
         return;
     }
     const char* protocol = isIpv6Peer() ? "2" : "1";
-    if (equalsIgnoringCaseText(argument, "ALL")) {
+    if (equalsIgnoringAsciiCase(argument, "ALL")) {
         // RFC 2428: from now on only EPSV sets up data connections.
         extendedPassiveOnly_ = true;
         reply(replies::kEpsvAll);
         return;
     }
+    // RFC 2428, 3: any network protocol number but the connection's own gets 522;
+    // only what is no number at all is a syntax error.
     if (!argument.empty() && argument != protocol) {
-        reply(argument == "1" || argument == "2" ? replies::networkProtocolNotSupported(protocol)
-                                                 : std::string(replies::kSyntaxError));
+        const bool protocolNumber = argument.find_first_not_of("0123456789") == std::string::npos;
+        reply(protocolNumber ? replies::networkProtocolNotSupported(protocol) : std::string(replies::kSyntaxError));
         return;
     }
     data_.close();

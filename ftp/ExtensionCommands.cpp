@@ -1,5 +1,5 @@
 // The control connection commands of the <ftpext> extension: the FEAT lines, OPTS
-// UTF8, MDTM, MFMT and MLST. Names stay bytes: UTF8 only says what clients may send.
+// UTF8 and MLST, MDTM, MFMT and MLST. Names stay bytes: UTF8 only says what clients may send.
 #include <optional>
 
 #include "common/Permissions.h"
@@ -22,7 +22,8 @@ std::string upper(std::string text) {
 
 void FtpSession::appendExtensionFeatures(std::vector<std::string>& lines) const {
     if (!featureEnabled(Feature::Extensions)) return;
-    for (const char* feature : replies::kExtensionFeatures) lines.emplace_back(feature);
+    for (std::string& feature : replies::extensionFeatures(markedFactList(factSelection_)))
+        lines.push_back(std::move(feature));
 }
 
 void FtpSession::handleOpts(const std::string& argument) {
@@ -31,6 +32,14 @@ void FtpSession::handleOpts(const std::string& argument) {
     std::string value;
     const std::size_t start = blank == std::string::npos ? blank : argument.find_first_not_of(' ', blank);
     if (start != std::string::npos) value = upper(argument.substr(start));
+    // RFC 3659, 7.9: the facts MLST and MLSD give from now on, the unknown ones left
+    // out; the reply names those selected. The names keep the client's case here.
+    if (name == "MLST") {
+        const std::size_t facts = blank == std::string::npos ? blank : argument.find_first_not_of(' ', blank);
+        factSelection_ = parseFactSelection(facts == std::string::npos ? std::string_view() : std::string_view(argument).substr(facts));
+        reply(replies::mlstOptions(selectedFactList(factSelection_)));
+        return;
+    }
     // RFC 2389: a command without options is not understood (501); RFC 2640's
     // UTF8 knows ON only, and it is always on, since names are never converted.
     if (name != "UTF8")
@@ -102,7 +111,7 @@ void FtpSession::handleMlst(const std::string& argument) {
                               static_cast<std::int64_t>(info.lastWrite), info.mode};
     // The name as the client gave it; without one, the current directory.
     const std::string name = argument.empty() ? "/" + path->normalised : argument;
-    reply(replies::machineListing(name, formatFacts(subject, privileges_)));
+    reply(replies::machineListing(name, formatFacts(subject, privileges_, factSelection_)));
 }
 
 }  // namespace corvel

@@ -1,4 +1,6 @@
 // CWD, CDUP, PWD, MKD, RMD, DELE, RNFR and RNTO.
+#include <utility>
+
 #include "common/Permissions.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
@@ -12,7 +14,7 @@ void FtpSession::handleCwd(const std::string& argument) {
     if (!path) return;
     if (LocalFile(path->localPath).isDirectory()) {
         currentDirectory_ = path->normalised;
-        reply(replies::directoryChanged(currentDirectory_));
+        reply(replies::directoryChanged(dialect_, currentDirectory_));
     } else {
         reply(replies::pathRefused(path->normalised, ":No such directory."));
     }
@@ -25,11 +27,11 @@ void FtpSession::handleCdup(const std::string&) {
         return;
     }
     currentDirectory_ = current.joined();
-    reply(replies::directoryChanged(currentDirectory_));
+    reply(replies::directoryChanged(dialect_, currentDirectory_));
 }
 
 void FtpSession::handlePwd(const std::string&) {
-    reply(replies::currentDirectory(currentDirectory_));
+    reply(replies::currentDirectory(dialect_, currentDirectory_));
 }
 
 void FtpSession::handleMkd(const std::string& argument) {
@@ -42,7 +44,7 @@ void FtpSession::handleMkd(const std::string& argument) {
     else if (!directory.makeDirectory())
         reply(replies::kPermissionDenied);
     else
-        reply(replies::directoryCreated(argument));
+        reply(replies::directoryCreated(dialect_, argument, path->normalised));
 }
 
 void FtpSession::handleRmd(const std::string& argument) {
@@ -55,7 +57,7 @@ void FtpSession::handleRmd(const std::string& argument) {
     else if (!directory.removeDirectory())
         reply(replies::kPermissionDenied);
     else
-        reply(replies::kCommandOk);
+        reply(texts().fileActionDone);
 }
 
 void FtpSession::handleDele(const std::string& argument) {
@@ -68,7 +70,7 @@ void FtpSession::handleDele(const std::string& argument) {
     else if (!file.removeFile())
         reply(replies::kPermissionDenied);
     else
-        reply(replies::kCommandOk);
+        reply(texts().fileActionDone);
 }
 
 void FtpSession::handleRnfr(const std::string& argument) {
@@ -85,12 +87,15 @@ void FtpSession::handleRnfr(const std::string& argument) {
 }
 
 void FtpSession::handleRnto(const std::string& argument) {
+    // RFC 959: RNTO completes the RNFR just before it. The standard dialect forgets
+    // the source after one RNTO, whatever its outcome; the designed one keeps it.
+    const std::string renameSource = standard() ? std::exchange(renameSource_, {}) : renameSource_;
     if (!hasPrivilege(PERM_WRITE_FILE)) return;
-    if (renameSource_.empty()) {
+    if (renameSource.empty()) {
         reply(replies::kBadSequence);
         return;
     }
-    ResolvedPath source = resolvePath(homeDirectory_, currentDirectory_, renameSource_, '\\');
+    ResolvedPath source = resolvePath(homeDirectory_, currentDirectory_, renameSource, '\\');
     if (source.status != PathStatus::Resolved) {
         reply(source.status == PathStatus::Escaped ? replies::kRenameFailedSourceEscapes
                                                     : replies::kNoSuchFile);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,11 @@ class AccessPolicy;
 class LoginGuard;
 class BanList;
 class SessionRegistry;
+
+// A connection that has not logged in this long after its greeting is closed (with
+// a 421 reply), so connections that never log in cannot pile up; a client that
+// logs in as it should never meets it.
+constexpr std::chrono::milliseconds kLoginDeadline{60000};
 
 // Owned by the server; outlives every session. The tables are thread-safe; the
 // settings fields are read-only once sessions exist.
@@ -42,6 +48,8 @@ struct FtpContext {
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
     SessionRegistry* sessions = nullptr;   // every session registers here
     std::uint32_t maxPerAddress = 0;       // <maxperip>: sessions one address may hold; 0: any number
+    std::uint32_t maxLoginPerAddress = 0;  // <maxprelogin>: of them not logged in yet; 0: any number
+    std::chrono::milliseconds loginDeadline = kLoginDeadline;  // tests shorten it
 };
 
 }  // namespace corvel

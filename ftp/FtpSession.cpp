@@ -2,10 +2,15 @@
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
+#include <algorithm>
+#include <chrono>
 #include <iterator>
 
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
+#include "common/AddressShare.h"
+#include "common/AsciiCase.h"
+#include "ftp/ControlWatch.h"
 #include "ftp/ListArgument.h"
 #include "ftp/SplitText.h"
 
@@ -23,16 +28,6 @@ namespace {
 
 using S = FtpSession;
 
-bool equalsIgnoringCase(const char* word, const std::string& text) {
-    std::size_t i = 0;
-    for (; word[i] && i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-        if (c != word[i]) return false;
-    }
-    return word[i] == '\0' && i == text.size();
-}
-
 std::string trim(const std::string& text) {
     const char* blanks = " \t\r\n";
     auto first = text.find_first_not_of(blanks);
@@ -44,8 +39,12 @@ std::string trim(const std::string& text) {
 }  // namespace
 
 FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<std::string> clientAddress)
-    : context_(context), live_(context.activeConnections), control_(std::move(control)) {
+    : context_(context),
+      dialect_(context.ftpExtensions ? replies::Dialect::Standard : replies::Dialect::Designed),
+      live_(context.activeConnections),
+      control_(std::move(control)) {
     control_.setNonBlocking();
+    (void)control_.keepUrgentDataInline();
     peerAddress_ = clientAddress ? std::move(*clientAddress) : control_.peerAddress();
     localAddress_ = control_.localAddress();
     // SECURITY: a refused peer learns nothing; not even a greeting is sent. A banned
@@ -54,21 +53,29 @@ FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<
         control_.close();
         return;
     }
+    // The sessions that ran before this one joined, so maxconn + 1 sessions may run at once.
+    const auto running = static_cast<std::uint32_t>(live_.before());
     if (context_.sessions) {
-        if (context_.maxPerAddress > 0 && context_.sessions->countOf(peerAddress_) >= context_.maxPerAddress) {
-            reply(replies::kTooManyConnections);
+        // SECURITY: one address can hold only so many sessions, and, once half of
+        // maxconn is taken, only a few that have not logged in, so idle connections
+        // of one address cannot shut others out.
+        const std::uint32_t notLoggedIn = perAddressLimitInForce(
+            context_.maxLoginPerAddress, running, std::uint64_t{context_.maxConnections} + 1);
+        registration_ = context_.sessions->admit(
+            peerAddress_, control_,
+            SessionRegistry::AddressLimits{.sessions = context_.maxPerAddress, .notLoggedIn = notLoggedIn});
+        if (!registration_) {
+            reply(texts().tooManyConnections);
             control_.close();
             return;
         }
-        registration_ = context_.sessions->add(peerAddress_, control_);
     }
-    // The sessions that ran before this one joined, so maxconn + 1 sessions may run at once.
-    auto running = static_cast<std::uint32_t>(live_.before());
     if (running > context_.maxConnections) {
-        reply(replies::kTooManyConnections);
+        reply(texts().tooManyConnections);
         control_.close();
         return;
     }
+    loginDeadline_ = std::chrono::steady_clock::now() + context_.loginDeadline;
     sendGreeting();
 }
 
@@ -81,6 +88,18 @@ bool FtpSession::fillBuffer() {
     char chunk[kReceiveChunkBytes];
     int idleSeconds = 0;
     for (;;) {
+        // SECURITY: a connection that never logs in is not kept, however busy it is.
+        int waitMs = kWaitStepMs;
+        if (!everLoggedIn_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                loginDeadline_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                reply(replies::kLoginTimeout);
+                control_.close();
+                return false;
+            }
+            waitMs = static_cast<int>(std::min<long long>(waitMs, left.count()));
+        }
         long n = control_.receive(chunk, sizeof chunk);
         if (n > 0) {
             commands_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
@@ -90,9 +109,11 @@ bool FtpSession::fillBuffer() {
             control_.close();
             return false;
         }
-        WaitResult w = control_.waitReadable(kWaitStepMs);
+        WaitResult w = control_.waitReadable(waitMs);
         if (w == WaitResult::Failed) return false;
         if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) {
+            // RFC 959: a server closing the control connection says 421 first.
+            if (standard()) reply(replies::kIdleTimeout);
             control_.close();
             return false;
         }
@@ -102,13 +123,25 @@ bool FtpSession::fillBuffer() {
 bool FtpSession::readCommand() {
     if (!control_.isOpen()) return false;
     for (;;) {
-        if (std::optional<CommandLineEvent> event = commands_.next()) {
+        if (std::optional<CommandLineEvent> event = nextCommandLine()) {
             if (event->kind == CommandLineEvent::Kind::Line) return dispatch(event->text);
             reply(replies::tooLong(event->text.substr(0, event->text.find(' '))));
             return true;
         }
         if (!fillBuffer()) return false;
     }
+}
+
+std::optional<CommandLineEvent> FtpSession::nextCommandLine() {
+    if (waitingCommands_.empty()) return commands_.next();
+    CommandLineEvent event = std::move(waitingCommands_.front());
+    waitingCommands_.pop_front();
+    return event;
+}
+
+bool FtpSession::transfersData(void (FtpSession::*handler)(const std::string&)) {
+    return handler == &S::handleRetr || handler == &S::handleStor || handler == &S::handleAppe ||
+           handler == &S::handleList || handler == &S::handleMlsd;
 }
 
 const FtpSession::Command* FtpSession::findCommand(const std::string& verb) const {
@@ -145,11 +178,14 @@ const FtpSession::Command* FtpSession::findCommand(const std::string& verb) cons
         {"MFMT", true, true, &S::handleMfmt, Feature::Extensions},
         {"MLST", true, false, &S::handleMlst, Feature::Extensions},
         {"MLSD", true, false, &S::handleMlsd, Feature::Extensions},
+        {"MODE", false, true, &S::handleMode, Feature::Extensions},
+        {"STRU", false, true, &S::handleStru, Feature::Extensions},
+        {"ALLO", true, false, &S::handleAllo, Feature::Extensions},
     };
     for (const Command& candidate : kCommands)
-        if (equalsIgnoringCase(candidate.verb, verb)) return &candidate;
+        if (equalsIgnoringAsciiCase(candidate.verb, verb)) return &candidate;
     for (const Command& candidate : kExtensionCommands)
-        if (featureEnabled(candidate.feature) && equalsIgnoringCase(candidate.verb, verb)) return &candidate;
+        if (featureEnabled(candidate.feature) && equalsIgnoringAsciiCase(candidate.verb, verb)) return &candidate;
     return nullptr;
 }
 
@@ -174,7 +210,10 @@ std::string FtpSession::chooseListPath(const std::string& verb, const std::strin
     return std::string();
 }
 
-bool FtpSession::dispatch(const std::string& line) {
+bool FtpSession::dispatch(const std::string& received) {
+    // Telnet commands before a command (Interrupt Process and Synch before an ABOR)
+    // are no part of it.
+    const std::string line(withoutTelnetCommands(received));
     auto space = line.find(' ');
     std::string verb = trim(line.substr(0, space));
     std::string argument = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
@@ -198,17 +237,20 @@ bool FtpSession::dispatch(const std::string& line) {
         reply(replies::kTlsRequired);
         return true;
     }
-    if (command->handler == &S::handleList) {
+    // While data moves, an ABOR on the control connection ends the transfer (426 for
+    // it, then 226 for the ABOR); other commands are answered after it, in order.
+    std::optional<ControlWatch> watch;
+    if (transfersData(command->handler)) watch.emplace(control_, data_, commands_, waitingCommands_);
+    if (command->handler == &S::handleList && featureEnabled(Feature::Extensions)) {
         // With <ftpext> the argument is one path after the ls options, so names with
         // blanks work; NLST sends names only and LIST dates show the year as ls does.
-        if (featureEnabled(Feature::Extensions)) {
-            listOnData(equalsIgnoringCase("NLST", verb) ? ListingForm::Names : ListingForm::Long,
-                       skipListOptions(argument));
-            return true;
-        }
-        argument = chooseListPath(verb, argument);
+        listOnData(equalsIgnoringAsciiCase("NLST", verb) ? ListingForm::Names : ListingForm::Long,
+                   skipListOptions(argument));
+    } else {
+        if (command->handler == &S::handleList) argument = chooseListPath(verb, argument);
+        (this->*command->handler)(argument);
     }
-    (this->*command->handler)(argument);
+    if (watch && watch->aborted()) reply(replies::kAbortDone);
     return command->handler != &S::handleQuit;
 }
 

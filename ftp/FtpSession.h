@@ -2,13 +2,17 @@
 // and the state the command handlers share.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ftp/CommandLineAssembler.h"
 #include "ftp/FtpContext.h"
+#include "ftp/FtpReplies.h"
+#include "ftp/MlsxFacts.h"
 #include "ftp/SessionRegistry.h"
 #include "files/PathResolution.h"
 #include "platform/Socket.h"
@@ -19,7 +23,8 @@ namespace corvel {
 // through the thread-safe tables and the atomic count in FtpContext.
 class FtpSession {
 public:
-    // Checks the access policy and the connection limit, then greets. A refused
+    // Checks the access policy, the bans, the limits per address and the connection
+    // limit, then greets. A refused
     // session closes its socket; its first readCommand then returns false.
     // clientAddress, when given, is the client's address as a load balancer's PROXY
     // header told it; it then stands for the peer in every check and reply.
@@ -49,9 +54,16 @@ private:
     bool featureEnabled(Feature feature) const;
 
     void reply(const std::string& text);
+    // The standard dialect (<ftpext>yes): RFC replies and session rules.
+    bool standard() const { return dialect_ == replies::Dialect::Standard; }
+    const replies::DialectTexts& texts() const { return replies::textsOf(dialect_); }
     void sendGreeting();
     // Receives more bytes into the command lines; false ends the session.
     bool fillBuffer();
+    // The next complete line: one that waited out a transfer, else a new one.
+    std::optional<CommandLineEvent> nextCommandLine();
+    // Whether the handler moves data, so an ABOR must be watched for while it runs.
+    static bool transfersData(void (FtpSession::*handler)(const std::string&));
     std::string chooseListPath(const std::string& verb, const std::string& argument) const;
 
     // Shared steps of the file commands. hasPrivilege replies 550 when bit is missing.
@@ -61,9 +73,13 @@ private:
     // root (escapedSuffix follows "550 /" + the normalised path).
     std::optional<ResolvedPath> resolveOrReply(const std::string& argument, char separator,
                                                       const char* escapedSuffix);
-    std::string transferOpening(const std::string& argument) const;
+    // The 150 reply of a transfer, with the size of a file sent when given.
+    std::string transferOpening(const std::string& argument, std::optional<long long> size = std::nullopt) const;
     // Sends the listing of a directory on the data connection; false when it broke.
     bool sendListing(const std::string& localPath);
+    // Resolves a listing's path; replies to a refused one (closing the data
+    // connection) and returns nullopt.
+    std::optional<ResolvedPath> resolveListingPath(const std::string& path);
     void closeData() { data_.close(); }
     void storeFile(const std::string& argument, bool append);
 
@@ -77,6 +93,10 @@ private:
     void handleStat(const std::string& argument);
     void handleRein(const std::string& argument);
     void handleQuit(const std::string& argument);
+    // RFC 959's minimum that the designed verbs lack (<ftpext>): MODE S, STRU F, ALLO.
+    void handleMode(const std::string& argument);
+    void handleStru(const std::string& argument);
+    void handleAllo(const std::string& argument);
     // Data connections.
     void handlePasv(const std::string& argument);
     void handlePort(const std::string& argument);
@@ -98,6 +118,9 @@ private:
     void handleRest(const std::string& argument);
     void handleSize(const std::string& argument);
     void handleAbor(const std::string& argument);
+    // The offset a RETR, STOR or APPE starts from. The standard dialect clears it, so
+    // it applies to that one transfer (RFC 959, 4.1.3); the designed one keeps it.
+    std::int64_t takeRestartOffset();
     // TLS (RFC 4217) and the feature list (RFC 2389).
     void handleAuth(const std::string& argument);
     void handlePbsz(const std::string& argument);
@@ -153,6 +176,7 @@ private:
     };
 
     const FtpContext& context_;
+    const replies::Dialect dialect_;
     LiveCount live_;
     Socket control_;
     Socket data_;
@@ -170,9 +194,15 @@ private:
     LoginState loginState_ = LoginState::None;
     TransferType transferType_ = TransferType::Binary;
     unsigned failedLogins_ = 0;
+    // Until the first login the session must log in by loginDeadline_ (greeting +
+    // the context's login deadline).
+    bool everLoggedIn_ = false;
+    std::chrono::steady_clock::time_point loginDeadline_{};
     std::uint32_t privileges_ = 0;
 
     CommandLineAssembler commands_;
+    // Lines that arrived while a transfer ran, answered after it in order.
+    std::deque<CommandLineEvent> waitingCommands_;
     // In the registry while the session lives (declared after control_, so it leaves
     // before the connection is closed at the end).
     std::unique_ptr<SessionRegistry::Entry> registration_;
@@ -183,6 +213,7 @@ private:
     bool dataProtected_ = false;            // PROT P
     TlsSessionToken tlsToken_{};             // carried by this session's tickets
     bool extendedPassiveOnly_ = false;       // after EPSV ALL: PASV, PORT and EPRT are refused
+    FactSelection factSelection_;            // the facts of MLST and MLSD (OPTS MLST)
 };
 
 }  // namespace corvel

@@ -7,16 +7,11 @@
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
+#include "ftp/ListingWriter.h"
 #include "ftp/MlsxFacts.h"
 #include "platform/Socket.h"
 
 namespace corvel {
-namespace {
-
-// Listing lines gathered before they are written to the data connection.
-constexpr std::size_t kListingChunkBytes = 64u << 10;
-
-}  // namespace
 
 void FtpSession::handleMlsd(const std::string& argument) { listOnData(ListingForm::Facts, argument); }
 
@@ -27,21 +22,21 @@ void FtpSession::listOnData(ListingForm form, const std::string& path) {
         return;
     }
     // LIST's own refusals, word for word, each closing the data connection.
-    ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
-    if (resolved.status == PathStatus::Invalid) {
-        closeData();
-        reply(replies::kNoSuchFile);
-        return;
-    }
-    if (resolved.status == PathStatus::Escaped) {
-        closeData();
-        reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
-        return;
-    }
+    const std::optional<ResolvedPath> found = resolveListingPath(path);
+    if (!found) return;
+    const ResolvedPath& resolved = *found;
     // RFC 3659: MLSD lists a directory and nothing else.
-    if (form == ListingForm::Facts && !LocalFile(resolved.localPath).isDirectory()) {
+    const EntryKind kind = LocalFile(resolved.localPath).info().kind;
+    if (form == ListingForm::Facts && kind != EntryKind::Directory) {
         closeData();
         reply(replies::pathRefused(resolved.normalised, replies::kNoSuchDirectorySuffix));
+        return;
+    }
+    // RFC 959: a listing of nothing is refused (550), not sent empty as if it were an
+    // empty folder; the designed LIST sends it empty.
+    if (kind == EntryKind::None && standard()) {
+        closeData();
+        reply(replies::pathRefused(resolved.normalised, replies::kNoSuchFileSuffix));
         return;
     }
     if (!dataProtectionAllowed()) return;
@@ -53,17 +48,8 @@ void FtpSession::listOnData(ListingForm form, const std::string& path) {
 }
 
 bool FtpSession::streamListing(ListingForm form, const std::string& localPath) {
-    // One chunk of memory for a folder of any size, as sendListing does.
-    std::string chunk;
-    chunk.reserve(kListingChunkBytes + 1024);
-    bool sent = true;
-    auto add = [&](const std::string& line) {
-        chunk += line;
-        if (chunk.size() < kListingChunkBytes) return true;
-        sent = sendAll(data_, chunk) >= 0;
-        chunk.clear();
-        return sent;
-    };
+    ListingWriter writer(data_);
+    auto add = [&](const std::string& line) { return writer.add(line); };
     if (form == ListingForm::Facts) {
         (void)forEachDirectoryEntry(localPath, [&](const DirectoryEntry& entry) {
             FactType type = FactType::File;
@@ -79,7 +65,7 @@ bool FtpSession::streamListing(ListingForm form, const std::string& localPath) {
                 return true;  // left out as LIST leaves it out: FIFOs, devices, broken links
             const FactSubject subject{type, entry.info.size, static_cast<std::int64_t>(entry.info.lastWrite),
                                       entry.info.mode};
-            return add(formatMlsdLine(subject, privileges_, entry.name));
+            return add(formatMlsdLine(subject, privileges_, entry.name, factSelection_));
         });
     } else {
         const std::time_t now = std::time(nullptr);
@@ -89,7 +75,7 @@ bool FtpSession::streamListing(ListingForm form, const std::string& localPath) {
             return add(formatNameLine(entry));
         });
     }
-    return sent && sendAll(data_, chunk) >= 0;
+    return writer.finish();
 }
 
 }  // namespace corvel

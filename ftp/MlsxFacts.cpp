@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/AsciiCase.h"
 #include "common/Permissions.h"
 #include "ftp/MachineTime.h"
 
@@ -18,7 +19,45 @@ const char* typeName(FactType type) {
     return "file";
 }
 
+// The facts in the order the entries give them.
+struct FactName {
+    const char* name;
+    bool FactSelection::*selected;
+};
+constexpr FactName kFactNames[] = {{"type", &FactSelection::type},
+                                   {"size", &FactSelection::size},
+                                   {"modify", &FactSelection::modify},
+                                   {"perm", &FactSelection::perm},
+                                   {"unix.mode", &FactSelection::unixMode}};
+
+
 }  // namespace
+
+FactSelection parseFactSelection(std::string_view list) {
+    FactSelection selection{false, false, false, false, false};
+    while (!list.empty()) {
+        const std::size_t end = list.find(';');
+        const std::string_view name = list.substr(0, end);
+        for (const FactName& fact : kFactNames)
+            if (equalsIgnoringAsciiCase(name, fact.name)) selection.*fact.selected = true;
+        if (end == std::string_view::npos) break;
+        list.remove_prefix(end + 1);
+    }
+    return selection;
+}
+
+std::string selectedFactList(const FactSelection& selection) {
+    std::string list;
+    for (const FactName& fact : kFactNames)
+        if (selection.*fact.selected) list += std::string(fact.name) + ';';
+    return list;
+}
+
+std::string markedFactList(const FactSelection& selection) {
+    std::string list;
+    for (const FactName& fact : kFactNames) list += std::string(fact.name) + (selection.*fact.selected ? "*;" : ";");
+    return list;
+}
 
 std::string permFact(FactType type, std::uint32_t privileges) {
     auto has = [privileges](std::uint32_t bits) { return (privileges & bits) == bits; };
@@ -41,23 +80,30 @@ std::string permFact(FactType type, std::uint32_t privileges) {
     return letters;
 }
 
-std::string formatFacts(const FactSubject& subject, std::uint32_t privileges) {
-    std::string facts = "type=";
-    facts += typeName(subject.type);
-    facts += ';';
-    if (subject.type == FactType::File) facts += "size=" + std::to_string(subject.size) + ';';
-    if (std::optional<std::string> modify = formatMachineTime(subject.lastWrite)) facts += "modify=" + *modify + ';';
-    facts += "perm=" + permFact(subject.type, privileges) + ';';
-    char mode[16];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(subject.mode & 07777));
-    facts += "unix.mode=";
-    facts += mode;
-    facts += ';';
+std::string formatFacts(const FactSubject& subject, std::uint32_t privileges, const FactSelection& selection) {
+    std::string facts;
+    if (selection.type) {
+        facts += "type=";
+        facts += typeName(subject.type);
+        facts += ';';
+    }
+    if (selection.size && subject.type == FactType::File) facts += "size=" + std::to_string(subject.size) + ';';
+    if (selection.modify)
+        if (std::optional<std::string> modify = formatMachineTime(subject.lastWrite)) facts += "modify=" + *modify + ';';
+    if (selection.perm) facts += "perm=" + permFact(subject.type, privileges) + ';';
+    if (selection.unixMode) {
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(subject.mode & 07777));
+        facts += "unix.mode=";
+        facts += mode;
+        facts += ';';
+    }
     return facts;
 }
 
-std::string formatMlsdLine(const FactSubject& subject, std::uint32_t privileges, const std::string& name) {
-    return formatFacts(subject, privileges) + ' ' + name + "\r\n";
+std::string formatMlsdLine(const FactSubject& subject, std::uint32_t privileges, const std::string& name,
+                           const FactSelection& selection) {
+    return formatFacts(subject, privileges, selection) + ' ' + name + "\r\n";
 }
 
 }  // namespace corvel

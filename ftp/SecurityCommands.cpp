@@ -28,6 +28,7 @@ void FtpSession::handleAuth(const std::string& argument) {
     // SECURITY: whatever arrived in clear text behind AUTH (injected by someone on
     // the path) is never executed once the connection is protected.
     commands_.clear();
+    waitingCommands_.clear();
     tlsToken_ = newTlsSessionToken();
     if (!control_.isOpen() || context_.tls->accept(control_, tlsToken_, TlsRole::Control) != TlsAccept::Done) {
         control_.close();  // a failed or stalled handshake ends this session only

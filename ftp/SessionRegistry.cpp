@@ -9,16 +9,49 @@ SessionRegistry::Entry::Entry(Key, SessionRegistry& registry, std::string addres
 
 SessionRegistry::Entry::~Entry() { registry_.remove(this); }
 
-std::unique_ptr<SessionRegistry::Entry> SessionRegistry::add(const std::string& address, const Socket& control) {
+void SessionRegistry::Entry::markLoggedIn() {
+    std::lock_guard<std::mutex> lock(registry_.mutex_);
+    loggedIn_ = true;
+}
+
+std::unique_ptr<SessionRegistry::Entry> SessionRegistry::admit(const std::string& address, const Socket& control,
+                                                               AddressLimits limits) {
     auto entry = std::make_unique<Entry>(Entry::Key{}, *this, address, duplicateSocketHandle(control));
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.emplace(address, entry.get());
-    return entry;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto [first, last] = entries_.equal_range(address);
+        std::size_t sessions = 0;
+        std::size_t notLoggedIn = 0;
+        for (auto it = first; it != last; ++it) {
+            ++sessions;
+            if (!it->second->loggedIn_) ++notLoggedIn;
+        }
+        const bool refused = (limits.sessions > 0 && sessions >= limits.sessions) ||
+                             (limits.notLoggedIn > 0 && notLoggedIn >= limits.notLoggedIn);
+        if (!refused) {
+            entries_.emplace(address, entry.get());
+            return entry;
+        }
+    }
+    return nullptr;  // the entry goes after the lock; never registered, it removes nothing
+}
+
+std::unique_ptr<SessionRegistry::Entry> SessionRegistry::add(const std::string& address, const Socket& control) {
+    return admit(address, control, AddressLimits{});
 }
 
 std::size_t SessionRegistry::countOf(const std::string& address) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return entries_.count(address);
+}
+
+std::size_t SessionRegistry::notLoggedInCountOf(const std::string& address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto [first, last] = entries_.equal_range(address);
+    std::size_t count = 0;
+    for (auto it = first; it != last; ++it)
+        if (!it->second->loggedIn_) ++count;
+    return count;
 }
 
 void SessionRegistry::closeAll(const std::string& address) {

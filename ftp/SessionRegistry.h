@@ -1,5 +1,6 @@
 // The live FTP sessions of a run by client address: how many one address holds
-// (<maxperip>), and closing all of an address's sessions when it is banned.
+// (<maxperip>) and how many of them have not logged in yet (<maxprelogin>), and
+// closing all of an address's sessions when it is banned.
 #pragma once
 
 #include <cstddef>
@@ -31,16 +32,32 @@ public:
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
+        // The session logged in; from now on it no longer counts as not logged in
+        // (also after REIN: it showed an account once).
+        void markLoggedIn();
+
     private:
         friend class SessionRegistry;
         SessionRegistry& registry_;
         std::string address_;
         UniqueFd control_;
+        bool loggedIn_ = false;  // guarded by registry_.mutex_
     };
 
-    // Registers a live session of address on control.
+    // The limits a new session of an address must stay within; 0: no limit.
+    struct AddressLimits {
+        std::size_t sessions = 0;         // all its sessions (<maxperip>)
+        std::size_t notLoggedIn = 0;      // its sessions not logged in yet (<maxprelogin>)
+    };
+
+    // Registers a live session of address on control, unless the address already
+    // holds one of the limits' counts (nullptr then). The count and the registration
+    // are one step, so sessions arriving together cannot pass a limit.
+    std::unique_ptr<Entry> admit(const std::string& address, const Socket& control, AddressLimits limits);
+    // Registers a live session of address on control, whatever it holds.
     std::unique_ptr<Entry> add(const std::string& address, const Socket& control);
     std::size_t countOf(const std::string& address) const;
+    std::size_t notLoggedInCountOf(const std::string& address) const;
     // Shuts the control connection of every session of address down; each session
     // sees its connection end at its next read and ends.
     void closeAll(const std::string& address);

@@ -6,13 +6,11 @@
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
+#include "ftp/ListingWriter.h"
 #include "files/LocalFile.h"
 
 namespace corvel {
 namespace {
-
-// Listing lines gathered before they are written to the data connection.
-constexpr std::size_t kListingChunkBytes = 64u << 10;
 
 // Reads the offset as "%d" does (blanks, a sign, digits up to the first other
 // character); offset stays empty when there is no number. false when the number
@@ -34,26 +32,50 @@ bool scanRestartOffset(const std::string& text, std::optional<std::int64_t>& off
     return true;
 }
 
+// The standard dialect's REST marker: in stream mode a count of bytes (RFC 3659, 5),
+// digits only, that fits a file offset.
+std::optional<std::int64_t> byteCountValue(const std::string& text) {
+    std::optional<std::int64_t> offset;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        !scanRestartOffset(text, offset))
+        return std::nullopt;
+    return offset;
+}
+
 }  // namespace
 
-std::string FtpSession::transferOpening(const std::string& argument) const {
-    return replies::transferOpening(transferType_ == TransferType::Ascii, argument);
+std::string FtpSession::transferOpening(const std::string& argument, std::optional<long long> size) const {
+    return replies::transferOpening(dialect_, transferType_ == TransferType::Ascii, argument, size);
+}
+
+std::int64_t FtpSession::takeRestartOffset() {
+    const std::int64_t offset = restartOffset_;
+    if (standard()) restartOffset_ = 0;
+    return offset;
 }
 
 bool FtpSession::sendListing(const std::string& localPath) {
-    // Lines go out in chunks as the directory is read, so a folder of any size costs
-    // one chunk of memory; the bytes on the wire are the same as one whole write.
-    std::string chunk;
-    chunk.reserve(kListingChunkBytes + 1024);
-    bool sent = true;
-    (void)LocalFile(localPath).forEachListEntry([&](const ListEntry& entry) {
-        chunk += formatListLine(entry, userName_);
-        if (chunk.size() < kListingChunkBytes) return true;
-        sent = sendAll(data_, chunk) >= 0;
-        chunk.clear();
-        return sent;
-    });
-    return sent && sendAll(data_, chunk) >= 0;
+    ListingWriter writer(data_);
+    (void)LocalFile(localPath).forEachListEntry(
+        [&](const ListEntry& entry) { return writer.add(formatListLine(entry, userName_)); });
+    return writer.finish();
+}
+
+std::optional<ResolvedPath> FtpSession::resolveListingPath(const std::string& path) {
+    ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
+    // A refused path is answered before any 150, and the data connection it would
+    // have used is closed, so no later command finds it open.
+    if (resolved.status == PathStatus::Invalid) {
+        closeData();
+        reply(replies::kNoSuchFile);
+        return std::nullopt;
+    }
+    if (resolved.status == PathStatus::Escaped) {
+        closeData();
+        reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
+        return std::nullopt;
+    }
+    return resolved;
 }
 
 void FtpSession::handleList(const std::string& path) {
@@ -63,28 +85,18 @@ void FtpSession::handleList(const std::string& path) {
         reply(replies::kNoDataConnection);
         return;
     }
-    ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
-    // A refused path is answered before any 150, and the data connection it would
-    // have used is closed, so no later command finds it open.
-    if (resolved.status == PathStatus::Invalid) {
-        closeData();
-        reply(replies::kNoSuchFile);
-        return;
-    }
-    if (resolved.status == PathStatus::Escaped) {
-        closeData();
-        reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
-        return;
-    }
+    const std::optional<ResolvedPath> resolved = resolveListingPath(path);
+    if (!resolved) return;
     if (!dataProtectionAllowed()) return;
     reply(replies::kListingOpening);
     if (!protectData()) return;
-    bool sent = sendListing(resolved.localPath);
+    bool sent = sendListing(resolved->localPath);
     closeData();
     reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::handleRetr(const std::string& argument) {
+    const std::int64_t offset = takeRestartOffset();
     if (!hasPrivilege(PERM_READ_FILE)) return;
     auto path = resolveOrReply(argument, '/', ":No such file or directory.");
     if (!path) return;
@@ -97,13 +109,19 @@ void FtpSession::handleRetr(const std::string& argument) {
         closeData();
         return;
     }
+    // A directory is no file to retrieve (RFC 959: 550); the designed RETR lists it.
+    if (source.kind == EntryKind::Directory && standard()) {
+        closeData();
+        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
+        return;
+    }
     if (!data_.isOpen()) {
         reply(replies::kNoDataConnection);
         return;
     }
     if (!dataProtectionAllowed()) return;
     if (source.kind == EntryKind::Directory) {
-        reply(transferOpening(argument) + "(0 bytes)\r\n");
+        reply(transferOpening(argument, 0));
         if (!protectData()) return;
         bool sent = sendListing(path->localPath);
         closeData();
@@ -117,18 +135,33 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(replies::kPermissionDenied);
         return;
     }
-    reply(transferOpening(argument) + "(" + std::to_string(source.size) + " bytes)\r\n");
+    // RFC 3659, 5.5: a restart past the end is refused, not answered with nothing.
+    if (standard() && offset > source.size) {
+        closeData();
+        reply(replies::kRestartBeyondEnd);
+        return;
+    }
+    reply(transferOpening(argument, source.size));
     if (!protectData()) return;
-    TransferResult result = source.file->sendTo(data_, restartOffset_);
+    TransferResult result = source.file->sendTo(data_, offset);
     closeData();
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::storeFile(const std::string& argument, bool append) {
+    // The standard dialect resumes a STOR at the REST offset (RFC 3659, 5); APPE adds
+    // at the end whatever it says. The designed uploads ignore REST and keep it.
+    const std::int64_t restart = standard() ? takeRestartOffset() : 0;
+    const std::int64_t resumeAt = append ? 0 : restart;
     if (!hasPrivilege(PERM_WRITE_FILE)) return;
     auto path = resolveOrReply(argument, '/', ":No such file or directory.");
     if (!path) return;
     LocalFile file(path->localPath);
+    if (resumeAt > 0 && file.info().kind == EntryKind::None) {
+        closeData();
+        reply(replies::kRestartBeyondEnd);  // no bytes there to resume after
+        return;
+    }
     if (!file.isFile()) {
         if (!(privileges_ & PERM_CREATE_FILE)) {
             reply(replies::kPermissionDenied);
@@ -147,15 +180,22 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         return;
     }
     if (!dataProtectionAllowed()) return;
-    auto opened = file.openForReceiving(append ? WriteMode::Append : WriteMode::Truncate);
+    const WriteMode mode = append ? WriteMode::Append : resumeAt > 0 ? WriteMode::Overwrite : WriteMode::Truncate;
+    auto opened = file.openForReceiving(mode);
     if (!opened) {
         closeData();
         reply(replies::kPermissionDenied);
         return;
     }
-    reply(transferOpening(argument) + "\r\n");
+    // The size under the lock: a resume never leaves a hole of zeros in the file.
+    if (opened->size() < resumeAt) {
+        closeData();
+        reply(replies::kRestartBeyondEnd);
+        return;
+    }
+    reply(transferOpening(argument));
     if (!protectData()) return;
-    TransferResult result = opened->receiveFrom(data_);
+    TransferResult result = resumeAt > 0 ? opened->receiveAt(data_, resumeAt) : opened->receiveFrom(data_);
     closeData();
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
@@ -165,7 +205,13 @@ void FtpSession::handleAppe(const std::string& argument) { storeFile(argument, t
 
 void FtpSession::handleRest(const std::string& argument) {
     std::optional<std::int64_t> offset;
-    if (!scanRestartOffset(argument, offset)) {
+    if (standard()) {
+        offset = byteCountValue(argument);
+        if (!offset) {
+            reply(replies::kSyntaxError);
+            return;
+        }
+    } else if (!scanRestartOffset(argument, offset)) {
         // SECURITY: a number past the largest file offset would wrap round to a
         // small one and resume somewhere the client never asked for.
         reply(replies::kSyntaxError);
@@ -177,12 +223,16 @@ void FtpSession::handleRest(const std::string& argument) {
 
 void FtpSession::handleSize(const std::string& argument) {
     if (!hasPrivilege(PERM_READ_FILE)) return;
-    auto path = resolveOrReply(argument, '\\', ":No such file or directory.");
+    // The designed SIZE writes the path in its refusals with backslashes.
+    auto path = resolveOrReply(argument, standard() ? '/' : '\\', ":No such file or directory.");
     if (!path) return;
     const EntryInfo info = LocalFile(path->localPath).info();
-    // Directories report 0, whatever the file system says.
+    // Designed: directories report 0, whatever the file system says. Standard: SIZE
+    // is the size of a file (RFC 3659, 4), so a directory gets 550.
     if (info.kind == EntryKind::RegularFile)
         reply(replies::size(info.size));
+    else if (info.kind == EntryKind::Directory && standard())
+        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
     else if (info.kind == EntryKind::Directory)
         reply(replies::size(0));
     else
@@ -191,7 +241,7 @@ void FtpSession::handleSize(const std::string& argument) {
 
 void FtpSession::handleAbor(const std::string&) {
     closeData();
-    reply(replies::kTransferAborted);
+    reply(texts().abortIdle);
 }
 
 }  // namespace corvel

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RangeChoice choice = chooseRange(value, fileSize);
     check(chooseRange(value, fileSize) == choice, "the same input gives the same choice");
     if (choice.kind != RangeChoice::Kind::Whole)
-        check(startsWithIgnoringCase(value, "bytes="), "only the bytes unit has parts");
+        check(startsWithIgnoringAsciiCase(value, "bytes="), "only the bytes unit has parts");
     if (choice.kind == RangeChoice::Kind::Part) {
         check(choice.first >= 0 && choice.first <= choice.last && choice.last < fileSize, "a part lies in the file");
         const std::string plain = "bytes=" + std::to_string(choice.first) + "-" + std::to_string(choice.last);

@@ -101,11 +101,17 @@ struct OpenedFile {
 // descriptor first, so FIFOs and devices are refused without being opened.
 [[nodiscard]] OpenedFile openFileForReading(const std::string& path);
 
-enum class WriteMode { Truncate, Append };
+enum class WriteMode { Truncate, Append, Overwrite };
 // Opens an existing regular file for receiving under an exclusive advisory lock, so
 // two uploads into one file never interleave and no reader sees it half written.
-// Truncate empties the file only once the lock is held; Append writes at its end.
+// Truncate empties the file only once the lock is held; Append writes at its end;
+// Overwrite keeps the contents and writes from the start (or where seekFile moves).
 [[nodiscard]] OpenedFile openFileForWriting(const std::string& path, WriteMode mode);
+
+// Moves the file's position to offset bytes from its start; false on an error.
+[[nodiscard]] bool seekFile(const UniqueFd& file, std::int64_t offset);
+// Cuts the file at its position, dropping every byte after it; false on an error.
+[[nodiscard]] bool truncateAtPosition(const UniqueFd& file);
 
 // Writes the whole buffer at the file's position; false on any error (disk full, ...).
 [[nodiscard]] bool writeAll(const UniqueFd& file, const char* data, std::size_t length);

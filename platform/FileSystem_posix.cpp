@@ -8,7 +8,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <memory>
 #include <optional>
 #include <pthread.h>
@@ -155,48 +154,6 @@ private:
     bool wasPending_ = false;
 };
 
-// Puts a socket into the mode a download through sendfile runs fastest in, and back.
-// Corked: partial segments are held back while sendfile fills the socket, and what is
-// left is pushed when the transfer ends. Accepted sockets carry TCP_NODELAY for the
-// replies; during a download it made every short sendfile return leave as its own
-// small segment, which cost a single RETR a tenth of its speed on loopback.
-// Blocking, with a send time-out of one wait step: sendfile then waits for room in
-// the kernel instead of returning for a poll each time the socket fills (about a
-// tenth faster again), and still comes back after a step without progress, so the
-// idle limit counts as before. Afterwards the socket is non-blocking and uncorked
-// again (uncorking flushes at once), so a reply or a next response is not delayed.
-class BulkSendMode {
-public:
-    explicit BulkSendMode(Socket& socket) : socket_(socket) {
-        setCork(1);
-        struct timeval step {kWaitStepMs / 1000, (kWaitStepMs % 1000) * 1000};
-        int flags = ::fcntl(socket_.descriptor(), F_GETFL);
-        blocking_ = flags >= 0 &&
-                    ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_SNDTIMEO, &step, sizeof step) == 0 &&
-                    ::fcntl(socket_.descriptor(), F_SETFL, flags & ~O_NONBLOCK) == 0;
-    }
-    // A transfer that failed has closed the socket already; its number may be reused.
-    ~BulkSendMode() {
-        if (!socket_.isOpen()) return;
-        if (blocking_) {
-            struct timeval none {};
-            ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
-            (void)socket_.setNonBlocking();
-        }
-        setCork(0);
-    }
-    BulkSendMode(const BulkSendMode&) = delete;
-    BulkSendMode& operator=(const BulkSendMode&) = delete;
-
-    // False when the socket stayed non-blocking: a would-block then needs a wait.
-    bool blocking() const { return blocking_; }
-
-private:
-    void setCork(int on) { ::setsockopt(socket_.descriptor(), IPPROTO_TCP, TCP_CORK, &on, sizeof on); }
-    Socket& socket_;
-    bool blocking_ = false;
-};
-
 // pread+sendAll for files sendfile refuses. sendAll closes the socket on failure.
 bool sendByReading(int fd, Socket& socket, off_t position, std::int64_t end) {
     auto buffer = std::make_unique_for_overwrite<char[]>(kFallbackChunkBytes);
@@ -232,6 +189,7 @@ bool sendThroughLayer(StreamLayer& layer, int fd, Socket& socket, off_t position
         if (n > 0) {
             position += n;
             idleSeconds = 0;
+            if (socket.interrupted()) break;
             continue;
         }
         if (n == 0) return true;  // end of file
@@ -393,6 +351,19 @@ OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
     return result;
 }
 
+bool seekFile(const UniqueFd& file, std::int64_t offset) {
+    return offset >= 0 && ::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool truncateAtPosition(const UniqueFd& file) {
+    const off_t position = ::lseek(file.get(), 0, SEEK_CUR);
+    if (position < 0) return false;
+    for (;;) {
+        if (::ftruncate(file.get(), position) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 bool writeAll(const UniqueFd& file, const char* data, std::size_t length) {
     std::size_t written = 0;
     while (written < length) {
@@ -460,6 +431,7 @@ KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file) {
             if (refused) return KernelReceive::Unsupported;
             firstMove = false;
             idleSeconds = 0;
+            if (socket.interrupted()) return KernelReceive::Broken;
             continue;
         }
         if (n == 0) return KernelReceive::PeerClosed;
@@ -489,7 +461,9 @@ bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, st
     // A restart offset at or past the end sends nothing; sendfile would refuse huge ones.
     if (size > 0 && position >= size) return true;
     if (StreamLayer* layer = socket.layer()) return sendThroughLayer(*layer, file.get(), socket, position, end);
-    BulkSendMode bulk(socket);
+    // The socket stays non-blocking and keeps its TCP_NODELAY: corking it, or making
+    // sendfile block with a send time-out, measured faster on one machine and halved
+    // downloads on another of the same kind, so neither is done.
     bool firstCall = true;
     int idleSeconds = 0;
     for (;;) {
@@ -502,17 +476,13 @@ bool sendFileRange(const UniqueFd& file, Socket& socket, std::int64_t offset, st
         if (n > 0) {
             firstCall = false;
             idleSeconds = 0;
+            if (socket.interrupted()) break;
             continue;
         }
         if (n == 0) return true;  // end of file
         if (errno == EINTR) continue;
         if (errno == EAGAIN) {
             firstCall = false;
-            if (bulk.blocking()) {
-                // A whole wait step passed without a byte taken.
-                if (++idleSeconds > kIdleLimitSeconds) break;
-                continue;
-            }
             WaitResult w = socket.waitWritable(kWaitStepMs);
             if (w == WaitResult::Failed) break;
             if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) break;

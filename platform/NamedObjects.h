@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace corvel {
 
 // Directory that holds one file per named object, the first of:
@@ -45,7 +47,8 @@ public:
 
     // Creates the mutex, or opens it when a live process already holds it open; in
     // that case *alreadyExisted is set true. Created not owned. nullopt on failure.
-    static std::optional<NamedMutex> createOrOpen(const std::string& name, bool* alreadyExisted = nullptr);
+    static std::optional<NamedMutex> createOrOpen(const std::string& name, bool* alreadyExisted = nullptr,
+                                                  Status* failure = nullptr);
     // Opens only a mutex that some live process holds open.
     static std::optional<NamedMutex> openExisting(const std::string& name);
 
@@ -85,7 +88,9 @@ public:
     NamedEvent(const NamedEvent&) = delete;
     NamedEvent& operator=(const NamedEvent&) = delete;
 
-    static std::optional<NamedEvent> createOrOpen(const std::string& name, bool* alreadyExisted = nullptr);
+    // nullopt on failure, with *failure (when given) saying why.
+    static std::optional<NamedEvent> createOrOpen(const std::string& name, bool* alreadyExisted = nullptr,
+                                                  Status* failure = nullptr);
     static std::optional<NamedEvent> openExisting(const std::string& name);
 
     bool signal();
@@ -109,7 +114,8 @@ public:
     SharedBlock(const SharedBlock&) = delete;
     SharedBlock& operator=(const SharedBlock&) = delete;
 
-    static std::optional<SharedBlock> createZeroed(const std::string& name, std::size_t size, bool* alreadyExisted = nullptr);
+    static std::optional<SharedBlock> createZeroed(const std::string& name, std::size_t size,
+                                                   bool* alreadyExisted = nullptr, Status* failure = nullptr);
     static std::optional<SharedBlock> openExisting(const std::string& name, std::size_t size);
 
     std::uint8_t* data();

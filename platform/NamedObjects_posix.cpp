@@ -363,6 +363,18 @@ bool isEvent(const std::uint8_t* bytes) { return reinterpret_cast<const EventSta
 constexpr Layout kMutexLayout{sizeof(MutexState), initialiseMutex, isMutex};
 constexpr Layout kEventLayout{sizeof(EventState), initialiseEvent, isEvent};
 
+// Creates or opens the object's file; a failure says why: the errno a failing call
+// left, or, when the refusal was this file's own (a bad name, an object of another
+// kind, a guard held too long), that the object is not usable.
+std::optional<HeldFile> createOrOpenFile(const std::string& name, const Layout& layout, bool* alreadyExisted,
+                                         Status* failure) {
+    errno = 0;
+    auto file = HeldFile::acquire(name, OpenMode::CreateOrOpen, layout, alreadyExisted);
+    if (!file && failure)
+        *failure = errno != 0 ? Status::lastSystemError() : Status::failure(EINVAL, "not a usable named object");
+    return file;
+}
+
 }  // namespace
 
 std::string namedObjectDirectory() {
@@ -424,8 +436,8 @@ NamedMutex::~NamedMutex() = default;
 NamedMutex::NamedMutex(NamedMutex&&) noexcept = default;
 NamedMutex& NamedMutex::operator=(NamedMutex&&) noexcept = default;
 
-std::optional<NamedMutex> NamedMutex::createOrOpen(const std::string& name, bool* alreadyExisted) {
-    auto file = HeldFile::acquire(name, OpenMode::CreateOrOpen, kMutexLayout, alreadyExisted);
+std::optional<NamedMutex> NamedMutex::createOrOpen(const std::string& name, bool* alreadyExisted, Status* failure) {
+    auto file = createOrOpenFile(name, kMutexLayout, alreadyExisted, failure);
     if (!file) return std::nullopt;
     NamedMutex m;
     m.impl_ = std::make_unique<Impl>(std::move(*file));
@@ -489,8 +501,8 @@ NamedEvent::~NamedEvent() = default;
 NamedEvent::NamedEvent(NamedEvent&&) noexcept = default;
 NamedEvent& NamedEvent::operator=(NamedEvent&&) noexcept = default;
 
-std::optional<NamedEvent> NamedEvent::createOrOpen(const std::string& name, bool* alreadyExisted) {
-    auto file = HeldFile::acquire(name, OpenMode::CreateOrOpen, kEventLayout, alreadyExisted);
+std::optional<NamedEvent> NamedEvent::createOrOpen(const std::string& name, bool* alreadyExisted, Status* failure) {
+    auto file = createOrOpenFile(name, kEventLayout, alreadyExisted, failure);
     if (!file) return std::nullopt;
     NamedEvent e;
     e.impl_ = std::make_unique<Impl>(std::move(*file));
@@ -546,10 +558,11 @@ SharedBlock::~SharedBlock() = default;
 SharedBlock::SharedBlock(SharedBlock&&) noexcept = default;
 SharedBlock& SharedBlock::operator=(SharedBlock&&) noexcept = default;
 
-std::optional<SharedBlock> SharedBlock::createZeroed(const std::string& name, std::size_t size, bool* alreadyExisted) {
+std::optional<SharedBlock> SharedBlock::createZeroed(const std::string& name, std::size_t size, bool* alreadyExisted,
+                                                     Status* failure) {
     // A live block of another size is accepted when it is at least as large, as a
     // mapping of a larger section would be; only `size` bytes are mapped.
-    auto file = HeldFile::acquire(name, OpenMode::CreateOrOpen, Layout{size, nullptr, nullptr}, alreadyExisted);
+    auto file = createOrOpenFile(name, Layout{size, nullptr, nullptr}, alreadyExisted, failure);
     if (!file) return std::nullopt;
     SharedBlock b;
     b.impl_ = std::make_unique<Impl>(std::move(*file));

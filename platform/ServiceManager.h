@@ -22,6 +22,21 @@ struct ServiceCallResult {
     explicit operator bool() const { return ok; }
 };
 
+// The unit as "systemctl show" tells it at one moment.
+struct UnitStatus {
+    UnitState state = UnitState::Unknown;  // ActiveState
+    // SubState; "auto-restart" while a failed run waits out RestartSec= before its retry.
+    std::string subState;
+    // InvocationID: new for every run, each automatic restart included.
+    std::string invocationId;
+    bool jobPending = false;  // a start or stop job of the unit still waits in systemd's queue
+    // StatusText: what the service last reported with STATUS=; systemd clears it at each start.
+    std::string statusText;
+    // How the last main process ended, for people ("exited with status 1", "was ended by
+    // signal 31 (Bad system call)"); empty when it has not ended or ended with status 0.
+    std::string mainProcessEnd;
+};
+
 // What goes into the unit file.
 struct UnitDescription {
     std::string description;       // Description=
@@ -37,12 +52,15 @@ struct UnitDescription {
 };
 
 // The unit file for a Type=notify service started at boot (multi-user.target) once
-// the network is up, restarted when it fails, with systemd's file system protection
-// (ProtectSystem=full, ReadWritePaths= for the data paths below /usr, /etc and /boot;
-// ProtectHome= and PrivateTmp= only when no data path needs what they hide). With a
-// user it may still bind ports below 1024 (CAP_NET_BIND_SERVICE) and nothing else.
-// nullopt when a value holds a control character, which would end its line and
-// smuggle further settings into the file.
+// the network is up, restarted a few seconds after it fails (at most five times a
+// minute), confined to what the server does: file system protection (ProtectSystem=full,
+// ReadWritePaths= for the data paths below /usr, /etc and /boot; ProtectHome= and
+// PrivateTmp= only when no data path needs what they hide), no devices, kernel
+// settings, namespaces or address families beyond local and IP sockets, and the system
+// calls of an ordinary service. As root it keeps the capabilities of serving other
+// accounts' files; with a user it may still bind ports below 1024
+// (CAP_NET_BIND_SERVICE) and nothing else. nullopt when a value holds a control
+// character, which would end its line and smuggle further settings into the file.
 std::optional<std::string> unitFileText(const UnitDescription& unit);
 
 // Talks to systemd for one unit. Each call runs systemctl once or a few times and
@@ -52,6 +70,7 @@ public:
     struct Settings {
         std::string systemctl;      // program run for every request
         std::string groupadd;       // program that creates a missing UnitDescription::group
+        std::string journalctl;     // program that reads the unit's journal
         std::string unitDirectory;  // where the unit file is written
         std::string unitName;       // "name.service"
         int callTimeoutMs = 60000;
@@ -60,7 +79,8 @@ public:
     // systemctl is $CORVELFTP_SYSTEMCTL when set, else "systemctl" (searched in PATH);
     // groupadd is $CORVELFTP_GROUPADD when set, else /usr/sbin/groupadd (a "su"
     // without "-" leaves /usr/sbin out of PATH), else "groupadd" searched in PATH;
-    // the directory is $CORVELFTP_UNIT_DIR when set, else /etc/systemd/system.
+    // journalctl is $CORVELFTP_JOURNALCTL when set, else "journalctl"; the directory is
+    // $CORVELFTP_UNIT_DIR when set, else /etc/systemd/system.
     static Settings settingsFromEnvironment(const std::string& unitName);
 
     explicit ServiceManager(Settings settings);
@@ -80,18 +100,26 @@ public:
     ServiceCallResult installUnit(const UnitDescription& unit);
     // Disables the unit, deletes its file and reloads systemd.
     ServiceCallResult removeUnit();
-    // Queue a start or stop job and return at once ("--no-block").
+    // Queue a start or stop job and return at once ("--no-block"). requestStart
+    // remembers when it asked, for errorsSinceStartRequest.
     ServiceCallResult requestStart();
     ServiceCallResult requestStop();
-    UnitState state();
-    // Whether a start or stop job of the unit is still waiting in systemd's queue.
-    bool jobPending();
+    // Forgets a failed state and the start limit's count of failed starts.
+    ServiceCallResult resetFailed();
+    // The unit's state; state Unknown when systemctl cannot tell it.
+    UnitStatus status();
+    // The messages of priority "err" and above that the journal holds for the unit since
+    // the last requestStart, oldest first: the service's own and systemd's about it,
+    // without the "UNIT: " systemd puts before its own and without its closing "Failed
+    // to start UNIT" line, which tells nothing more. Empty when the journal cannot be read.
+    std::vector<std::string> errorsSinceStartRequest();
 
 private:
     ServiceCallResult call(const std::string& verb, const std::string& option, std::string* output = nullptr);
     ServiceCallResult ensureGroup(const std::string& group);
 
     Settings settings_;
+    std::string startRequestedAt_;  // journalctl's "--since=" for the last requestStart
 };
 
 }  // namespace corvel

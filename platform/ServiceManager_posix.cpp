@@ -1,6 +1,9 @@
 #include "platform/ServiceManager.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +21,22 @@ namespace {
 // descriptor limit so that FTP sessions up to maxconn always keep their reserve;
 // this leaves ample room for both.
 constexpr const char* kUnitOpenFilesLimit = "65536";
+
+// RestartSec= and the start limit: a service that fails is started again after this
+// pause, and systemd gives up once it failed this many starts within the interval, so
+// a lasting fault (a port someone else holds) ends in "failed" within half a minute
+// instead of restarting for ever, while a passing one (an address not up yet) heals.
+constexpr const char* kUnitRestartPause = "5s";
+constexpr const char* kUnitStartLimitSeconds = "60";
+constexpr const char* kUnitStartLimitBurst = "5";
+
+// What a root service may still do with its capabilities, each for a feature: bind
+// ports below 1024; read and write homes, files and certificate keys that belong to
+// other accounts (DAC_OVERRIDE, DAC_READ_SEARCH); give a rewritten XML file its old
+// group (CHOWN); set the modification time and mode of a file it does not own (FOWNER).
+// Whatever comes later and needs more (PAM's account switching) adds its own here.
+constexpr const char* kRootCapabilities =
+    "CAP_NET_BIND_SERVICE CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_CHOWN CAP_FOWNER";
 
 // Buffer for one group entry of getgrnam_r (its member list makes it long): it starts
 // at the first size and doubles while too small, up to the largest.
@@ -181,9 +200,11 @@ std::optional<std::string> unitFileText(const UnitDescription& unit) {
     const std::vector<std::string> paths = dataPaths(unit);
 
     std::string text = "[Unit]\nDescription=" + unit.description +
-                       "\nWants=network-online.target\nAfter=network-online.target\n\n"
+                       "\nWants=network-online.target\nAfter=network-online.target\n"
+                       "StartLimitIntervalSec=" + kUnitStartLimitSeconds +
+                       "\nStartLimitBurst=" + kUnitStartLimitBurst + "\n\n"
                        "[Service]\nType=notify\nExecStart=" + execStartWord(unit.executable) +
-                       "\nRestart=on-failure\n";
+                       "\nRestart=on-failure\nRestartSec=" + kUnitRestartPause + "\n";
     if (!unit.user.empty()) text += "User=" + unit.user + "\n";
     if (!unit.group.empty()) text += "Group=" + unit.group + "\n";
     // SECURITY: what the service creates is its own and its group's only.
@@ -198,6 +219,9 @@ std::optional<std::string> unitFileText(const UnitDescription& unit) {
         // SECURITY: an account may still bind the FTP and web ports below 1024, and
         // that is the one privilege it may ever hold.
         text += "AmbientCapabilities=CAP_NET_BIND_SERVICE\nCapabilityBoundingSet=CAP_NET_BIND_SERVICE\n";
+    } else {
+        // SECURITY: root keeps only what serving other accounts' files takes.
+        text += "CapabilityBoundingSet=" + std::string(kRootCapabilities) + "\n";
     }
     // SECURITY: no set-user-ID gains, and the system's programs and configuration
     // read-only. A data path holding /usr, /etc or /boot ("/") stays read-only there.
@@ -209,6 +233,32 @@ std::optional<std::string> unitFileText(const UnitDescription& unit) {
     for (const std::string& path : paths)
         if (within(path, "/usr") || within(path, "/etc") || within(path, "/boot"))
             text += "ReadWritePaths=" + readWritePathWord(path) + "\n";
+    // SECURITY: away with what the server never needs, while everything it does keeps
+    // working:
+    // - files anywhere outside the places frozen or hidden above: homes, the program
+    //   directory (its XML files, their ".broken" copies, a self-signed certificate it
+    //   makes there), certificates read from /etc (certbot's /etc/letsencrypt), and a
+    //   transfer log file, which, like a home, must be named here when it lies in one
+    //   of those places;
+    // - IPv4, IPv6 and local sockets only: the FTP and web ports, a further listener
+    //   such as SFTP, the journal and systemd's notifications;
+    // - no mounts, no device but the basic ones (null, urandom, shm), no kernel
+    //   setting, module or log, no clock or host name, no namespace, no real-time
+    //   scheduling, no set-user-ID file;
+    // - the system calls of an ordinary service (@system-service holds sendfile,
+    //   splice, fallocate, the socket options, eventfd, sched_yield; memory-hard
+    //   password hashing needs only mmap and brk). A call outside the set ends the
+    //   process with SIGSYS and systemd restarts it: loud, never a quiet fallback;
+    // - no memory both writable and executable: nothing it loads (OpenSSL, TinyXML,
+    //   libssh) generates code;
+    // - other processes out of sight in /proc.
+    // A feature that needs more (PAM's helpers) adds its allowance when it lands.
+    text += "PrivateDevices=yes\nPrivateMounts=yes\nProtectProc=invisible\n"
+            "ProtectKernelTunables=yes\nProtectKernelModules=yes\nProtectKernelLogs=yes\n"
+            "ProtectControlGroups=yes\nProtectClock=yes\nProtectHostname=yes\n"
+            "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\nRestrictNamespaces=yes\n"
+            "RestrictRealtime=yes\nRestrictSUIDSGID=yes\nLockPersonality=yes\nMemoryDenyWriteExecute=yes\n"
+            "SystemCallArchitectures=native\nSystemCallFilter=@system-service\n";
     text += "\n[Install]\nWantedBy=multi-user.target\n";
     return text;
 }
@@ -222,6 +272,8 @@ ServiceManager::Settings ServiceManager::settingsFromEnvironment(const std::stri
         settings.groupadd = groupadd;
     else
         settings.groupadd = ::access("/usr/sbin/groupadd", X_OK) == 0 ? "/usr/sbin/groupadd" : "groupadd";
+    const char* journalctl = std::getenv("CORVELFTP_JOURNALCTL");
+    settings.journalctl = journalctl && *journalctl ? journalctl : "journalctl";
     const char* directory = std::getenv("CORVELFTP_UNIT_DIR");
     settings.unitDirectory = directory && *directory ? directory : "/etc/systemd/system";
     settings.unitName = unitName;
@@ -301,19 +353,78 @@ ServiceCallResult ServiceManager::removeUnit() {
     return call("daemon-reload", "");
 }
 
-ServiceCallResult ServiceManager::requestStart() { return call("start", "--no-block"); }
+ServiceCallResult ServiceManager::requestStart() {
+    // The journal's --since takes "@seconds" with a fraction; a little early is harmless,
+    // as nothing of the unit is logged between this and the request.
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    char since[48];
+    std::snprintf(since, sizeof since, "@%lld.%06lld", static_cast<long long>(now.count() / 1000000),
+                  static_cast<long long>(now.count() % 1000000));
+    startRequestedAt_ = since;
+    return call("start", "--no-block");
+}
 
 ServiceCallResult ServiceManager::requestStop() { return call("stop", "--no-block"); }
 
-UnitState ServiceManager::state() {
+ServiceCallResult ServiceManager::resetFailed() { return call("reset-failed", ""); }
+
+UnitStatus ServiceManager::status() {
     std::string output;
-    (void)call("is-active", "", &output);  // non-zero for every state but active
-    return parseState(firstLine(output));
+    UnitStatus status;
+    if (!call("show", "--property=ActiveState,SubState,InvocationID,Job,StatusText,ExecMainCode,ExecMainStatus",
+              &output))
+        return status;
+    int mainCode = 0;
+    int mainStatus = 0;
+    for (std::size_t at = 0; at < output.size();) {
+        std::size_t end = output.find('\n', at);
+        if (end == std::string::npos) end = output.size();
+        const std::string line = output.substr(at, end - at);
+        at = end + 1;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "ActiveState") status.state = parseState(value);
+        else if (key == "SubState") status.subState = value;
+        else if (key == "InvocationID") status.invocationId = value;
+        else if (key == "Job") status.jobPending = !value.empty();
+        else if (key == "StatusText") status.statusText = value;
+        else if (key == "ExecMainCode") mainCode = std::atoi(value.c_str());
+        else if (key == "ExecMainStatus") mainStatus = std::atoi(value.c_str());
+    }
+    // ExecMainCode is the waitid code: the status is an exit status or a signal number.
+    if (mainCode == CLD_EXITED && mainStatus != 0) {
+        status.mainProcessEnd = "exited with status " + std::to_string(mainStatus);
+    } else if ((mainCode == CLD_KILLED || mainCode == CLD_DUMPED) && mainStatus > 0) {
+        const char* name = ::strsignal(mainStatus);
+        status.mainProcessEnd = "was ended by signal " + std::to_string(mainStatus) +
+                                (name ? " (" + std::string(name) + ")" : std::string());
+    }
+    return status;
 }
 
-bool ServiceManager::jobPending() {
-    std::string output;
-    return call("show", "--property=Job", &output) && !firstLine(output).empty() && firstLine(output) != "Job=";
+std::vector<std::string> ServiceManager::errorsSinceStartRequest() {
+    std::vector<std::string> lines;
+    if (startRequestedAt_.empty()) return lines;
+    ProcessResult run = runProcess(settings_.journalctl,
+                                   {"--unit=" + settings_.unitName, "--since=" + startRequestedAt_, "--priority=err",
+                                    "--output=cat", "--no-pager", "--quiet"},
+                                   settings_.callTimeoutMs);
+    if (!run.exitedWith(0)) return lines;
+    const std::string ownPrefix = settings_.unitName + ": ";
+    const std::string jobFailed = "Failed to start " + settings_.unitName;
+    for (std::size_t at = 0; at < run.output.size();) {
+        std::size_t end = run.output.find('\n', at);
+        if (end == std::string::npos) end = run.output.size();
+        std::string line = run.output.substr(at, end - at);
+        at = end + 1;
+        if (line.compare(0, ownPrefix.size(), ownPrefix) == 0) line.erase(0, ownPrefix.size());
+        if (line.empty() || line.compare(0, jobFailed.size(), jobFailed) == 0) continue;
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace corvel

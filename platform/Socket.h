@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/Status.h"
 #include "platform/StreamLayer.h"
+#include "platform/TransferInterrupt.h"
 #include "platform/UniqueFd.h"
 
 namespace corvel {
@@ -42,6 +44,19 @@ public:
     int descriptor() const { return fd_; }
 
     bool setNonBlocking();
+    // Keeps urgent (out-of-band) bytes in the ordinary stream: an FTP client sends
+    // the end of its ABOR line, or the Telnet Synch before it, as urgent data.
+    bool keepUrgentDataInline();
+
+    // While set, every wait also watches interrupt, and sends, receives and the file
+    // transfers check it every few steps: a stop it asks for fails them as a broken
+    // connection would. It belongs to this object, not to the connection it holds:
+    // a socket moved in keeps it, a socket moved out does not take it. nullptr clears.
+    void watchInterrupt(TransferInterrupt* interrupt) { interrupt_ = interrupt; }
+    // Whether the interrupt asks for a stop now; looks only every few calls, so a
+    // transfer may call it after every step.
+    bool interrupted();
+
     WaitResult waitReadable(int timeoutMs) const;
     WaitResult waitWritable(int timeoutMs) const;
 
@@ -67,8 +82,13 @@ public:
 private:
     WaitResult waitFor(short events, int timeoutMs) const;
 
+    WaitResult waitWithInterrupt(short events, int timeoutMs) const;
+    bool interruptAsksToStop() const;
+
     int fd_ = -1;
     std::unique_ptr<StreamLayer> layer_;
+    TransferInterrupt* interrupt_ = nullptr;
+    unsigned stepsSinceInterruptLook_ = 0;
 };
 
 // Writes the whole buffer, waiting for writability in one-second steps. After
@@ -96,9 +116,9 @@ public:
     // Binds to address (empty = all IPv4 interfaces; an IPv6 literal, "::" for all
     // interfaces of both families) and port, non-blocking, listening with
     // the given backlog (<= 0: the system's maximum). nullopt on any failure, with
-    // *error (when given) set to the system's text for it.
+    // *failure (when given) saying why.
     static std::optional<TcpListener> open(const std::string& address, std::uint16_t port, int backlog,
-                                           std::string* error = nullptr);
+                                           Status* failure = nullptr);
 
     // Accepts one pending connection (made non-blocking); a closed Socket when none.
     Socket accept();
@@ -120,5 +140,8 @@ bool isValidIpv6(const std::string& text);
 // An IPv6 address in the form peer addresses are written in (lower case, shortest);
 // an IPv4-mapped one as plain IPv4. The text itself when it is no IPv6 address.
 std::string canonicalIpv6(const std::string& text);
+// The /64 network of an IPv6 address, written as "2001:db8:1:2::/64"; empty for
+// anything else (IPv4, an IPv4-mapped address, no address).
+std::string ipv6Prefix64(const std::string& text);
 
 }  // namespace corvel

@@ -2,7 +2,9 @@
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -43,6 +45,28 @@ bool Socket::setNonBlocking() {
     return flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+bool Socket::keepUrgentDataInline() {
+    int on = 1;
+    return fd_ >= 0 && ::setsockopt(fd_, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) == 0;
+}
+
+bool Socket::interruptAsksToStop() const {
+    const int watched = interrupt_->descriptor();
+    if (watched < 0) return false;
+    pollfd p{watched, POLLIN | POLLPRI, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    return interrupt_->stopRequested();
+}
+
+bool Socket::interrupted() {
+    // One look per this many steps: a step moves up to a socket buffer's worth, so a
+    // stop is seen within a few MiB without a system call on every step.
+    constexpr unsigned kStepsPerLook = 16;
+    if (interrupt_ == nullptr || ++stepsSinceInterruptLook_ < kStepsPerLook) return false;
+    stepsSinceInterruptLook_ = 0;
+    return interruptAsksToStop();
+}
+
 static WaitResult pollFor(int fd, short events, int timeoutMs) {
     if (fd < 0) return WaitResult::Failed;
     pollfd p{fd, events, 0};
@@ -65,14 +89,36 @@ WaitResult Socket::waitFor(short events, int timeoutMs) const {
         else if (layer_->wantsRead())
             events = POLLIN;
     }
+    if (interrupt_ != nullptr) return waitWithInterrupt(events, timeoutMs);
     return pollFor(fd_, events, timeoutMs);
+}
+
+// A wait on this socket and the interrupt's descriptor together: a stop it asks for
+// fails the wait at once; anything else that arrived there waits on for the rest.
+WaitResult Socket::waitWithInterrupt(short events, int timeoutMs) const {
+    if (fd_ < 0) return WaitResult::Failed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int watched = interrupt_->descriptor();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::max<long long>(0, left.count()));
+        if (watched < 0) return pollFor(fd_, events, leftMs);
+        pollfd p[2] = {{fd_, events, 0}, {watched, POLLIN | POLLPRI, 0}};
+        const int r = ::poll(p, 2, leftMs);
+        if (r == 0) return WaitResult::TimedOut;
+        if (r < 0) return errno == EINTR ? WaitResult::TimedOut : WaitResult::Failed;
+        if (p[1].revents != 0 && interrupt_->stopRequested()) return WaitResult::Failed;
+        if (p[0].revents != 0) return WaitResult::Ready;
+        if (leftMs == 0) return WaitResult::TimedOut;
+    }
 }
 
 WaitResult Socket::waitReadable(int timeoutMs) const { return waitFor(POLLIN, timeoutMs); }
 WaitResult Socket::waitWritable(int timeoutMs) const { return waitFor(POLLOUT, timeoutMs); }
 
 long Socket::receive(void* buffer, std::size_t length) {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0 || interrupted()) return -1;
     if (layer_) return layer_->receive(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::recv(fd_, buffer, length, 0);
@@ -84,7 +130,7 @@ long Socket::receive(void* buffer, std::size_t length) {
 }
 
 long Socket::send(const void* buffer, std::size_t length) {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0 || interrupted()) return -1;
     if (layer_) return layer_->send(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::send(fd_, buffer, length, MSG_NOSIGNAL);
@@ -148,14 +194,16 @@ std::uint16_t Socket::localPort() const {
 
 Socket Socket::createTcp() { return Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
 
+// SECURITY: inet_pton reads up to the first NUL, so "192.0.2.7\0\r..." would pass
+// as an address and carry its tail into the logs and the tables.
 bool isValidIpv4(const std::string& text) {
     in_addr parsed{};
-    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+    return text.find('\0') == std::string::npos && ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
 }
 
 bool isValidIpv6(const std::string& text) {
     in6_addr parsed{};
-    return ::inet_pton(AF_INET6, text.c_str(), &parsed) == 1;
+    return text.find('\0') == std::string::npos && ::inet_pton(AF_INET6, text.c_str(), &parsed) == 1;
 }
 
 std::string canonicalIpv6(const std::string& text) {
@@ -164,6 +212,16 @@ std::string canonicalIpv6(const std::string& text) {
     v6.sin6_family = AF_INET6;
     if (::inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) != 1) return text;
     return addressText(address);
+}
+
+std::string ipv6Prefix64(const std::string& text) {
+    if (text.find(':') == std::string::npos) return {};
+    in6_addr parsed{};
+    if (::inet_pton(AF_INET6, text.c_str(), &parsed) != 1 || IN6_IS_ADDR_V4MAPPED(&parsed)) return {};
+    std::memset(parsed.s6_addr + 8, 0, 8);
+    char network[INET6_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET6, &parsed, network, sizeof network)) return {};
+    return std::string(network) + "/64";
 }
 
 // Fills address for text (empty: every IPv4 address; an IPv6 literal or "::": IPv6)
@@ -227,16 +285,17 @@ long sendAll(Socket& socket, const char* data, std::size_t length) {
 }
 
 std::optional<TcpListener> TcpListener::open(const std::string& address, std::uint16_t port, int backlog,
-                                             std::string* error) {
-    auto fail = [error](const std::string& text) -> std::optional<TcpListener> {
-        if (error) *error = text;
+                                             Status* failure) {
+    auto fail = [failure](Status why) -> std::optional<TcpListener> {
+        if (failure) *failure = std::move(why);
         return std::nullopt;
     };
     sockaddr_storage bound{};
     socklen_t length = 0;
-    if (!fillAddress(address, port, bound, &length)) return fail("\"" + address + "\" is not an IP address");
+    if (!fillAddress(address, port, bound, &length))
+        return fail(Status::failure(EINVAL, "\"" + address + "\" is not an IP address"));
     Socket socket(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.isOpen()) return fail(std::strerror(errno));
+    if (!socket.isOpen()) return fail(Status::lastSystemError());
     int yes = 1;
     // Lets a restarted server take its port back while old connections linger in TIME_WAIT.
     ::setsockopt(socket.descriptor(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -247,9 +306,9 @@ std::optional<TcpListener> TcpListener::open(const std::string& address, std::ui
         ::setsockopt(socket.descriptor(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
     }
     if (::bind(socket.descriptor(), reinterpret_cast<sockaddr*>(&bound), length) != 0)
-        return fail(std::strerror(errno));
-    if (!socket.setNonBlocking()) return fail(std::strerror(errno));
-    if (::listen(socket.descriptor(), backlog > 0 ? backlog : SOMAXCONN) != 0) return fail(std::strerror(errno));
+        return fail(Status::lastSystemError());
+    if (!socket.setNonBlocking()) return fail(Status::lastSystemError());
+    if (::listen(socket.descriptor(), backlog > 0 ? backlog : SOMAXCONN) != 0) return fail(Status::lastSystemError());
     TcpListener listener(std::move(socket));
     listener.spareDescriptor_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     return listener;

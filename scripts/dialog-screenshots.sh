@@ -1,6 +1,8 @@
 #!/bin/sh
 # Draws the console's three editing dialogs without a display and stores their
-# pictures as docs/dialog-settings.png, docs/dialog-users.png and docs/dialog-policy.png.
+# pictures as docs/dialog-settings.png (with its Encryption and Network tabs in
+# docs/dialog-settings-encryption.png and docs/dialog-settings-network.png),
+# docs/dialog-users.png and docs/dialog-policy.png.
 # Usage: scripts/dialog-screenshots.sh [build-dir]   (default: build)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -7,8 +7,8 @@ purpose=${1:-run}
 packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev libssl-dev qt6-base-dev)
 case "$purpose" in
   run) ;;
-  test) packages+=(libgtest-dev python3 curl lftp wget procps xvfb xauth chromium clang libclang-rt-14-dev fail2ban haproxy) ;;
-  bench) packages+=(python3 curl lftp procps bc vsftpd python3-pyftpdlib nginx-light) ;;
+  test) packages+=(libgtest-dev python3 curl lftp wget procps xvfb xauth chromium clang libclang-rt-14-dev fail2ban haproxy rclone) ;;
+  bench) packages+=(python3 curl lftp wget procps bc vsftpd python3-pyftpdlib nginx-light) ;;
   *) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
 esac
 

@@ -57,13 +57,17 @@ void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context
 }
 
 void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,
-                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies) {
+                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies,
+                        std::shared_ptr<AddressSlots::Slot> slot, std::uint32_t perAddressLimit) {
     auto cell = std::make_shared<Socket>(std::move(socket));
-    auto slot = std::make_shared<WebSlot>(process->activeWebConnections);
-    startDetachedThread([cell, context, process, slot, proxies] {
+    auto counted = std::make_shared<WebSlot>(process->activeWebConnections);
+    startDetachedThread([cell, context, process, counted, proxies, slot, perAddressLimit]() mutable {
         bool rejected = false;
         std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
         if (rejected) return;
+        // SECURITY: behind a balancer the limit per address applies to the client it
+        // names, never to the balancer itself.
+        if (!slot && client && !(slot = process->webSlots->take(*client, perAddressLimit))) return;
         serveWebConnection(std::move(*cell), *context, std::move(client));
     });
 }

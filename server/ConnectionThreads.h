@@ -1,11 +1,13 @@
 // The bodies of the per-connection threads: one FTP session or one web request.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Socket.h"
+#include "server/AddressSlots.h"
 
 namespace corvel {
 
@@ -23,8 +25,12 @@ using ProxyPatterns = std::shared_ptr<const std::vector<std::string>>;
 void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context,
                         std::shared_ptr<ProcessContext> process, ProxyPatterns proxies);
 // The connection is counted in process->activeWebConnections from this call until
-// its thread ends (or at once again, when no thread could be started).
+// its thread ends (or at once again, when no thread could be started). slot is its
+// place among its address's connections, taken at accept; a connection from a
+// balancer comes without one, and its client takes one (of at most perAddressLimit,
+// 0: any number) once the PROXY header told who it is, or is closed.
 void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,
-                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies);
+                        std::shared_ptr<ProcessContext> process, ProxyPatterns proxies,
+                        std::shared_ptr<AddressSlots::Slot> slot, std::uint32_t perAddressLimit);
 
 }  // namespace corvel

@@ -1,9 +1,9 @@
 #include "server/FtpServer.h"
 
-#include <cerrno>
 #include <ctime>
 #include <memory>
 
+#include "common/AddressShare.h"
 #include "common/NamedObjectNames.h"
 #include "common/SharedBlocks.h"
 #include "ftp/FtpContext.h"
@@ -14,6 +14,7 @@
 #include "server/ConnectionLimits.h"
 #include "server/ConnectionThreads.h"
 #include "server/ProcessContext.h"
+#include "server/ProxyProtocol.h"
 #include "server/TlsSetup.h"
 #include "web/WebConnection.h"
 
@@ -21,12 +22,31 @@ namespace corvel {
 namespace {
 
 std::string listenFailure(const char* which, const ServerSettings& settings, std::uint16_t port,
-                          const std::string& why) {
+                          const Status& why) {
     return std::string("cannot listen on ") + which + " port " + std::to_string(port) +
-           (settings.listenAddress.empty() ? std::string() : " of " + settings.listenAddress) + ": " + why;
+           (settings.listenAddress.empty() ? std::string() : " of " + settings.listenAddress) + ": " + why.text();
 }
 
 }  // namespace
+
+void FtpServer::acceptWebConnection(Socket accepted, const std::string& peer, bool balancer,
+                                    const std::shared_ptr<const WebContext>& context, const ProxyPatterns& proxies) {
+    std::shared_ptr<AddressSlots::Slot> slot;
+    if (!balancer) {
+        // SECURITY: one address cannot hold every web slot, with half-sent requests
+        // or stalled handshakes: past its share its new connections are closed at
+        // once, and other addresses are served as before.
+        slot = process_->webSlots->take(peer, webLimitInForce());
+        if (!slot) return;  // accepted closes here
+    }
+    startWebConnection(std::move(accepted), context, process_, proxies, std::move(slot), webLimitInForce());
+}
+
+std::uint32_t FtpServer::webLimitInForce() const {
+    const int live = process_->activeWebConnections.load();
+    return perAddressLimitInForce(settings_.webMaxPerAddress, static_cast<std::uint64_t>(live < 0 ? 0 : live),
+                                  webConnectionLimit_);
+}
 
 FtpServer::FtpServer(std::shared_ptr<ProcessContext> process) : process_(std::move(process)) {}
 
@@ -37,12 +57,15 @@ bool FtpServer::stop() {
     return stopEvent_ && stopEvent_->signal();
 }
 
-bool FtpServer::createBlocks() {
-    controlMutex_ = NamedMutex::createOrOpen(names::kControlMutex);
-    controlBlock_ = SharedBlock::createZeroed(names::kControlBlock, kControlBlockSize);
-    statusMutex_ = NamedMutex::createOrOpen(names::kStatusMutex);
-    statusBlock_ = SharedBlock::createZeroed(names::kStatusBlock, kStatusBlockSize);
-    return controlMutex_ && controlBlock_ && statusMutex_ && statusBlock_;
+Status FtpServer::createBlocks() {
+    Status failure;
+    controlMutex_ = NamedMutex::createOrOpen(names::kControlMutex, nullptr, &failure);
+    if (controlMutex_)
+        controlBlock_ = SharedBlock::createZeroed(names::kControlBlock, kControlBlockSize, nullptr, &failure);
+    if (controlBlock_) statusMutex_ = NamedMutex::createOrOpen(names::kStatusMutex, nullptr, &failure);
+    if (statusMutex_)
+        statusBlock_ = SharedBlock::createZeroed(names::kStatusBlock, kStatusBlockSize, nullptr, &failure);
+    return failure;
 }
 
 void FtpServer::serveControlBlock() {
@@ -89,12 +112,11 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     }
     startTime_ = static_cast<std::int64_t>(std::time(nullptr));
 
-    stopEvent_ = NamedEvent::createOrOpen(names::kStopEvent);
-    existenceEvent_ = NamedEvent::createOrOpen(names::kExistenceEvent);
-    if (!stopEvent_ || !existenceEvent_) {
-        const int code = errno;
-        return fail("cannot create the stop and existence events in " + namedObjectDirectory(), code);
-    }
+    Status events;
+    stopEvent_ = NamedEvent::createOrOpen(names::kStopEvent, nullptr, &events);
+    if (stopEvent_) existenceEvent_ = NamedEvent::createOrOpen(names::kExistenceEvent, nullptr, &events);
+    if (!stopEvent_ || !existenceEvent_)
+        return fail("cannot create the stop and existence events in " + namedObjectDirectory(), events.systemError());
 
     loadSettings(process_->programDirectory, settings_, &process_->log);
     // An IPv6 listen address belongs to <ftpext> (EPSV and EPRT are what IPv6 clients use).
@@ -106,10 +128,8 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
         return fail(text, EINVAL);
     }
-    if (!createBlocks()) {
-        const int code = errno;
-        return fail("cannot create the status and control blocks in " + namedObjectDirectory(), code);
-    }
+    if (const Status blocks = createBlocks(); !blocks.ok())
+        return fail("cannot create the status and control blocks in " + namedObjectDirectory(), blocks.systemError());
 
     const WebConnectionLimit web = webConnectionLimit(
         settings_.maxWebConnections, std::uint64_t{settings_.maxConnections} + 1, raiseDescriptorLimit(), taskLimit());
@@ -132,16 +152,13 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
     if (!tls && !why.empty()) return fail("TLS: " + why, EINVAL);
 
-    auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &why);
-    if (!ftpListener) {
-        const int code = errno;
-        return fail(listenFailure("FTP", settings_, settings_.ftpPort, why), code);
-    }
-    auto webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0, &why);
-    if (!webListener) {
-        const int code = errno;
-        return fail(listenFailure("web", settings_, settings_.webPort, why), code);
-    }
+    Status listening;
+    auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &listening);
+    if (!ftpListener)
+        return fail(listenFailure("FTP", settings_, settings_.ftpPort, listening), listening.systemError());
+    auto webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0, &listening);
+    if (!webListener)
+        return fail(listenFailure("web", settings_, settings_.webPort, listening), listening.systemError());
 
     std::shared_ptr<const PassiveAddress> passiveAddress;
     if (!settings_.passiveAddress.empty())
@@ -164,6 +181,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .bans = &process_->bans,
         .sessions = &process_->sessions,
         .maxPerAddress = settings_.maxPerAddress,
+        .maxLoginPerAddress = settings_.maxLoginPerAddress,
     });
     auto webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
@@ -172,6 +190,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    .policy = process_->policy,
                    .webPolicy = settings_.webPolicy,
                    .webExtensions = settings_.webExtensions,
+                   .webCharset = settings_.webCharset,
                    .bans = &process_->bans});
     auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
@@ -199,14 +218,22 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         for (int i = 0; i < kAcceptsPerTurn; ++i) {
             Socket accepted = listener.accept();
             if (!accepted.isOpen()) break;
-            if (ready == 0) {
+            // A balancer speaks for others: its clients are checked on their threads,
+            // once the PROXY header named them.
+            const std::string peer = accepted.peerAddress();
+            const bool balancer = !proxies->empty() && comesThroughProxy(*proxies, peer);
+            // SECURITY: a banned address is closed at accept, unanswered as on its
+            // thread, so a flood of them costs no threads.
+            if (!balancer && process_->bans.isBanned(peer)) {
+                accepted.close();
+            } else if (ready == 0) {
                 startFtpConnection(std::move(accepted), ftpContext, process_, proxies);
             } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
                 // SECURITY: past the web limit a connection is closed at once; the
                 // descriptors and threads it would take stay for the FTP side.
                 accepted.close();
             } else {
-                startWebConnection(std::move(accepted), webContext, process_, proxies);
+                acceptWebConnection(std::move(accepted), peer, balancer, webContext, proxies);
             }
         }
     }

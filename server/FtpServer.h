@@ -9,11 +9,13 @@
 #include <string>
 
 #include "platform/NamedObjects.h"
+#include "server/ConnectionThreads.h"
 #include "server/ServerSettings.h"
 
 namespace corvel {
 
 struct ProcessContext;
+struct WebContext;
 
 enum class RunMode { Plain, Service, DebugConsole, Faceless };
 
@@ -24,7 +26,7 @@ public:
     virtual void serving() {}
     virtual void stopping() {}
     // reason says what failed, with the system's text where there is one;
-    // systemError is its errno value (0 when none applies).
+    // systemError is the system's error number for it (0 when none applies).
     virtual void startFailed(const std::string& /*reason*/, int /*systemError*/) {}
 };
 
@@ -49,9 +51,15 @@ public:
     static constexpr int kAcceptsPerTurn = 32;
 
 private:
-    bool createBlocks();
+    Status createBlocks();
     void serveControlBlock();
     void writeStatusBlock();
+    // Starts the thread of an accepted web connection within its address's share
+    // (<webmaxperip>), or closes it. balancer: peer is a <proxyfrom> balancer.
+    void acceptWebConnection(Socket accepted, const std::string& peer, bool balancer,
+                             const std::shared_ptr<const WebContext>& context, const ProxyPatterns& proxies);
+    // <webmaxperip> while the web port is at least half full, else no limit.
+    std::uint32_t webLimitInForce() const;
 
     std::shared_ptr<ProcessContext> process_;
     ServerSettings settings_;

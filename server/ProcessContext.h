@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "accounts/AccessPolicy.h"
@@ -11,6 +12,7 @@
 #include "accounts/UserTable.h"
 #include "ftp/SessionRegistry.h"
 #include "platform/SystemLog.h"
+#include "server/AddressSlots.h"
 
 namespace corvel {
 
@@ -38,6 +40,8 @@ struct ProcessContext {
     std::atomic<int> activeWebConnections{0};
     BanList bans;              // configured by each run from its settings
     SessionRegistry sessions;  // the live FTP sessions by address
+    // The live web connections by client address (<webmaxperip>).
+    const std::shared_ptr<AddressSlots> webSlots = std::make_shared<AddressSlots>();
     LoginGuard logins;
 };
 

@@ -31,8 +31,11 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.banWindowMinutes = off.banWindowMinutes;
     settings.banMinutes = off.banMinutes;
     settings.maxPerAddress = off.maxPerAddress;
+    settings.maxLoginPerAddress = off.maxLoginPerAddress;
+    settings.webMaxPerAddress = off.webMaxPerAddress;
     settings.webPolicy = off.webPolicy;
     settings.webExtensions = off.webExtensions;
+    settings.webCharset.clear();
     settings.proxyFrom.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
@@ -80,8 +83,16 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     number("banwindow", settings.banWindowMinutes);
     number("banminutes", settings.banMinutes);
     number("maxperip", settings.maxPerAddress);
+    number("maxprelogin", settings.maxLoginPerAddress);
+    number("webmaxperip", settings.webMaxPerAddress);
     yesNo("webpolicy", settings.webPolicy);
     yesNo("webext", settings.webExtensions);
+    if (std::optional<std::string> charset = file.text("webcharset")) {
+        if (std::optional<std::string> name = charsetValue(*charset))
+            settings.webCharset = *name;
+        else
+            problem("webcharset", *charset);
+    }
     if (std::optional<std::string> proxies = file.text("proxyfrom")) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);

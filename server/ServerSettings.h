@@ -17,6 +17,13 @@ class LogSink;
 // Web connections served at once when ftpconfig.xml does not say.
 constexpr std::uint32_t kDefaultMaxWebConnections = 256;
 
+// Connections one address may hold at once on the web port (<webmaxperip>), and FTP
+// connections of one address not logged in yet (<maxprelogin>), while the files
+// do not say: far above what a browser or an FTP client opens, far below what
+// would let one address hold every slot.
+constexpr std::uint32_t kDefaultWebMaxPerAddress = 16;
+constexpr std::uint32_t kDefaultMaxLoginPerAddress = 8;
+
 // Defaults of the ban settings when <banfailures> turns bans on.
 constexpr std::uint32_t kDefaultBanWindowMinutes = 10;
 constexpr std::uint32_t kDefaultBanMinutes = 15;
@@ -44,8 +51,13 @@ struct ServerSettings {
     std::uint32_t banWindowMinutes = kDefaultBanWindowMinutes;  // <banwindow>
     std::uint32_t banMinutes = kDefaultBanMinutes;              // <banminutes>
     std::uint32_t maxPerAddress = 0;        // <maxperip>: FTP connections from one address; 0: no limit
+    // <maxprelogin>: FTP connections of one address not logged in yet; 0: no limit.
+    std::uint32_t maxLoginPerAddress = kDefaultMaxLoginPerAddress;
+    // <webmaxperip>: web connections of one address at once; 0: no limit.
+    std::uint32_t webMaxPerAddress = kDefaultWebMaxPerAddress;
     bool webPolicy = false;                 // <webpolicy>yes: the access policy and the rights apply to the web
     bool webExtensions = false;             // <webext>yes: Range requests and HEAD on downloads
+    std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start

@@ -9,6 +9,7 @@
 #include "platform/Thread.h"
 #include "server/FtpServer.h"
 #include "server/ProcessContext.h"
+#include "service/HomeAccessCheck.h"
 #include "service/ServiceHost.h"
 
 namespace corvel {
@@ -65,6 +66,9 @@ bool runAsService(FtpServer& server) {
         return true;
     }
     installStopSignals(false);
+    // Said before serving, where the journal shows it beside the start.
+    for (const std::string& warning : homeAccessWarnings(server.process().users.accounts()))
+        server.process().log.write(LogSeverity::Warning, warning);
     ModeObserver observer(RunMode::Service, server.process().log);
     server.run(RunMode::Service, &observer);
     return !observer.failed();

@@ -6,7 +6,8 @@ namespace corvel {
 
 class FtpServer;
 
-// No action on the command line. Under systemd: runs as the service, reporting
+// No action on the command line. Under systemd: runs as the service, first warning
+// in the log about every home it cannot use (homeAccessWarnings), then reporting
 // READY=1 once both listeners are open and STOPPING=1 when it stops; SIGTERM stops
 // it. A start-up failure is reported with STATUS= and ERRNO= and makes this return
 // false, so the process exits with a failure status and systemd shows the unit as

@@ -19,6 +19,10 @@ void printToStandardOutput(const std::string& text) {
 }
 
 bool stopped(UnitState state) { return state == UnitState::Inactive || state == UnitState::Failed; }
+bool running(UnitState state) { return state == UnitState::Active || state == UnitState::Reloading; }
+
+// systemd's name for a failed run that waits out RestartSec= before the next try.
+constexpr const char* kAwaitingRestart = "auto-restart";
 
 // Each home as written and, when it differs, with its symbolic links resolved: the
 // server opens the written path, and systemd's protection acts where it leads.
@@ -105,8 +109,13 @@ bool ServiceHost::stopAndWait() {
         print("\n" + name + " failed to stop: " + requested.errorText + "\n");
         return false;
     }
-    UnitState state = waitWhilePending(UnitState::Deactivating, UnitState::Active, UnitState::Reloading);
-    if (stopped(state)) {
+    // Right after a "--no-block" request the job may still wait in the queue, with the
+    // unit in its old state (running, or starting again after a failure).
+    UnitStatus status = waitUntil([](const UnitStatus& now) {
+        if (now.state == UnitState::Deactivating) return false;
+        return !(now.jobPending && (running(now.state) || now.state == UnitState::Activating));
+    });
+    if (stopped(status.state)) {
         print("\n" + name + " stopped.\n");
         return true;
     }
@@ -118,34 +127,56 @@ bool ServiceHost::startService() {
     const std::string name = kServiceDisplayName;
     if (!openManagerAndService()) return false;
     print("Starting up " + name + ".");
+    const UnitStatus before = manager_.status();
+    // Start limits count failed starts; someone who asks again has mended something.
+    if (before.state == UnitState::Failed) (void)manager_.resetFailed();
     ServiceCallResult requested = manager_.requestStart();
     if (!requested) {
         print("\n" + name + " failed to start: " + requested.errorText + "\n");
         return false;
     }
-    UnitState state = waitWhilePending(UnitState::Activating, UnitState::Inactive, UnitState::Failed);
-    if (state == UnitState::Active || state == UnitState::Reloading) {
+    UnitStatus status = waitUntil([&before](const UnitStatus& now) {
+        if (running(now.state)) return true;
+        // A run that failed and waits for its retry settles the start, unless it is the
+        // failed run from before the request, whose retry the job waits for.
+        if (now.subState == kAwaitingRestart) return now.invocationId != before.invocationId;
+        if (stopped(now.state)) return !now.jobPending;  // else the job is still queued
+        return now.state != UnitState::Activating && now.state != UnitState::Deactivating;
+    });
+    if (running(status.state)) {
         print("\n" + name + " started.\n");
         return true;
     }
-    print("\n" + name + " failed to start.\n");
+    const std::string reason = startFailureReason(status);
+    print("\n" + name + (reason.empty() ? " failed to start.\n" : " failed to start: " + reason + "\n"));
     return false;
 }
 
-UnitState ServiceHost::waitWhilePending(UnitState transitional, UnitState before, UnitState alsoBefore) {
-    // Right after a "--no-block" request the job may still wait in the queue, with
-    // the unit in its old state; that counts as pending too.
-    auto pending = [&](UnitState state) {
-        if (state == transitional) return true;
-        return (state == before || state == alsoBefore) && manager_.jobPending();
+std::string ServiceHost::startFailureReason(const UnitStatus& status) {
+    // The server's own start-up failures carry this prefix, in the status it reports
+    // and in its log line; the rest is the reason.
+    const std::string ownPrefix = std::string(kServiceDisplayName) + " failed to start: ";
+    auto withoutOwnPrefix = [&ownPrefix](std::string text) {
+        if (text.compare(0, ownPrefix.size(), ownPrefix) == 0) text.erase(0, ownPrefix.size());
+        return text;
     };
-    UnitState state = manager_.state();
-    for (int polls = 0; pending(state) && polls < timing_.maxPolls; ++polls) {
+    if (status.statusText.compare(0, ownPrefix.size(), ownPrefix) == 0) return withoutOwnPrefix(status.statusText);
+    // Otherwise the first error of the run: systemd's when the process never got going
+    // (a missing program, a directory it cannot set up), else the server's.
+    const std::vector<std::string> errors = manager_.errorsSinceStartRequest();
+    if (!errors.empty()) return withoutOwnPrefix(errors.front());
+    if (!status.mainProcessEnd.empty()) return "The process " + status.mainProcessEnd + ".";
+    return {};
+}
+
+UnitStatus ServiceHost::waitUntil(const std::function<bool(const UnitStatus&)>& settled) {
+    UnitStatus status = manager_.status();
+    for (int polls = 0; !settled(status) && polls < timing_.maxPolls; ++polls) {
         print(".");
         std::this_thread::sleep_for(std::chrono::milliseconds(timing_.pollIntervalMs));
-        state = manager_.state();
+        status = manager_.status();
     }
-    return state;
+    return status;
 }
 
 }  // namespace corvel

@@ -43,7 +43,10 @@ public:
     bool install(const std::optional<std::string>& account, const std::vector<std::string>& homes = {});
     // Stops the service when it runs, then disables and deletes its unit.
     bool remove();
-    // Starts the installed service and waits until it runs; true when it does.
+    // Starts the installed service and waits until it runs; true when it does. A start
+    // that fails (systemd may try again later) is told at once, with its reason when
+    // the service or systemd left one. A failed unit is reset first, so an explicit
+    // start is never held back by the start limit of earlier failures.
     bool startService();
     // Stops the installed service and waits until it has stopped.
     bool endService();
@@ -51,9 +54,11 @@ public:
 private:
     bool openManagerAndService();
     bool stopAndWait();
-    // Queries until the state is neither transitional nor still before (with the job
-    // queued); prints a dot per query that finds it pending. Bounded by ServicePollTiming::maxPolls.
-    UnitState waitWhilePending(UnitState transitional, UnitState before, UnitState alsoBefore);
+    // Queries until settled says the unit got where it was going; prints a dot per query
+    // that finds it still on its way. Bounded by ServicePollTiming::maxPolls.
+    UnitStatus waitUntil(const std::function<bool(const UnitStatus&)>& settled);
+    // Why the start that ended in status failed, for people; empty when nobody said.
+    std::string startFailureReason(const UnitStatus& status);
     void print(const std::string& text) { print_(text); }
 
     ServiceManager& manager_;

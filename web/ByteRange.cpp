@@ -77,7 +77,7 @@ RangeChoice chooseRange(std::string_view rangeValue, std::int64_t size) {
     const RangeChoice whole;
     const std::size_t equals = rangeValue.find('=');
     // The unit is a case-insensitive token; only bytes are known, others are ignored.
-    if (equals == std::string_view::npos || equals != 5 || !startsWithIgnoringCase(rangeValue, "bytes"))
+    if (equals == std::string_view::npos || equals != 5 || !startsWithIgnoringAsciiCase(rangeValue, "bytes"))
         return whole;
     std::string_view set = rangeValue.substr(equals + 1);
 

@@ -62,8 +62,9 @@ std::size_t HttpRequestParser::feedHead(std::string_view bytes) {
     const std::size_t taken = lineFeed == std::string_view::npos ? searched : lineFeed + 1;
     headBytes_ += taken;
     if (headBytes_ > kMaxHttpHeadBytes) {
-        // SECURITY: a head this large is an attack, not a browser.
-        state_ = HttpParse::HeadTooLarge;
+        // SECURITY: a head this large is an attack, not a browser. A URL this long
+        // still gets an answer a client can show (RFC 9110's 414), not a reset.
+        state_ = draining_ && drainingRequestLine_ ? HttpParse::UriTooLong : HttpParse::HeadTooLarge;
         return taken;
     }
     if (draining_) {
@@ -78,6 +79,7 @@ std::size_t HttpRequestParser::feedHead(std::string_view bytes) {
         line_.clear();
     } else if (line_.size() > kMaxHttpLineBytes) {
         draining_ = true;
+        drainingRequestLine_ = isRequestLine(line_);
         line_.clear();
     }
     return taken;
@@ -98,39 +100,46 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
     std::string_view line = trimHttpLine(rawLine);
     if (line.empty()) return finishHead();
     const bool extended = extensions_ == HttpExtensions::On;
-    if (startsWithIgnoringCase(line, "GET ")) {
+    if (startsWithIgnoringAsciiCase(line, "GET ")) {
         request_.method = HttpMethod::Get;
         readTarget(line, "GET /", request_);
-    } else if (extended && startsWithIgnoringCase(line, "HEAD ")) {
+    } else if (extended && startsWithIgnoringAsciiCase(line, "HEAD ")) {
         request_.method = HttpMethod::Head;
         readTarget(line, "HEAD /", request_);
-    } else if (startsWithIgnoringCase(line, "POST ")) {
+    } else if (startsWithIgnoringAsciiCase(line, "POST ")) {
         request_.method = HttpMethod::Post;
         request_.path = extractBetween(line, "POST /", " ");
-    } else if (startsWithIgnoringCase(line, "PUT ")) {
+    } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
         request_.path = extractBetween(line, "PUT /", " ");
-    } else if (startsWithIgnoringCase(line, "Content-Length:")) {
+    } else if (startsWithIgnoringAsciiCase(line, "Content-Length:")) {
         scanContentLength(line, request_.contentLength);
-    } else if (startsWithIgnoringCase(line, "Host:")) {
+    } else if (startsWithIgnoringAsciiCase(line, "Host:")) {
         request_.host = std::string(trimHttpLine(line.substr(5)));
-    } else if (startsWithIgnoringCase(line, "Origin:")) {
+    } else if (startsWithIgnoringAsciiCase(line, "Origin:")) {
         request_.origin = std::string(trimHttpLine(line.substr(7)));
-    } else if (startsWithIgnoringCase(line, "Referer:")) {
+    } else if (startsWithIgnoringAsciiCase(line, "Referer:")) {
         request_.referer = std::string(trimHttpLine(line.substr(8)));
-    } else if (startsWithIgnoringCase(line, "Authorization:")) {
+    } else if (startsWithIgnoringAsciiCase(line, "Authorization:")) {
         request_.sentCredentials = true;
         std::string decoded = decodeBase64(extractBetween(line, "Authorization: Basic ", ""));
         request_.user = extractBetween(decoded, "", ":");
         request_.password = decoded.find(':') == std::string::npos ? std::string() : extractBetween(decoded, ":", "");
-    } else if (extended && startsWithIgnoringCase(line, "Range:")) {
+    } else if (extended && startsWithIgnoringAsciiCase(line, "Range:")) {
         // Kept as text: the handler judges it against the size of the file it opens.
         request_.range = std::string(trimHttpLine(line.substr(6)));
-    } else if (extended && startsWithIgnoringCase(line, "If-Range:")) {
+    } else if (extended && startsWithIgnoringAsciiCase(line, "If-Range:")) {
         request_.sentIfRange = true;
     }
     // Without the extensions "Range: bytes=" is ignored like every other line, and
     // downloads are always whole.
+}
+
+bool HttpRequestParser::isRequestLine(std::string_view line) const {
+    line = trimHttpLine(line);
+    return startsWithIgnoringAsciiCase(line, "GET ") || startsWithIgnoringAsciiCase(line, "POST ") ||
+           startsWithIgnoringAsciiCase(line, "PUT ") ||
+           (extensions_ == HttpExtensions::On && startsWithIgnoringAsciiCase(line, "HEAD "));
 }
 
 void HttpRequestParser::finishHead() {

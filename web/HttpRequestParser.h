@@ -27,6 +27,7 @@ enum class HttpParse {
     Complete,      // request() is whole: answer it
     LineTooLong,   // a line past kMaxHttpLineBytes was drained to its line feed: no answer
     HeadTooLarge,  // the head passed kMaxHttpHeadBytes: close at once, no answer
+    UriTooLong,    // a request line ran past kMaxHttpHeadBytes: answer 414, then close
     BodyTooLarge,  // a POST announced more than kMaxHttpBodyBytes: no answer
 };
 
@@ -55,6 +56,8 @@ private:
     std::size_t feedBody(std::string_view bytes);
     void processLine(std::string_view line);
     void finishHead();
+    // Whether line (its start, at least) is a request line this parser reads.
+    bool isRequestLine(std::string_view line) const;
 
     HttpExtensions extensions_;
     HttpParse state_ = HttpParse::NeedMore;
@@ -62,6 +65,7 @@ private:
     std::string line_;
     std::size_t headBytes_ = 0;
     bool draining_ = false;
+    bool drainingRequestLine_ = false;  // the overlong line being drained is a request line
     bool readingBody_ = false;
     std::size_t bodyWanted_ = 0;
     std::string body_;

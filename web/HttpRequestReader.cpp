@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "web/WebPages.h"
+
 namespace corvel {
 
 HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing,
@@ -56,6 +58,9 @@ void HttpRequestReader::serve() {
     switch (parser_.state()) {
         case HttpParse::Complete: handler_(socket_, parser_.request()); break;
         case HttpParse::HeadTooLarge: socket_.close(); break;
+        // The rest of the line is the owner's to drain in its orderly close, so the
+        // answer is not lost to a reset.
+        case HttpParse::UriTooLong: sendAll(socket_, kUriTooLongPage.data(), kUriTooLongPage.size()); break;
         case HttpParse::LineTooLong:
         case HttpParse::BodyTooLarge:
         case HttpParse::NeedMore: break;

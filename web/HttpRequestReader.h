@@ -43,6 +43,7 @@ public:
     // the deadline passed (the socket is closed then), a line was too long (drained
     // first; the socket is left to its owner's orderly close), the head was too
     // large (closed at once), a body too large to read, or a body cut short (closed).
+    // A request line longer than the whole head may be gets the 414 page first.
     void serve();
 
     // The request as far as it was read.

@@ -1,6 +1,8 @@
 // Byte-string helpers of the web browser.
 #include "web/HttpText.h"
 
+#include <algorithm>
+
 namespace corvel {
 
 std::string extractBetween(std::string_view text, std::string_view start, std::string_view end) {
@@ -54,15 +56,6 @@ std::string_view trimHttpLine(std::string_view line) {
     return line;
 }
 
-static char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
-    return true;
-}
-
 static int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -89,7 +82,7 @@ void percentDecode(std::string& text) {
     text.resize(write);
 }
 
-std::optional<std::string> getQueryParam(std::string_view query, std::string_view name) {
+std::optional<std::string> getQueryParamBytes(std::string_view query, std::string_view name) {
     std::size_t found = query.find(name);
     if (found == std::string_view::npos) return std::nullopt;
     std::size_t valueStart = found + name.size();
@@ -99,8 +92,12 @@ std::optional<std::string> getQueryParam(std::string_view query, std::string_vie
     if (valueEnd == std::string_view::npos) valueEnd = query.size();
     std::string value(query.substr(valueStart, valueEnd - valueStart));
     percentDecode(value);
-    std::size_t nul = value.find('\0');
-    if (nul != std::string::npos) value.resize(nul);
+    return value;
+}
+
+std::optional<std::string> getQueryParam(std::string_view query, std::string_view name) {
+    std::optional<std::string> value = getQueryParamBytes(query, name);
+    if (value) value->resize(std::min(value->find('\0'), value->size()));
     return value;
 }
 
@@ -129,12 +126,6 @@ std::string htmlEscape(std::string_view text) {
             default: out.push_back(c);
         }
     }
-    return out;
-}
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lowerAscii(c);
     return out;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/AsciiCase.h"
+
 namespace corvel {
 
 // The text after the first occurrence of start (from the beginning when start is
@@ -22,9 +24,6 @@ std::string decodeBase64(std::string_view text);
 // Strips spaces, tabs, CRs and LFs from both ends.
 std::string_view trimHttpLine(std::string_view line);
 
-// True when text begins with prefix, ASCII letters compared without case.
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
-
 // '+' becomes a space and "%XY" with two hex digits becomes one byte; the produced
 // byte is not looked at again. A '%' without two hex digits after it stays as is.
 void percentDecode(std::string& text);
@@ -34,14 +33,14 @@ void percentDecode(std::string& text);
 // Absent when name does not occur or the first occurrence is not followed by '='
 // (later occurrences are not looked at).
 std::optional<std::string> getQueryParam(std::string_view query, std::string_view name);
+// The same value with its NUL bytes kept, for a value that names a file: cut at a
+// NUL it would name another file than the one asked for.
+std::optional<std::string> getQueryParamBytes(std::string_view query, std::string_view name);
 
 // Every byte as "%XY" with upper-case hex digits; letters, digits and '/' too.
 std::string encodeLinkPath(std::string_view path);
 
 // Replaces & < > " ' by character references so that inserted text never forms markup.
 std::string htmlEscape(std::string_view text);
-
-// ASCII capitals to small letters; every other byte unchanged.
-std::string asciiLower(std::string_view text);
 
 }  // namespace corvel

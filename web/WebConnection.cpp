@@ -52,7 +52,8 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins,
-                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions});
+                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions},
+                              context.webCharset);
     HttpRequestReader reader(
         socket,
         [&handler, &peer](Socket& s, const HttpRequest& request) {

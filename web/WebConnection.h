@@ -27,6 +27,8 @@ struct WebContext {
     bool webPolicy = false;
     // <webext>yes: HEAD, and byte ranges on downloads.
     bool webExtensions = false;
+    // <webcharset>: the character set every page declares; empty: none, as designed.
+    std::string webCharset;
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
 };
 

@@ -16,6 +16,11 @@ const std::string_view kNotFoundPage =
     "<html><head><title>404 Error</title></head><body><h1>404 Error</h1>"
     "<hr width=\"900\" align=\"left\">Not Found</body></html>\r\n\r\n";
 
+const std::string_view kUriTooLongPage =
+    "HTTP/1.1 414 URI Too Long\r\nServer: CorvelFtp Server\r\nAuthor: CorvelFtp Server\r\nContent-Type: text/html\r\n"
+    "Connection: close\r\n\r\n<html><head><title>414 URI Too Long</title></head><body><h1>414 URI Too Long</h1>"
+    "<hr width=\"900\" align=\"left\">URI Too Long</body></html>\r\n\r\n";
+
 namespace {
 
 // The misspelt header names are what clients have always received; kept as they are.
@@ -34,19 +39,38 @@ constexpr std::string_view kStatusPartial = "HTTP/1.1 206 Partial Content\r\n";
 constexpr std::string_view kBinaryFieldsStart =
     "pragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFTP Web Server\r\nContent-Type: ";
 
+// name as the inside of a quoted string (RFC 9110, 5.6.4): '\\' escaped; safeHeaderFileName
+// took CR, LF and '"' out already.
+std::string quotedStringText(std::string_view name) {
+    std::string text;
+    for (char c : name) {
+        if (c == '\\') text += '\\';
+        text += c;
+    }
+    return text;
+}
+
 // The fields of the extensions go after Content-Length, so the designed fields keep
 // their order and their bytes.
 std::string binaryHeader(std::string_view statusLine, std::string_view contentType, std::string_view name,
-                         std::string_view disposition, std::string_view length, std::string_view extraFields = {}) {
+                         std::string_view disposition, std::string_view length, std::string_view extraFields = {},
+                         ContentTypeForm form = ContentTypeForm::Folded) {
+    const std::string quoted = form == ContentTypeForm::OneLine ? quotedStringText(name) : std::string(name);
     std::string header(statusLine);
     header += kBinaryFieldsStart;
     header += contentType;
-    header += ";\r\n name=";
-    header += name;
+    if (form == ContentTypeForm::OneLine) {
+        header += "; name=\"";
+        header += quoted;
+        header += '"';
+    } else {
+        header += ";\r\n name=";
+        header += name;
+    }
     header += "\r\nContent-Disposition: ";
     header += disposition;
     header += "; filename=\"";
-    header += name;
+    header += quoted;
     header += "\"\r\nContent-Length: ";
     header += length;
     header += "\r\n";
@@ -137,11 +161,12 @@ std::string extendedDownloadHeader(std::string_view contentType, std::string_vie
     std::string safe = safeHeaderFileName(name);
     std::string fields = "Accept-Ranges: bytes\r\n";
     if (choice.kind != RangeChoice::Kind::Part)
-        return binaryHeader(kStatusOk, contentType, safe, "attachment", std::to_string(fileSize), fields);
+        return binaryHeader(kStatusOk, contentType, safe, "attachment", std::to_string(fileSize), fields,
+                            ContentTypeForm::OneLine);
     fields += "Content-Range: bytes " + std::to_string(choice.first) + "-" + std::to_string(choice.last) + "/" +
               std::to_string(fileSize) + "\r\n";
     return binaryHeader(kStatusPartial, contentType, safe, "attachment",
-                        std::to_string(choice.last - choice.first + 1), fields);
+                        std::to_string(choice.last - choice.first + 1), fields, ContentTypeForm::OneLine);
 }
 
 std::string rangeNotSatisfiablePage(std::int64_t fileSize) {
@@ -155,8 +180,20 @@ std::string rangeNotSatisfiablePage(std::int64_t fileSize) {
     return page;
 }
 
-std::string iconHeader(std::string_view routeName, std::uint64_t size) {
-    return binaryHeader(kStatusOk, "image/gif", routeName, "inline", std::to_string(size));
+std::string iconHeader(std::string_view routeName, std::uint64_t size, ContentTypeForm form) {
+    return binaryHeader(kStatusOk, "image/gif", routeName, "inline", std::to_string(size), {}, form);
+}
+
+std::string withCharset(std::string_view answer, std::string_view charset) {
+    std::string text(answer);
+    if (charset.empty()) return text;
+    constexpr std::string_view kHtmlType = "Content-Type: text/html";
+    constexpr std::string_view kHead = "<head>";
+    if (const std::size_t type = text.find(kHtmlType); type != std::string::npos)
+        text.insert(type + kHtmlType.size(), "; charset=" + std::string(charset));
+    if (const std::size_t head = text.find(kHead); head != std::string::npos)
+        text.insert(head + kHead.size(), "<meta charset=\"" + std::string(charset) + "\">");
+    return text;
 }
 
 std::string_view headerOf(std::string_view answer) {

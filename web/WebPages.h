@@ -14,6 +14,8 @@ namespace corvel {
 // Complete answers, header and body.
 extern const std::string_view kUnauthorizedPage;
 extern const std::string_view kNotFoundPage;
+// The answer to a request line longer than a whole request head may be.
+extern const std::string_view kUriTooLongPage;
 
 // Status line, header block, head and the heading up to the user name. Host and
 // user names are HTML-escaped.
@@ -32,11 +34,21 @@ std::string folderRow(std::string_view colour, std::string_view link, std::strin
 std::string fileRow(std::string_view colour, std::string_view link, std::string_view name,
                     std::string_view sizeText, std::string_view dateText);
 
+// How the binary headers write Content-Type: Folded as designed (the name on a
+// continuation line), or OneLine ("type; name=\"a b\"", quoted) as RFC 9112, 5.2
+// wants of a server (<webext>yes).
+enum class ContentTypeForm { Folded, OneLine };
+
+// The answer with a character set declared: "; charset=" + charset after its
+// "Content-Type: text/html" and <meta charset="..."> first in its head. answer itself
+// when charset is empty.
+std::string withCharset(std::string_view answer, std::string_view charset);
+
 // Header block of a download: "200 OK", attachment, Content-Length from the size text.
 // The offered name loses CR, LF and '"' so it can neither end the header early nor
 // close the quoted filename.
 std::string downloadHeader(std::string_view contentType, std::string_view name, std::string_view sizeText);
-// The download header with <webext>yes, for a whole file (choice Whole: "200 OK",
+// The download header with <webext>yes (Content-Type on one line), for a whole file (choice Whole: "200 OK",
 // Content-Length of the file) or a part (choice Part: "206 Partial Content",
 // Content-Length of the part). The designed fields keep their order; after
 // Content-Length come "Accept-Ranges: bytes" and, for a part, "Content-Range: bytes
@@ -47,7 +59,7 @@ std::string extendedDownloadHeader(std::string_view contentType, std::string_vie
 // 404 page, with "Content-Range: bytes */fileSize" after Content-Type.
 std::string rangeNotSatisfiablePage(std::int64_t fileSize);
 // Header block of an icon: "200 OK", image/gif, inline, its byte count.
-std::string iconHeader(std::string_view routeName, std::uint64_t size);
+std::string iconHeader(std::string_view routeName, std::uint64_t size, ContentTypeForm form = ContentTypeForm::Folded);
 
 // The header block of a whole answer, through the blank line that ends it: what a
 // HEAD request gets. The whole text when it holds no blank line.

@@ -55,6 +55,12 @@ PathTarget resolveWebPath(const std::string& home, const std::string& pathValue)
     return {PathTarget::Kind::Local, std::move(*local)};
 }
 
+// The "path" value of a request; empty when absent. SECURITY: a NUL in it stays, so
+// that "f.bin%00.txt" names no file (and gets the 404 page) instead of f.bin.
+std::string pathValueOf(const HttpRequest& request) {
+    return getQueryParamBytes(request.query, "path").value_or(std::string());
+}
+
 std::string homeOf(const UserTable& users, const std::string& user) {
     std::string home;
     users.homeDirectoryOf(user, home);
@@ -103,8 +109,14 @@ constexpr char kPasswordNotUpdated[] = "<font color=\"red\">Password can not be 
 }  // namespace
 
 WebRequestHandler::WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins,
-                                     WebFeatures features)
-    : users_(users), hostName_(std::move(hostName)), logins_(logins), features_(features) {}
+                                     WebFeatures features, std::string pageCharset)
+    : users_(users),
+      hostName_(std::move(hostName)),
+      logins_(logins),
+      features_(features),
+      pageCharset_(std::move(pageCharset)),
+      unauthorizedPage_(withCharset(kUnauthorizedPage, pageCharset_)),
+      notFoundPage_(withCharset(kNotFoundPage, pageCharset_)) {}
 
 bool WebRequestHandler::authenticated(const HttpRequest& request) {
     const bool ok = users_.authenticate(request.user, request.password);
@@ -123,12 +135,12 @@ bool WebRequestHandler::holds(const HttpRequest& request, std::uint32_t permissi
 }
 
 std::string WebRequestHandler::frameStart(const HttpRequest& request) {
-    return pageFrameStart(hostName_ ? hostName_() : std::string(), request.user);
+    return withCharset(pageFrameStart(hostName_ ? hostName_() : std::string(), request.user), pageCharset_);
 }
 
 void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     // SECURITY: every route, the icons included, needs a successful login.
-    if (!authenticated(request)) return sendPage(socket, request, kUnauthorizedPage);
+    if (!authenticated(request)) return sendPage(socket, request, unauthorizedPage_);
     // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as
     // on the FTP port; the icons and the password pages need no right. A missing
     // right gets the 401 page, which makes the browser ask for another account (the
@@ -136,31 +148,32 @@ void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     // the path is looked at, so it tells nothing about what exists.
     const std::string& path = request.path;
     if (path.empty() || path == "list.html") {
-        if (!holds(request, PERM_LIST)) return sendPage(socket, request, kUnauthorizedPage);
+        if (!holds(request, PERM_LIST)) return sendPage(socket, request, unauthorizedPage_);
         serveListing(socket, request);
     } else if (const WebIcon* icon = findWebIcon(path)) {
-        std::string header = iconHeader(icon->routeName, icon->size);
+        std::string header = iconHeader(icon->routeName, icon->size,
+                                        features_.ranges ? ContentTypeForm::OneLine : ContentTypeForm::Folded);
         if (sendAll(socket, header) >= 0 && bodyOf(request) == Body::Send)
             sendAll(socket, reinterpret_cast<const char*>(icon->bytes), icon->size);
     } else if (path == "download.html") {
-        if (!holds(request, PERM_READ_FILE)) return sendPage(socket, request, kUnauthorizedPage);
+        if (!holds(request, PERM_READ_FILE)) return sendPage(socket, request, unauthorizedPage_);
         serveDownload(socket, request);
     } else if (path == "config.html") {
         servePasswordForm(socket, request);
     } else if (path == "update_password.html") {
         servePasswordUpdate(socket, request);
     } else {
-        sendPage(socket, request, kNotFoundPage);
+        sendPage(socket, request, notFoundPage_);
     }
 }
 
 void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request) {
-    std::string pathValue = getQueryParam(request.query, "path").value_or(std::string());
+    std::string pathValue = pathValueOf(request);
     PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, kUnauthorizedPage);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, kNotFoundPage);
+    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, unauthorizedPage_);
+    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, notFoundPage_);
     LocalFile folder(target.localPath);
-    if (!folder.isDirectory()) return sendPage(socket, request, kNotFoundPage);
+    if (!folder.isDirectory()) return sendPage(socket, request, notFoundPage_);
 
     std::string page = frameStart(request);
     // HEAD: the header block of the page; the folder is not read.
@@ -199,15 +212,15 @@ void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request)
 }
 
 void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request) {
-    std::string pathValue = getQueryParam(request.query, "path").value_or(std::string());
+    std::string pathValue = pathValueOf(request);
     PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, kUnauthorizedPage);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, kNotFoundPage);
+    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, unauthorizedPage_);
+    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, notFoundPage_);
     // Opened (and share-locked against our own uploads) before the header goes out,
     // and the length announced is the length of that open file, so it is the length
     // sent; a folder, nothing, or a file that cannot be read gets the 404 page.
     SendSource source = LocalFile(target.localPath).openForSending();
-    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, request, kNotFoundPage);
+    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, request, notFoundPage_);
 
     std::string lowered = asciiLower(pathValue);
     std::string_view type = mimeTypes_.contentTypeFor(fileExtensionOf(lowered));
@@ -224,7 +237,7 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
     RangeChoice choice;
     if (request.method == HttpMethod::Get && !request.sentIfRange) choice = chooseRange(request.range, source.size);
     if (choice.kind == RangeChoice::Kind::Unsatisfiable)
-        return sendPage(socket, request, rangeNotSatisfiablePage(source.size));
+        return sendPage(socket, request, withCharset(rangeNotSatisfiablePage(source.size), pageCharset_));
     std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size, choice);
     if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
     // Never past the size the file was opened with, which the header announced, so

@@ -35,7 +35,7 @@ struct WebFeatures {
     // listing needs List, a download Read File (the 401 page otherwise).
     bool rights = false;
     // <webext>yes: downloads answer one byte range (206, 416) and say
-    // "Accept-Ranges: bytes".
+    // "Accept-Ranges: bytes"; downloads and icons send Content-Type on one line.
     bool ranges = false;
 };
 
@@ -49,8 +49,10 @@ public:
     using HostNameSource = std::function<std::string()>;
 
     // logins, when given, hears of every login attempt (and delays the failures).
+    // pageCharset (<webcharset>) is declared in the Content-Type and a <meta> of every
+    // page; empty, nothing is declared.
     WebRequestHandler(UserTable& users, HostNameSource hostName, const LoginGuard* logins = nullptr,
-                      WebFeatures features = {});
+                      WebFeatures features = {}, std::string pageCharset = {});
 
     // Writes the whole answer to socket with the send helpers; a failed write closes
     // the socket and ends the answer. Never closes the socket otherwise.
@@ -72,7 +74,11 @@ private:
     HostNameSource hostName_;
     const LoginGuard* logins_;
     WebFeatures features_;
+    std::string pageCharset_;
     MimeTypeTable mimeTypes_;
+    // The fixed pages, with the character set declared when one is set.
+    std::string unauthorizedPage_;
+    std::string notFoundPage_;
 };
 
 }  // namespace corvel

@@ -63,9 +63,14 @@ const ExtensionField kExtensionFields[] = {
     {"banwindow", "Failed logins count within minutes", FieldKind::Text, &ExtensionForm::banWindow, nullptr, "10"},
     {"banminutes", "Ban lasts minutes", FieldKind::Text, &ExtensionForm::banMinutes, nullptr, "15"},
     {"maxperip", "Connections per address", FieldKind::Text, &ExtensionForm::maxPerAddress, nullptr, "0"},
+    {"maxprelogin", "Connections per address not logged in yet", FieldKind::Text,
+     &ExtensionForm::maxLoginPerAddress, nullptr, "8"},
     {"webpolicy", "Access policy and rights on the web", FieldKind::Flag, nullptr, &ExtensionForm::webPolicy, "no"},
     {"webext", "Ranges and HEAD on the web", FieldKind::Flag, nullptr, &ExtensionForm::webExtensions, "no"},
+    {"webcharset", "Character set of the web pages", FieldKind::Text, &ExtensionForm::webCharset},
     {"maxwebconn", "Web connections at once", FieldKind::Text, &ExtensionForm::maxWebConnections, nullptr, "256"},
+    {"webmaxperip", "Web connections per address", FieldKind::Text, &ExtensionForm::webMaxPerAddress, nullptr,
+     "16"},
     {"proxyfrom", "PROXY protocol from", FieldKind::Text, &ExtensionForm::proxyFrom},
 };
 

@@ -30,9 +30,12 @@ struct ExtensionForm {
     QString banWindow;                        // <banwindow>
     QString banMinutes;                       // <banminutes>
     QString maxPerAddress;                    // <maxperip>
+    QString maxLoginPerAddress;               // <maxprelogin>
     bool webPolicy = false;                   // <webpolicy>
     bool webExtensions = false;               // <webext>
+    QString webCharset;                       // <webcharset>
     QString maxWebConnections;                // <maxwebconn>
+    QString webMaxPerAddress;                 // <webmaxperip>
     QString proxyFrom;                        // <proxyfrom>
 
     bool operator==(const ExtensionForm&) const = default;

@@ -14,7 +14,7 @@ SystemServiceManager::SystemServiceManager()
 ServiceState SystemServiceManager::queryState() {
     // Asked five times a second: no systemctl run at all while the unit is absent.
     if (!manager_.unitInstalled()) return ServiceState::NotInstalled;
-    switch (manager_.state()) {
+    switch (manager_.status().state) {
     case UnitState::Active: return ServiceState::Running;
     case UnitState::Inactive:
     case UnitState::Failed: return ServiceState::Stopped;

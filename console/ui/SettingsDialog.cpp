@@ -230,10 +230,16 @@ QWidget* SettingsDialog::buildNetworkTab() {
     banMinutesEdit_->setPlaceholderText(QStringLiteral("15"));
     maxPerAddressEdit_ = addExtensionEdit(grid, "maxperip", "maxPerAddressEdit");
     maxPerAddressEdit_->setPlaceholderText(QStringLiteral("0 (no limit)"));
+    maxLoginPerAddressEdit_ = addExtensionEdit(grid, "maxprelogin", "maxLoginPerAddressEdit");
+    maxLoginPerAddressEdit_->setPlaceholderText(QStringLiteral("8"));
     webPolicyCheck_ = addExtensionCheck(grid, "webpolicy", "webPolicyCheck");
     webExtensionsCheck_ = addExtensionCheck(grid, "webext", "webExtensionsCheck");
+    webCharsetEdit_ = addExtensionEdit(grid, "webcharset", "webCharsetEdit");
+    webCharsetEdit_->setPlaceholderText(QStringLiteral("none declared; such as utf-8"));
     maxWebConnectionsEdit_ = addExtensionEdit(grid, "maxwebconn", "maxWebConnectionsEdit");
     maxWebConnectionsEdit_->setPlaceholderText(QStringLiteral("256"));
+    webMaxPerAddressEdit_ = addExtensionEdit(grid, "webmaxperip", "webMaxPerAddressEdit");
+    webMaxPerAddressEdit_->setPlaceholderText(QStringLiteral("16"));
     proxyFromEdit_ = addExtensionEdit(grid, "proxyfrom", "proxyFromEdit");
     proxyFromEdit_->setPlaceholderText(QStringLiteral("none; such as 10.0.0.5 10.0.0.*"));
     grid->setRowStretch(grid->rowCount(), 1);
@@ -267,9 +273,12 @@ void SettingsDialog::showForm(const SettingsForm& form) {
     banWindowEdit_->setText(extensions.banWindow);
     banMinutesEdit_->setText(extensions.banMinutes);
     maxPerAddressEdit_->setText(extensions.maxPerAddress);
+    maxLoginPerAddressEdit_->setText(extensions.maxLoginPerAddress);
     webPolicyCheck_->setChecked(extensions.webPolicy);
     webExtensionsCheck_->setChecked(extensions.webExtensions);
+    webCharsetEdit_->setText(extensions.webCharset);
     maxWebConnectionsEdit_->setText(extensions.maxWebConnections);
+    webMaxPerAddressEdit_->setText(extensions.webMaxPerAddress);
     proxyFromEdit_->setText(extensions.proxyFrom);
     showing_ = false;
 }
@@ -297,9 +306,12 @@ SettingsForm SettingsDialog::readForm() const {
     extensions.banWindow = banWindowEdit_->text();
     extensions.banMinutes = banMinutesEdit_->text();
     extensions.maxPerAddress = maxPerAddressEdit_->text();
+    extensions.maxLoginPerAddress = maxLoginPerAddressEdit_->text();
     extensions.webPolicy = webPolicyCheck_->isChecked();
     extensions.webExtensions = webExtensionsCheck_->isChecked();
+    extensions.webCharset = webCharsetEdit_->text();
     extensions.maxWebConnections = maxWebConnectionsEdit_->text();
+    extensions.webMaxPerAddress = webMaxPerAddressEdit_->text();
     extensions.proxyFrom = proxyFromEdit_->text();
     return form;
 }

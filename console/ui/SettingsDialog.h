@@ -85,9 +85,12 @@ private:
     QLineEdit* banWindowEdit_ = nullptr;
     QLineEdit* banMinutesEdit_ = nullptr;
     QLineEdit* maxPerAddressEdit_ = nullptr;
+    QLineEdit* maxLoginPerAddressEdit_ = nullptr;
     QCheckBox* webPolicyCheck_ = nullptr;
     QCheckBox* webExtensionsCheck_ = nullptr;
+    QLineEdit* webCharsetEdit_ = nullptr;
     QLineEdit* maxWebConnectionsEdit_ = nullptr;
+    QLineEdit* webMaxPerAddressEdit_ = nullptr;
     QLineEdit* proxyFromEdit_ = nullptr;
 
     QPushButton* okButton_ = nullptr;

@@ -4,7 +4,10 @@ Every server gets its own copy of the binary (the program directory is where the
 executable lies), its own CORVELFTP_RUNTIME_DIR and free loopback ports. Every wait
 is bounded; every process started here is stopped by PID.
 """
+import ftplib
 import os
+import random
+import re
 import shutil
 import signal
 import socket
@@ -18,10 +21,48 @@ BUILD_DIR = os.environ.get(
 LOOPBACK = "127.0.0.1"
 
 
+def _ephemeral_floor():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
 def free_port():
+    """A port nothing holds now, taken below the ephemeral range: the kernel hands out
+    ephemeral numbers to every client connection and passive listener of the tests
+    running in parallel, so a number from there may be taken again before corveld
+    binds it."""
+    floor = _ephemeral_floor()
+    for _ in range(200):
+        port = random.randrange(10000, max(floor, 10001))
+        with socket.socket() as s:
+            try:
+                s.bind(("", port))
+            except OSError:
+                continue
+            return port
     with socket.socket() as s:
         s.bind((LOOPBACK, 0))
         return s.getsockname()[1]
+
+
+def connect_tcp(port, source=None, timeout=10, host=LOOPBACK):
+    """A TCP connection to host:port, from the local address source when given (any
+    of 127.0.0.0/8 is loopback). The client end takes SO_REUSEADDR, so the port it
+    is given never keeps a server of another test from binding the same number."""
+    sock = socket.socket()
+    try:
+        sock.settimeout(timeout)
+        if source:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            sock.bind((source, 0))
+        sock.connect((host, port))
+    except BaseException:
+        sock.close()
+        raise
+    return sock
 
 
 def wait_until(predicate, timeout=10.0, step=0.02):
@@ -34,10 +75,11 @@ def wait_until(predicate, timeout=10.0, step=0.02):
 
 
 def settings_document(listenip="", ftpport=21, httpport=8080, maxconn=32, pasvmode="yes",
-                      welcomemsg="Welcome to my ftp server"):
+                      welcomemsg="Welcome to my ftp server", extra=""):
+    """extra: optional elements, put after the six of every file."""
     return ("<config><listenip>%s</listenip><ftpport>%d</ftpport><httpport>%d</httpport>"
-            "<maxconn>%s</maxconn><pasvmode>%s</pasvmode><welcomemsg>%s</welcomemsg></config>"
-            % (listenip, ftpport, httpport, maxconn, pasvmode, welcomemsg))
+            "<maxconn>%s</maxconn><pasvmode>%s</pasvmode><welcomemsg>%s</welcomemsg>%s</config>"
+            % (listenip, ftpport, httpport, maxconn, pasvmode, welcomemsg, extra))
 
 
 class Server:
@@ -82,13 +124,42 @@ class Server:
             return f.read()
 
     def start(self, args=("/nontservice",), wait=True):
-        with open(self.path("stdout.log"), "ab") as out, open(self.path("stderr.log"), "ab") as err:
-            self.process = subprocess.Popen([self.binary, *args], env=self.env(), cwd=self.dir,
-                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        if wait and not wait_until(self.accepts_ftp, timeout=15):
+        for attempt in range(3):
+            with open(self.path("stdout.log"), "ab") as out, open(self.path("stderr.log"), "ab") as err:
+                self.process = subprocess.Popen([self.binary, *args], env=self.env(), cwd=self.dir,
+                                                stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            if not wait:
+                return self.process
+            try:
+                if wait_until(self.accepts_ftp, timeout=15):
+                    return self.process
+            except RuntimeError:
+                # A test running beside this one may have bound a port between
+                # free_port() and corveld's bind; corveld then ends quietly. Given
+                # fresh numbers, it starts; any other early end repeats and is raised.
+                if attempt == 2 or not self._take_fresh_ports():
+                    raise
+                continue
             self.stop()
             raise RuntimeError("corveld did not start listening on %d" % self.ftp_port)
         return self.process
+
+    def _take_fresh_ports(self):
+        """Rewrites the settings file's two port numbers to fresh ones; False when the
+        file does not name the ports this server was given."""
+        try:
+            text = self.read("ftpconfig.xml").decode("utf-8", "surrogateescape")
+        except OSError:
+            return False
+        ftp, web = free_port(), free_port()
+        changed, count = re.subn(r"<ftpport>%d</ftpport>" % self.ftp_port, "<ftpport>%d</ftpport>" % ftp, text)
+        if count != 1:
+            return False
+        changed = re.sub(r"<httpport>%d</httpport>" % self.web_port, "<httpport>%d</httpport>" % web, changed)
+        with open(self.path("ftpconfig.xml"), "wb") as f:
+            f.write(changed.encode("utf-8", "surrogateescape"))
+        self.ftp_port, self.web_port = ftp, web
+        return True
 
     def accepts_ftp(self):
         if self.process is not None and self.process.poll() is not None:
@@ -156,8 +227,10 @@ class LimitedServer(Server):
 class Control:
     """A raw FTP control connection for byte-exact checks."""
 
-    def __init__(self, port, host=LOOPBACK, timeout=10):
-        self.sock = socket.create_connection((host, port), timeout=timeout)
+    def __init__(self, port, host=LOOPBACK, timeout=10, source=None):
+        """source: the local address to connect from (any of 127.0.0.0/8 is loopback)."""
+        self.sock = (connect_tcp(port, source, timeout, host) if source
+                     else socket.create_connection((host, port), timeout=timeout))
         self.buffer = b""
 
     def close(self):
@@ -226,6 +299,27 @@ class Control:
                 return data
             data += chunk
         raise TimeoutError("still open; have %r" % data)
+
+
+class SessionHelpers:
+    """For a TestCase whose self.server runs: logged-in sessions closed when the test ends."""
+
+    def control(self, user="u", password="pw"):
+        """A raw session after its greeting (kept in self.greeting), logged in unless user is None."""
+        c = Control(self.server.ftp_port)
+        self.addCleanup(c.close)
+        self.greeting = c.reply()
+        if user:
+            c.login(user, password)
+        return c
+
+    def ftp(self, user="u", password="pw"):
+        """A stock ftplib session, logged in."""
+        ftp = ftplib.FTP()
+        ftp.connect(LOOPBACK, self.server.ftp_port, timeout=30)
+        self.addCleanup(ftp.close)
+        ftp.login(user, password)
+        return ftp
 
 
 def greeting_of(port):

@@ -46,6 +46,30 @@ class Browser(unittest.TestCase):
         finally:
             server.cleanup()
 
+    def test_utf8_names_show_right_with_a_declared_charset(self):
+        server = Server(start=False)
+        try:
+            home = server.path("home")
+            os.makedirs(os.path.join(home, "Grüße"))
+            payload = os.urandom(5000)
+            with open(os.path.join(home, "Grüße", "Überblick März.txt"), "wb") as f:
+                f.write(payload)
+            server.write("ftpusers.xml", users_document(user_element("alice", digest("secret"), home)))
+            server.write("ftpconfig.xml", server.read("ftpconfig.xml").decode().replace(
+                "</config>", "<webcharset>utf-8</webcharset></config>"))
+            server.start()
+            # The links are found by their text as Chromium decoded it: undeclared,
+            # these UTF-8 bytes would read as windows-1252 ("GrÃ¼ÃŸe") and match nothing.
+            run = subprocess.run(["node", "browse.mjs", "http://127.0.0.1:%d" % server.web_port, "alice", "secret",
+                                  "Grüße", "Überblick März.txt"],
+                                 cwd=BROWSER_DIR, capture_output=True, text=True, timeout=120)
+            self.assertEqual(run.returncode, 0, run.stderr[-3000:])
+            seen = json.loads(run.stdout.strip().splitlines()[-1])
+            self.assertIn("Überblick März.txt", seen["folderText"])
+            self.assertEqual(base64.b64decode(seen["downloadBase64"]), payload)
+        finally:
+            server.cleanup()
+
 
 if __name__ == "__main__":
     unittest.main()

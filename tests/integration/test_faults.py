@@ -309,11 +309,13 @@ class SystemRefusingResources(unittest.TestCase):
             return False
 
     def open_sessions(self, server, count):
-        """Opens count control connections; returns (greeted, not greeted) lists."""
+        """Opens count control connections, each from an address of its own (one
+        address holds only a few connections not logged in yet); returns (greeted,
+        not greeted) lists."""
         greeted, refused = [], []
-        for _ in range(count):
+        for i in range(count):
             try:
-                c = Control(server.ftp_port, timeout=3)
+                c = Control(server.ftp_port, timeout=3, source="127.0.3.%d" % (i + 1))
             except OSError:
                 continue
             try:

@@ -11,11 +11,12 @@ import threading
 import time
 import unittest
 
-from harness import Control, Server, digest, fetch, passive_data, recv_all, user_element, users_document
+from harness import (Control, Server, SessionHelpers, digest, fetch, passive_data, recv_all, user_element,
+                     users_document)
 
 OLD = calendar.timegm((2019, 5, 6, 7, 8, 9))
 FEATURES = (b"211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n"
-            b" MLST type*;size*;modify*;perm*;unix.mode*;\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n")
+            b" MLST type*;size*;modify*;perm*;unix.mode*;\r\n REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End\r\n")
 DENIED = b"550 Permission denied.\r\n"
 
 
@@ -51,7 +52,7 @@ def peak_rss_kib(pid):
         return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
 
 
-class ExtensionsOn(unittest.TestCase):
+class ExtensionsOn(SessionHelpers, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server, cls.home = extensions_server()
@@ -60,27 +61,16 @@ class ExtensionsOn(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.cleanup()
 
-    def control(self, user="u"):
-        c = Control(self.server.ftp_port)
-        self.addCleanup(c.close)
-        c.reply()
-        if user:
-            c.login(user, "pw")
-        return c
-
-    def ftp(self, user="u"):
-        ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.server.ftp_port, timeout=30)
-        self.addCleanup(ftp.close)
-        ftp.login(user, "pw")
-        return ftp
-
     def test_feat_and_opts_utf8(self):
         c = self.control(user=None)
         self.assertEqual(c.command("FEAT"), FEATURES)
         for line, expected in (("opts Utf8   On", b"200 UTF8 set to on\r\n"),
                                ("OPTS UTF8 OFF", b"504 Command not implemented for that parameter.\r\n"),
-                               ("OPTS MLST type;", b"501 Option not understood.\r\n"),
+                               ("OPTS MLST type;", b"200 MLST OPTS type;\r\n"),
+                               ("OPTS MLST", b"200 MLST OPTS\r\n"),
+                               ("OPTS MLST unix.mode;perm;modify;size;type;",
+                                b"200 MLST OPTS type;size;modify;perm;unix.mode;\r\n"),
+                               ("OPTS MODE Z", b"501 Option not understood.\r\n"),
                                ("MDTM x", b"530 Not logged in.\r\n")):
             self.assertEqual(c.command(line), expected, line)
         c.login("u", "pw")

@@ -15,8 +15,8 @@ import time
 import unittest
 import base64
 
-from harness import (BUILD_DIR, LOOPBACK, Control, LimitedServer, Server, digest, fetch, recv_all, user_element,
-                     users_document, wait_until)
+from harness import (BUILD_DIR, LOOPBACK, Control, LimitedServer, Server, connect_tcp, digest, fetch, recv_all,
+                     user_element, users_document, wait_until)
 
 TOOL = os.path.join(BUILD_DIR, "named_object_tool")
 # Another local account with no processes of its own: not "nobody", whose thread
@@ -67,7 +67,8 @@ def peak_rss_kib(pid):
 
 
 class WebFlood(unittest.TestCase):
-    """1,100 half-sent web requests from one address with a low descriptor limit."""
+    """1,100 half-sent web requests from a hundred addresses (each within its share)
+    with a low descriptor limit."""
 
     def test_ftp_keeps_greeting_and_transferring_while_the_web_side_is_flooded(self):
         def low_descriptor_limit():
@@ -87,21 +88,24 @@ class WebFlood(unittest.TestCase):
         flood = []
         self.addCleanup(lambda: [s.close() for s in flood])
         deadline = time.monotonic() + 60
-        for _ in range(1100):
+        for i in range(1100):
             if time.monotonic() > deadline:
                 break
             try:
-                s = socket.create_connection((LOOPBACK, server.web_port), timeout=5)
+                s = connect_tcp(server.web_port, "127.0.7.%d" % (i % 100 + 1), timeout=5)
                 s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n")  # never finished
                 flood.append(s)
             except OSError:
                 pass
         self.assertGreater(len(flood), 500)
 
-        # FTP sessions up to maxconn are greeted and transfer.
+        # FTP sessions up to maxconn are greeted and transfer (the first from this
+        # host's own address, which its data connections come from; the others from
+        # addresses of their own: one address holds only a few connections not logged
+        # in yet).
         sessions = []
-        for _ in range(10):
-            c = Control(server.ftp_port)
+        for i in range(10):
+            c = Control(server.ftp_port, source="127.0.6.%d" % i if i else None)
             sessions.append(c)
             self.assertTrue(c.reply().startswith(b"220"))
         self.assertTrue(sessions[0].login("alice", "pw").startswith(b"230"))
@@ -143,6 +147,25 @@ class RequestHeads(unittest.TestCase):
         below = "".join("X-Filler-%d: %s\r\n" % (i, "a" * 3000) for i in range(20))  # about 60 KiB
         reply = web_exchange(self.server.web_port, "GET / HTTP/1.1\r\n" + basic("alice", "pw") + below + "\r\n")
         self.assertTrue(reply.startswith(b"HTTP/1.1 200 OK"))
+
+    def test_a_url_past_the_head_cap_gets_414_and_one_within_it_is_drained_unanswered(self):
+        reply = web_exchange(self.server.web_port, "GET /" + "a" * 70000 + " HTTP/1.1\r\n" + basic("alice", "pw") +
+                             "\r\n")
+        self.assertTrue(reply.startswith(b"HTTP/1.1 414 URI Too Long\r\n"), reply[:100])
+        self.assertIn(b"Connection: close\r\n", reply)
+        self.assertEqual(web_exchange(self.server.web_port, "GET /" + "a" * 5000 + " HTTP/1.1\r\n\r\n"), b"")
+
+    def test_a_nul_in_a_web_path_names_no_file(self):
+        with open(os.path.join(self.server.path("home"), "f.bin"), "wb") as f:
+            f.write(b"secret bytes")
+        auth = basic("alice", "pw")
+        whole = web_exchange(self.server.web_port, "GET /download.html?path=f.bin HTTP/1.1\r\n" + auth + "\r\n")
+        self.assertTrue(whole.endswith(b"secret bytes"))
+        for path in ("f.bin%00.txt", "f.bin%00", "%00f.bin"):
+            for route in ("download.html", "list.html"):
+                reply = web_exchange(self.server.web_port, "GET /%s?path=%s HTTP/1.1\r\n%s\r\n" % (route, path, auth))
+                self.assertTrue(reply.startswith(b"HTTP/1.1 404 Error\r\n"), (route, path, reply[:60]))
+                self.assertNotIn(b"secret bytes", reply)
 
     def test_a_huge_single_header_line_is_not_read_in_full(self):
         with socket.create_connection((LOOPBACK, self.server.web_port), timeout=10) as s:

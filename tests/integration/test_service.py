@@ -15,6 +15,7 @@ from harness import LOOPBACK, Server, wait_until
 FAKE_SYSTEMCTL = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                               "..", "unit", "service", "fake_systemctl.sh")
 FAKE_GROUPADD = os.path.join(os.path.dirname(FAKE_SYSTEMCTL), "fake_groupadd.sh")
+FAKE_JOURNALCTL = os.path.join(os.path.dirname(FAKE_SYSTEMCTL), "fake_journalctl.sh")
 
 
 def group_exists(name):
@@ -63,6 +64,7 @@ class ServiceTestCase(unittest.TestCase):
         env.pop("INVOCATION_ID", None)
         env["CORVELFTP_SYSTEMCTL"] = os.path.abspath(FAKE_SYSTEMCTL)
         env["CORVELFTP_GROUPADD"] = os.path.abspath(FAKE_GROUPADD)
+        env["CORVELFTP_JOURNALCTL"] = os.path.abspath(FAKE_JOURNALCTL)
         env["CORVELFTP_UNIT_DIR"] = self.unit_dir
         env["FAKE_SYSTEMCTL_DIR"] = self.fake_dir
         return env

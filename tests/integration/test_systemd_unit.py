@@ -1,12 +1,14 @@
 """The unit that corveld -i writes, under a real systemd: tests/systemd/unit_lifecycle.sh
 runs inside a Debian 12 container with systemd as PID 1 (systemd-container.sh), where
 it installs, starts, checks, fails on purpose, stops and removes the service, as root
-and as an unprivileged account on port 21.
+and as an unprivileged account on port 21: the exposure rating of both units, clients
+in homes below /srv and /home, a restart after kill -9, a failed start told by
+"corveld -s" within 20 s, and the warning about a home added after the install.
 
 Needs root and the container tool: $CORVEL_SYSTEMD_CONTAINER, else
 ../../../shared/tools/systemd-container.sh from this folder. The first run builds the
 container's root file system with debootstrap (a few minutes, cached under /var/tmp);
-after that the whole test takes about ten seconds."""
+after that the whole test takes about twenty seconds."""
 import os
 import signal
 import subprocess

@@ -214,6 +214,40 @@ class ProtocolRules(unittest.TestCase):
             self.assertTrue(c.reply().startswith(b"220"))
 
 
+class CipherSuites(unittest.TestCase):
+    def test_tls_1_2_offers_only_aead_suites_on_both_ports(self):
+        server, _ = tls_server("explicit", "<webtls>yes</webtls>")
+        self.addCleanup(server.cleanup)
+        every = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        every.set_ciphers("ALL:@SECLEVEL=0")
+        names = [c["name"] for c in every.get_ciphers() if c["protocol"] == "TLSv1.2"]
+        self.assertGreater(len(names), 10)
+
+        def accepts(name):
+            context = client_context()
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.set_ciphers(name + ":@SECLEVEL=0")
+            with socket.create_connection((LOOPBACK, server.web_port), timeout=10) as raw:
+                try:
+                    with context.wrap_socket(raw) as tls:
+                        return tls.cipher()[0] == name
+                except (ssl.SSLError, OSError):
+                    return False
+
+        accepted = [name for name in names if accepts(name)]
+        self.assertIn("ECDHE-ECDSA-AES128-GCM-SHA256", accepted)
+        self.assertEqual([n for n in accepted if not ("GCM" in n or "CHACHA20" in n)], [])
+        # The FTP port uses the same suites: a CBC suite with SHA-1 fails AUTH TLS's handshake.
+        with Control(server.ftp_port) as c:
+            c.reply()
+            self.assertTrue(c.command("AUTH TLS").startswith(b"234"))
+            context = client_context()
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.set_ciphers("ECDHE-ECDSA-AES128-SHA:@SECLEVEL=0")
+            with self.assertRaises((ssl.SSLError, OSError)):
+                context.wrap_socket(c.sock).close()
+
+
 class ExplicitMode(unittest.TestCase):
     def test_clear_sessions_keep_working_and_tlsreuse_no_lets_plain_ftplib_in(self):
         server, home = tls_server("explicit", "<tlsreuse>no</tlsreuse>")

@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from harness import LOOPBACK, Server, digest, user_element, users_document, wait_until
+from harness import LOOPBACK, Server, connect_tcp, digest, user_element, users_document, wait_until
 
 UNAUTHORIZED = (
     b"HTTP/1.1 401 Unauthorized\r\nServer: CorvelFtp Server/1.0\r\nAuthor: cOrvelFtp Server\r\n"
@@ -49,11 +49,12 @@ def basic(user, password):
     return "Authorization: Basic %s\r\n" % token
 
 
-def exchange(port, raw, timeout=10):
-    """Sends raw bytes and returns everything received until the server closes."""
+def exchange(port, raw, timeout=10, source=None):
+    """Sends raw bytes (from the local address source, when given) and returns
+    everything received until the server closes."""
     if isinstance(raw, str):
         raw = raw.encode("latin-1")
-    with socket.create_connection((LOOPBACK, port), timeout=timeout) as s:
+    with connect_tcp(port, source, timeout) as s:
         s.sendall(raw)
         return read_until_closed(s, timeout)
 
@@ -420,12 +421,13 @@ class HostileAndSlowClients(unittest.TestCase):
     def test_idle_connections_do_not_block_a_fresh_request(self):
         idle = []
         try:
-            for _ in range(200):
-                idle.append(socket.create_connection((LOOPBACK, self.port), timeout=10))
+            # Ten from each of twenty addresses: one address alone holds only its share.
+            for i in range(200):
+                idle.append(connect_tcp(self.port, "127.0.4.%d" % (i % 20 + 1)))
             idle[0].sendall(b"GET /download.html?path=f.txt HTTP/1.1\r\n")  # a half-sent request too
             start = time.monotonic()
             reply = exchange(self.port, "GET /download.html?path=f.txt HTTP/1.1\r\n" + self.auth + "\r\n",
-                             timeout=30)
+                             timeout=30, source="127.0.4.21")
             self.assertTrue(reply.endswith(b"\r\n\r\ndata"))
             self.assertLess(time.monotonic() - start, 15)
         finally:

@@ -10,7 +10,7 @@ import time
 import unittest
 
 from harness import LOOPBACK, Server, digest, free_port, settings_document, user_element, users_document
-from test_web import DOWNLOAD_START, UNAUTHORIZED, basic, exchange, frame_start, read_until_closed
+from test_web import DOWNLOAD_START, NOT_FOUND, UNAUTHORIZED, basic, exchange, frame_start, read_until_closed
 
 BIG_SIZE = 5 * 1000 * 1000
 ACCOUNTS = (("alice", 0x20002), ("lister", 0x20000), ("reader", 0x2))  # List+Read, List, Read File
@@ -36,9 +36,11 @@ def start_server(elements):
     return server, big
 
 
-def download_header(name, size, status=b"200 OK", fields=b""):
+def download_header(name, size, status=b"200 OK", fields=b"", one_line=False):
+    """The designed header folds Content-Type over two lines; <webext> writes it on one."""
     content_type = b"text/plain" if name.endswith(b".txt") else b"application/*"
-    return (b"HTTP/1.1 " + status + DOWNLOAD_START[len(b"HTTP/1.1 200 OK"):] + content_type + b";\r\n name=" + name +
+    name_field = b'; name="' + name + b'"' if one_line else b";\r\n name=" + name
+    return (b"HTTP/1.1 " + status + DOWNLOAD_START[len(b"HTTP/1.1 200 OK"):] + content_type + name_field +
             b'\r\nContent-Disposition: attachment; filename="' + name + b'"\r\nContent-Length: ' +
             str(size).encode() + b"\r\n" + fields + b"\r\n")
 
@@ -69,7 +71,7 @@ class RangesAndHead(unittest.TestCase):
     def setUpClass(cls):
         cls.server, cls.big = start_server("<webext>yes</webext>")
         cls.url = "http://%s:%d/download.html?path=big.data" % (LOOPBACK, cls.server.web_port)
-        cls.whole_header = download_header(b"big.data", BIG_SIZE, fields=b"Accept-Ranges: bytes\r\n")
+        cls.whole_header = download_header(b"big.data", BIG_SIZE, fields=b"Accept-Ranges: bytes\r\n", one_line=True)
 
     @classmethod
     def tearDownClass(cls):
@@ -100,7 +102,7 @@ class RangesAndHead(unittest.TestCase):
         part = self.server.path("part.data")
         self.assertEqual(curl("-r", "100-199", "-D", "-", "-o", part, self.url), (0, download_header(
             b"big.data", 100, b"206 Partial Content",
-            b"Accept-Ranges: bytes\r\nContent-Range: bytes 100-199/%d\r\n" % BIG_SIZE)))
+            b"Accept-Ranges: bytes\r\nContent-Range: bytes 100-199/%d\r\n" % BIG_SIZE, one_line=True)))
         with open(part, "rb") as f:
             self.assertEqual(f.read(), self.big[100:200])
         self.assertEqual(curl("-I", self.url), (0, self.whole_header))
@@ -122,6 +124,37 @@ class PolicyAndRights(unittest.TestCase):
             self.assertTrue(get_from(LOOPBACK, port, "list.html", "lister")[0].startswith(frame_start("lister")))
         finally:
             server.cleanup()
+
+
+def declaring(page, charset):
+    """The designed page with the character set declared in its header and its head."""
+    return (page.replace(b"Content-Type: text/html\r\n", b"Content-Type: text/html; charset=" + charset + b"\r\n", 1)
+            .replace(b"<head>", b'<head><meta charset="' + charset + b'">', 1))
+
+
+class PageCharset(unittest.TestCase):
+    def test_every_page_declares_the_charset_and_icons_have_one_line_headers(self):
+        server, _ = start_server("<webext>yes</webext><webcharset>utf-8</webcharset>")
+        self.addCleanup(server.cleanup)
+        port = server.web_port
+        listing = get_from(LOOPBACK, port, "list.html")[0]
+        self.assertTrue(listing.startswith(declaring(frame_start("alice"), b"utf-8")), listing[:400])
+        self.assertEqual(listing.count(b"charset"), 2)
+        self.assertTrue(get_from(LOOPBACK, port, "config.html")[0].startswith(declaring(frame_start("alice"), b"utf-8")))
+        self.assertEqual(get_from(LOOPBACK, port, "nothing.html")[0], declaring(NOT_FOUND, b"utf-8"))
+        self.assertEqual(exchange(port, "GET /list.html HTTP/1.1\r\n%s\r\n" % basic("alice", "wrong")),
+                         declaring(UNAUTHORIZED, b"utf-8"))
+        icon = get_from(LOOPBACK, port, "cdup.gif")[0]
+        self.assertIn(b'\r\nContent-Type: image/gif; name="cdup.gif"\r\n', icon)
+        self.assertEqual(curl("-sI", "http://%s:%d/download.html?path=small.txt" % (LOOPBACK, port))[1],
+                         download_header(b"small.txt", 10, fields=b"Accept-Ranges: bytes\r\n", one_line=True))
+
+    def test_a_charset_the_server_cannot_declare_stops_the_start(self):
+        server = Server(settings=settings_document().replace("</config>", "<webcharset>utf 8</webcharset></config>"),
+                        start=False)
+        self.addCleanup(server.cleanup)
+        run = subprocess.run([server.binary, "-d"], env=server.env(), cwd=server.dir, capture_output=True, timeout=30)
+        self.assertIn("<webcharset>utf 8</webcharset> is not a character set name such as utf-8", run.stderr.decode())
 
 
 class DesignedWithoutTheElements(unittest.TestCase):

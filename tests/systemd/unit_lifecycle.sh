@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The unit that "corveld -i" writes, through a whole life under a real systemd: run as
 # root inside the container of /work/shared/tools/systemd-container.sh with the source
-# tree at /src (tests/integration/test_systemd_unit.py starts it).
+# tree at /src (tests/integration/test_systemd_unit.py starts it). Both units (root,
+# and an account on ports 21 and 80) must be rated OK by systemd-analyze security, and
+# real clients (tests/systemd/client_flows.py) upload, download, list and use TLS in
+# homes below /srv and /home without the system call filter ending the process.
 #
 #   usage: unit_lifecycle.sh [BUILD_DIR]   (relative to /src; default build)
 #
 # Prints one line per step; the first failed check ends it with status 1.
 # The container's root file system is kept between runs, so this leaves nothing
-# behind: no unit, no program directory, no group.
+# behind: no unit, no program directory, no homes, no group.
 set -u
 
 build=/src/${1:-build}
@@ -16,6 +19,12 @@ prog=$optprog
 corveld=$prog/corveld
 # The second life runs from below /usr, which ProtectSystem=full makes read-only.
 usrprog=/usr/local/corvelftp
+# Homes of the root service: one where nothing hides it, one below /home.
+srvhome=/srv/ftp/alice
+homehome=/home/bob/ftp
+# A home added below /home after the account service was installed.
+latehome=/home/dave
+flows="python3 /src/tests/systemd/client_flows.py"
 name=corvelftpservice
 unit=/etc/systemd/system/$name.service
 runtime=/run/corvelftp
@@ -54,16 +63,16 @@ cleanup() {
     rm -f "$unit"
     systemctl daemon-reload
     systemctl reset-failed "$name" 2>/dev/null
-    rm -rf "$optprog" "$usrprog" "$runtime" /usr/local/corvelftp-probe
+    rm -rf "$optprog" "$usrprog" "$runtime" /usr/local/corvelftp-probe /srv/ftp /home/bob "$latehome"
     getent group corvelftp >/dev/null && groupdel corvelftp
 }
 trap cleanup EXIT
 cleanup 2>/dev/null # a run that was killed may have left its unit
 
-write_settings() { # ftpport httpport
+write_settings() { # ftpport httpport [extra elements]
     printf '<config><listenip></listenip><ftpport>%d</ftpport><httpport>%d</httpport><maxconn>32</maxconn>' "$1" "$2" \
         >"$prog/ftpconfig.xml"
-    printf '<pasvmode>yes</pasvmode><welcomemsg>systemd test</welcomemsg></config>' >>"$prog/ftpconfig.xml"
+    printf '<pasvmode>yes</pasvmode><welcomemsg>systemd test</welcomemsg>%s</config>' "${3:-}" >>"$prog/ftpconfig.xml"
 }
 ftp_greeting() { # port: exits 0 when a 220 greeting arrives within 5 s
     python3 - "$1" <<'PY'
@@ -80,9 +89,31 @@ status_field() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 journal_has() { journalctl -b -u "$name" --no-pager -q 2>/dev/null | grep -qF -- "$1"; }
 port_listened() { ss -ltnH "sport = :$1" | grep -q .; }
 stopped_state() { [ "$(systemctl is-active "$name")" != active ]; }
+restarted() { # old-pid: a new main process serves
+    local now
+    now=$(main_pid)
+    [ "$now" != 0 ] && [ "$now" != "$1" ] && [ "$(systemctl is-active "$name")" = active ]
+}
+# expect_score WHAT ARGUMENTS...: systemd-analyze security rates the unit OK or better
+# (exposure below 5.0: OK, SAFE or PERFECT).
+expect_score() {
+    local what=$1 verdict
+    shift
+    verdict=$(systemd-analyze security "$@" 2>&1 | grep -F 'Overall exposure level')
+    echo "  $what: ${verdict#*: }"
+    grep -qE ': [0-9.]+ (OK|SAFE|PERFECT) ' <<<"$verdict" || fail "$what is not rated OK: ${verdict:-no rating}"
+}
+# The confinement every unit gets, whoever it runs as.
+confinement=(PrivateDevices=yes PrivateMounts=yes ProtectProc=invisible ProtectKernelTunables=yes
+    ProtectKernelModules=yes ProtectKernelLogs=yes ProtectControlGroups=yes ProtectClock=yes ProtectHostname=yes
+    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6" RestrictNamespaces=yes RestrictRealtime=yes
+    RestrictSUIDSGID=yes LockPersonality=yes MemoryDenyWriteExecute=yes SystemCallArchitectures=native
+    SystemCallFilter=@system-service NoNewPrivileges=yes ProtectSystem=full RestartSec=5s
+    StartLimitIntervalSec=60 StartLimitBurst=5)
 
-mkdir -p "$prog" && cp "$build/corveld" "$corveld" || fail "cannot copy $build/corveld"
-write_settings 2121 8081
+mkdir -p "$prog" "$srvhome" "$homehome" && cp "$build/corveld" "$corveld" || fail "cannot copy $build/corveld"
+write_settings 2121 8081 '<tls>explicit</tls>'
+$flows users "alice:$srvhome" "bob:$homehome" >"$prog/ftpusers.xml" || fail "cannot write the accounts"
 
 # ---- root service ----
 step "install"
@@ -93,13 +124,16 @@ getent group corvelftp >/dev/null || fail "corveld -i did not create the group c
 text=$(cat "$unit") || fail "no unit file at $unit"
 for line in "Wants=network-online.target" "After=network-online.target" "Type=notify" "ExecStart=$corveld" \
     "Restart=on-failure" "Group=corvelftp" "UMask=0007" "LimitNOFILE=65536" "RuntimeDirectory=corvelftp" \
-    "RuntimeDirectoryMode=2770" "RuntimeDirectoryPreserve=yes" "NoNewPrivileges=yes" "PrivateTmp=yes" \
-    "ProtectSystem=full" "ProtectHome=yes" "WantedBy=multi-user.target"; do
+    "RuntimeDirectoryMode=2770" "RuntimeDirectoryPreserve=yes" "PrivateTmp=yes" "${confinement[@]}" \
+    "CapabilityBoundingSet=CAP_NET_BIND_SERVICE CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_CHOWN CAP_FOWNER" \
+    "WantedBy=multi-user.target"; do
     expect_line "the unit" "$text" "$line"
 done
-for key in User= AmbientCapabilities= CapabilityBoundingSet= ReadWritePaths=; do expect_no_key "the root unit" "$text" "$key"; done
+# bob's home lies below /home, which ProtectHome= would hide.
+for key in User= AmbientCapabilities= ReadWritePaths= ProtectHome=; do expect_no_key "the root unit" "$text" "$key"; done
 complaints=$(systemd-analyze verify "$unit" 2>&1 | grep -F "$name.service" | grep -v 'network-online')
 [ -z "$complaints" ] || fail "systemd-analyze verify: $complaints"
+expect_score "the root unit's file" --offline=yes "$unit"
 
 step "start"
 out=$(timeout 90 "$corveld" -s 2>&1)
@@ -113,7 +147,11 @@ ceiling=$(awk '/^Max open files/ { print $5 }' /proc/1/limits)
 want=$((ceiling < 65536 ? ceiling : 65536))
 expect_output "the descriptor limit (soft hard)" "$want $want" "$(awk '/^Max open files/ { print $4, $5 }' "/proc/$pid/limits")"
 [ "$(status_field "$pid" NoNewPrivs)" = 1 ] || fail "NoNewPrivs is not set"
+# NET_BIND_SERVICE, DAC_OVERRIDE, DAC_READ_SEARCH, CHOWN, FOWNER and nothing else
+expect_output "the root service's bounding set" 000000000000040f "$(status_field "$pid" CapBnd)"
+expect_output "seccomp mode" 2 "$(status_field "$pid" Seccomp)"
 nsenter -t "$pid" -m touch /usr/local/corvelftp-probe 2>/dev/null && fail "the service may write to /usr"
+expect_score "the running root unit" "$name.service"
 
 step "runtime directory and named objects"
 expect_output "$runtime owner, group and mode" "root corvelftp 2770" "$(stat -c '%U %G %a' "$runtime" 2>&1)"
@@ -136,6 +174,16 @@ for object in CORVELFTP_STATUS CORVELFTP_STATUSMutex CORVELFTP_PIPE CORVELFTP_BA
     [[ $mode =~ $shape ]] || fail "$object is '$mode', not group corvelftp with no access for others"
 done
 
+step "clients under the confinement"
+$flows ftp 2121 alice "$srvhome" || fail "FTP as alice into $srvhome"
+$flows ftp 2121 alice "$srvhome" tls || fail "FTP over TLS as alice into $srvhome"
+$flows ftp 2121 bob "$homehome" || fail "FTP as bob into $homehome (below /home)"
+$flows web 8081 bob "$homehome" || fail "web download as bob from $homehome"
+for made in corveld-cert.pem corveld-key.pem; do [ -s "$prog/$made" ] || fail "the server did not make $prog/$made"; done
+# A call outside the filter would have ended the process (SIGSYS) and systemd restarted it.
+expect_output "main process after the clients" "$pid 0" "$(main_pid) $(systemctl show -p NRestarts --value "$name")"
+journal_has "cannot be written by the service" && fail "a home was reported unusable: $(journalctl -b -u "$name" -n 5)"
+
 step "journal"
 python3 - <<PY || fail "the failed login was not refused"
 import ftplib
@@ -150,6 +198,11 @@ PY
 wait_for 10 journal_has "login failed: service=ftp address=127.0.0.1 user=\"intruder-$$\"" ||
     fail "no login failure in the journal: $(journalctl -b -u "$name" --no-pager -n 20)"
 
+step "restart after kill -9"
+kill -KILL "$pid"
+wait_for 20 restarted "$pid" || fail "no new main process 20 s after kill -9: $(systemctl is-active "$name")"
+wait_for 10 ftp_greeting 2121 || fail "no FTP greeting after the restart"
+
 step "stop"
 out=$(timeout 90 "$corveld" -e 2>&1)
 [[ $out == "Stopping CorvelFtp Service."* ]] && [ "${out##*$'\n'}" = "CorvelFtp Service stopped." ] ||
@@ -158,20 +211,29 @@ expect_output "state after the stop" inactive "$(systemctl is-active "$name")"
 [ -d "$runtime" ] || fail "$runtime went away with the stop"
 
 step "start-up failure"
+# SO_REUSEADDR: the clients above left connections of port 2121 in TIME_WAIT.
 python3 -c 'import socket, time
-s = socket.socket(); s.bind(("0.0.0.0", 2121)); s.listen(1); time.sleep(120)' &
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", 2121)); s.listen(1); time.sleep(120)' &
 listener=$!
 wait_for 5 port_listened 2121 || fail "the stand-in listener did not come up"
+started=$SECONDS
 out=$(timeout 90 "$corveld" -s 2>&1)
-[ "${out##*$'\n'}" = "CorvelFtp Service failed to start." ] || fail "corveld -s with the port taken said: $out"
-wait_for 20 systemctl -q is-failed "$name" || fail "the unit is not failed: $(systemctl is-active "$name")"
+took=$((SECONDS - started))
+expect_output "corveld -s with the port taken" \
+    "CorvelFtp Service failed to start: cannot listen on FTP port 2121: Address already in use" "${out##*$'\n'}"
+echo "  corveld -s told the failure after ${took} s"
+[ "$took" -le 20 ] || fail "corveld -s took $took s to tell the failed start"
 shown=$(systemctl show -p StatusText,Result "$name")
 echo "$shown" | sed 's/^/  /'
 expect_line "systemctl show" "$shown" \
     "StatusText=CorvelFtp Service failed to start: cannot listen on FTP port 2121: Address already in use"
-grep -qE '^Result=(exit-code|start-limit-hit)$' <<<"$shown" || fail "Result is not a failure: $shown"
+expect_line "systemctl show" "$shown" "Result=exit-code"
 systemctl status "$name" --no-pager >/tmp/status.txt 2>&1
-grep -q "Active: failed" /tmp/status.txt || fail "systemctl status: $(cat /tmp/status.txt)"
+grep -qE "Active: (failed|activating \(auto-restart\))" /tmp/status.txt || fail "systemctl status: $(cat /tmp/status.txt)"
+# systemd tries again after RestartSec=; a stop ends that.
+out=$(timeout 90 "$corveld" -e 2>&1)
+[ "${out##*$'\n'}" = "CorvelFtp Service stopped." ] || fail "corveld -e after the failed start said: $out"
 kill "$listener"
 wait "$listener" 2>/dev/null
 listener=''
@@ -190,12 +252,15 @@ mkdir -p "$usrprog" && mv "$corveld" "$usrprog/" || fail "cannot move corveld to
 prog=$usrprog
 corveld=$prog/corveld
 write_settings 21 80
+rm -f "$prog/ftpusers.xml"  # the default anonymous account, at home in $prog/anonymous
 expect_output "corveld -i -l nobody" "CorvelFtp Service installed." "$("$corveld" -i -l nobody 2>&1)"
 text=$(cat "$unit")
 for line in "ExecStart=$corveld" "User=nobody" "Group=corvelftp" "AmbientCapabilities=CAP_NET_BIND_SERVICE" \
-    "CapabilityBoundingSet=CAP_NET_BIND_SERVICE" "ReadWritePaths=-$prog" "ReadWritePaths=-$prog/anonymous"; do
+    "CapabilityBoundingSet=CAP_NET_BIND_SERVICE" "ReadWritePaths=-$prog" "ReadWritePaths=-$prog/anonymous" \
+    "ProtectHome=yes" "PrivateTmp=yes" "${confinement[@]}"; do
     expect_line "the account unit" "$text" "$line"
 done
+expect_score "the account unit's file" --offline=yes "$unit"
 # What an administrator does for an account: the program directory belongs to the group.
 chgrp -R corvelftp "$prog" && chmod -R g+rwX,o-rwx "$prog" || fail "cannot hand $prog to the group"
 
@@ -211,6 +276,15 @@ expect_output "bounding set" 0000000000000400 "$(status_field "$pid" CapBnd)"
 expect_output "$runtime owner, group and mode" "nobody corvelftp 2770" "$(stat -c '%U %G %a' "$runtime")"
 nsenter -t "$pid" -m touch "$prog/anonymous/probe" || fail "the service may not write to $prog/anonymous"
 nsenter -t "$pid" -m touch /usr/local/corvelftp-probe 2>/dev/null && fail "the service may write beside $prog"
+expect_score "the running account unit" "$name.service"
+
+step "a home added below /home after the install"
+mkdir -p "$latehome" && chown nobody "$latehome"
+$flows users "dave:$latehome" >"$prog/ftpusers.xml" && chgrp corvelftp "$prog/ftpusers.xml" ||
+    fail "cannot add the account dave"
+systemctl restart "$name" || fail "the restart with dave failed"
+wait_for 10 journal_has "The home directory $latehome of the account dave cannot be written by the service" ||
+    fail "no warning about $latehome: $(journalctl -b -u "$name" --no-pager -n 5)"
 
 step "remove as nobody"
 out=$(timeout 90 "$corveld" -u 2>&1)

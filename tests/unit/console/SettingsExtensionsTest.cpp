@@ -62,6 +62,7 @@ TEST_F(SettingsExtensionsTest, AChangeWritesExactlyItsElementAndDefaultsStayAbse
     form.extensions.maxPerAddress = QStringLiteral("4");
     // At the server's values while absent: nothing is added for these.
     form.extensions.banWindow = QStringLiteral("10");
+    form.extensions.maxLoginPerAddress = QStringLiteral("8");
     form.extensions.webPolicy = false;
     ASSERT_TRUE(saved(form));
     std::string expected = canonical(kExtensions + "    <maxperip>4</maxperip>\n");
@@ -73,6 +74,9 @@ TEST_F(SettingsExtensionsTest, AChangeWritesExactlyItsElementAndDefaultsStayAbse
     ASSERT_TRUE(saved(form));
     EXPECT_NE(dir.read("ftpconfig.xml").find("<webtls>yes</webtls>"), std::string::npos);
     EXPECT_NE(dir.read("ftpconfig.xml").find("<ftpext>yes</ftpext>\n</config>"), std::string::npos);
+    form.extensions.webCharset = QStringLiteral(" utf-8 ");
+    ASSERT_TRUE(saved(form));
+    EXPECT_NE(dir.read("ftpconfig.xml").find("<webcharset>utf-8</webcharset>\n</config>"), std::string::npos);
 }
 
 TEST_F(SettingsExtensionsTest, ARefusedValueNamesItsFieldAndWritesNothing) {
@@ -86,9 +90,12 @@ TEST_F(SettingsExtensionsTest, ARefusedValueNamesItsFieldAndWritesNothing) {
         {&ExtensionForm::passivePorts, "50100-50000", "Passive ports"},
         {&ExtensionForm::banWindow, "0", "Failed logins count within minutes"},
         {&ExtensionForm::maxWebConnections, "12x", "Web connections at once"},
+        {&ExtensionForm::webMaxPerAddress, "1e3", "Web connections per address"},
+        {&ExtensionForm::maxLoginPerAddress, "eight", "Connections per address not logged in yet"},
         {&ExtensionForm::passiveAddress, "ftp example.com", "Public address for passive mode"},
         {&ExtensionForm::proxyFrom, "10.0.0.0/8", "PROXY protocol from"},
         {&ExtensionForm::tlsMode, "yes", "TLS mode"},
+        {&ExtensionForm::webCharset, "utf 8", "Character set of the web pages"},
     };
     for (const auto& c : refused) {
         boxes.shown.clear();

@@ -1,6 +1,7 @@
 // The three editing dialogs as widgets, without a display: what their controls show
 // after loading, the Apply button's state, object names, and (when
-// CORVEL_SCREENSHOT_DIR is set) their pictures for the documentation.
+// CORVEL_SCREENSHOT_DIR is set) their pictures for the documentation, the settings
+// dialog's Encryption and Network tabs included.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -97,7 +98,8 @@ TEST_F(DialogWidgetTest, SettingsDialogShowsTheFileAndEnablesApplyOnlyAfterAChan
 
 TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     dir.write("ftpconfig.xml", "<config><ftpport>2121</ftpport><httpport>8080</httpport><maxconn>5</maxconn>"
-                               "<tls>explicit</tls><pasvports>50000-50099</pasvports></config>");
+                               "<tls>explicit</tls><pasvports>50000-50099</pasvports><ftpext>yes</ftpext>"
+                               "<webext>yes</webext><webcharset>utf-8</webcharset></config>");
     SettingsDialog dialog(dir.directory(), nullptr, &boxes);
     auto* tabs = child<QTabWidget>(dialog, "settingsTabs");
     ASSERT_EQ(tabs->count(), 3);
@@ -109,6 +111,12 @@ TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     EXPECT_EQ(child<QLineEdit>(dialog, "certificateLine")->text(), "Made on first start");
     QLineEdit* ports = child<QLineEdit>(dialog, "passivePortsEdit");
     EXPECT_EQ(ports->text(), "50000-50099");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "ftpExtensionsCheck")->isChecked());
+    EXPECT_EQ(child<QLineEdit>(dialog, "webCharsetEdit")->text(), "utf-8");
+    tabs->setCurrentIndex(1);
+    saveScreenshot(dialog, "dialog-settings-encryption.png");
+    tabs->setCurrentIndex(2);
+    saveScreenshot(dialog, "dialog-settings-network.png");
     ports->setText(QStringLiteral("50000-50001"));
     boxes.answers = {true};
     child<QPushButton>(dialog, "applyButton")->click();

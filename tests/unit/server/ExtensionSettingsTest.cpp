@@ -23,7 +23,11 @@ TEST(ExtensionSettings, TheServerRefusesEachKindInItsOwnWords) {
         {"<banwindow>0</banwindow>", "<banwindow>0</banwindow> is not a number of minutes (1 or more)"},
         {"<banminutes>525601</banminutes>", "<banminutes>525601</banminutes> is not a number of minutes (1 or more)"},
         {"<maxperip>-1</maxperip>", "<maxperip>-1</maxperip> is not a number of connections"},
+        {"<maxprelogin>8x</maxprelogin>", "<maxprelogin>8x</maxprelogin> is not a number of connections"},
+        {"<webmaxperip>1000001</webmaxperip>", "<webmaxperip>1000001</webmaxperip> is not a number of connections"},
         {"<proxyfrom>, ,</proxyfrom>", "<proxyfrom>, ,</proxyfrom> is not a list of address patterns"},
+        {"<webcharset>utf 8</webcharset>", "<webcharset>utf 8</webcharset> is not a character set name such as utf-8"},
+        {"<webcharset></webcharset>", "<webcharset></webcharset> is not a character set name such as utf-8"},
     };
     for (const auto& [elements, text] : refused)
         EXPECT_EQ(problemsOf(elements), std::vector<std::string>{text}) << elements;
@@ -37,6 +41,7 @@ TEST(ExtensionSettings, WhatTheToolsTakeTheServerTakesToo) {
         {"pasvports", "1-65535"}, {"pasvports", "9-8"},        {"pasvports", "50000-"},    {"banfailures", "0"},
         {"banwindow", "0"},       {"banminutes", "525600"},    {"maxperip", "0000000001"}, {"maxperip", "00000000001"},
         {"maxwebconn", "0"},      {"proxyfrom", "10.0.0.5, 10.0.0.*"}, {"proxyfrom", "10.0.0.0/8"},
+        {"webcharset", "UTF-8"},  {"webcharset", "utf-8\"><script>"}, {"webcharset", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},  // 41: one too long
     };
     int taken = 0;
     for (const auto& [name, text] : values) {
@@ -46,7 +51,7 @@ TEST(ExtensionSettings, WhatTheToolsTakeTheServerTakesToo) {
         ++taken;
         EXPECT_TRUE(problemsOf(std::string("<") + name + ">" + text + "</" + name + ">").empty()) << name << text;
     }
-    EXPECT_EQ(taken, 7);
+    EXPECT_EQ(taken, 8);
     const ExtensionElement& address = *findExtensionElement("pasvaddress");
     EXPECT_FALSE(extensionValueProblem(address, "203.0.113.7"));
     EXPECT_FALSE(extensionValueProblem(address, "ftp.example.com"));

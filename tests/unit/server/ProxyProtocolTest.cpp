@@ -65,6 +65,9 @@ TEST(ProxyProtocol, MalformedHeadersAreRefused) {
              std::string("PROXY TCP4 203.0.113.7 10.0.0.2 51234 70000\r\n"),
              std::string("PROXY TCP6 203.0.113.7 10.0.0.2 1 2\r\n"),
              std::string("PROXY TCP4 203.0.113.7 10.0.0.2 1 2\n"),  // no CR
+             // An address with a NUL and more behind it (found by the fuzz target).
+             std::string("PROXY TCP4 192.0.2.7\0\0\r 10.0.0.1 51234 21\r\n", 43),
+             std::string("PROXY TCP6 ::1\0x ::1 1 2\r\n", 26),
              "PROXY " + std::string(200, 'x'),                      // never ends
              v2(2, 0x11, std::string(12, '\0')),                    // unknown command
              "\r\n\r\n\0\r\nQUIT\n\x11\x11\0\x0c" + std::string(12, '\0'),  // version 1 in a v2 signature

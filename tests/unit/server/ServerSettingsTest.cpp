@@ -3,6 +3,7 @@
 #include "../accounts/TempProgramDirectory.h"
 #include "platform/SystemLog.h"
 #include "server/ConnectionLimits.h"
+#include "accounts/ExtensionSettings.h"
 #include "server/ServerSettings.h"
 
 #include <utility>
@@ -89,6 +90,25 @@ TEST(ServerSettings, WebConnectionLimitIsOptional) {
         ASSERT_TRUE(applySettingsDocument(document, settings));
         EXPECT_EQ(settings.maxWebConnections, limit) << document;
     }
+}
+
+TEST(ServerSettings, PerAddressLimitsHoldWithoutTheirElementsAndTheToolsNameTheSameDefaults) {
+    ServerSettings plain;
+    ASSERT_TRUE(applySettingsDocument("<c></c>", plain));
+    EXPECT_EQ(plain.maxLoginPerAddress, kDefaultMaxLoginPerAddress);
+    EXPECT_EQ(plain.webMaxPerAddress, kDefaultWebMaxPerAddress);
+    EXPECT_EQ(std::to_string(kDefaultMaxLoginPerAddress), findExtensionElement("maxprelogin")->serverDefault);
+    EXPECT_EQ(std::to_string(kDefaultWebMaxPerAddress), findExtensionElement("webmaxperip")->serverDefault);
+
+    ServerSettings set;
+    ASSERT_TRUE(applySettingsDocument("<c><maxprelogin>0</maxprelogin><webmaxperip>300</webmaxperip></c>", set));
+    EXPECT_TRUE(set.problems.empty());
+    EXPECT_EQ(set.maxLoginPerAddress, 0u);  // no limit
+    EXPECT_EQ(set.webMaxPerAddress, 300u);
+    // Taken away again, the defaults come back.
+    ASSERT_TRUE(applySettingsDocument("<c></c>", set));
+    EXPECT_EQ(set.maxLoginPerAddress, kDefaultMaxLoginPerAddress);
+    EXPECT_EQ(set.webMaxPerAddress, kDefaultWebMaxPerAddress);
 }
 
 TEST(ServerSettings, ExtensionsAreOffUntilTheirElementsSayAndBadValuesAreProblems) {

@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 
 const std::string kFakeSystemctl = (fs::path(__FILE__).parent_path() / "fake_systemctl.sh").string();
 const std::string kFakeGroupadd = (fs::path(__FILE__).parent_path() / "fake_groupadd.sh").string();
+const std::string kFakeJournalctl = (fs::path(__FILE__).parent_path() / "fake_journalctl.sh").string();
 
 class ServiceHostTest : public ::testing::Test {
 protected:
@@ -29,7 +30,8 @@ protected:
         fs::create_directories(dir_ / "fake");
         fs::create_directories(dir_ / "units");
         ::setenv("FAKE_SYSTEMCTL_DIR", (dir_ / "fake").c_str(), 1);
-        settings_ = {kFakeSystemctl, kFakeGroupadd, (dir_ / "units").string(), "corvelftpservice.service", 10000};
+        settings_ = {kFakeSystemctl, kFakeGroupadd, kFakeJournalctl, (dir_ / "units").string(),
+                     "corvelftpservice.service", 10000};
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -239,6 +241,94 @@ TEST_F(ServiceHostTest, ServiceThatFailsWhileStartingFailsToStart) {
     EXPECT_EQ(start(), "Starting up CorvelFtp Service..\nCorvelFtp Service failed to start.\n");
 }
 
+TEST_F(ServiceHostTest, StartThatFailsIsToldAtOnceThoughSystemdWillTryAgain) {
+    installQuietly();
+    fake("start_polls", "1");
+    fake("start_result", "auto-restart");
+    fake("status_text", "CorvelFtp Service failed to start: cannot listen on FTP port 21: Address already in use");
+    bool ok = true;
+    EXPECT_EQ(start(&ok),
+              "Starting up CorvelFtp Service..\n"
+              "CorvelFtp Service failed to start: cannot listen on FTP port 21: Address already in use\n");
+    EXPECT_FALSE(ok);
+}
+
+// Where the reason of a failed start comes from when the server reported none.
+TEST_F(ServiceHostTest, FailedStartTakesItsReasonFromTheJournalOrHowTheProcessEnded) {
+    struct Case {
+        const char* what;
+        std::string statusText;
+        std::string journal;
+        std::string mainEnd;
+        std::string said;
+    };
+    const std::vector<Case> cases = {
+        {"systemd could not run the program", "",
+         "corvelftpservice.service: Failed at step EXEC spawning /opt/c/corveld: No such file or directory\n"
+         "Failed to start corvelftpservice.service - CorvelFtp Service.\n",
+         "1 203", ": Failed at step EXEC spawning /opt/c/corveld: No such file or directory\n"},
+        {"the server's own log line", "Serving FTP and web connections",
+         "CorvelFtp Service failed to start: the settings file cannot be read\n", "1 1",
+         ": the settings file cannot be read\n"},
+        {"killed by the system call filter", "", "Failed to start corvelftpservice.service - CorvelFtp Service.\n",
+         "2 31", ": The process was ended by signal 31 (Bad system call).\n"},
+        {"an exit status alone", "", "", "1 3", ": The process exited with status 3.\n"},
+        {"nobody said anything", "", "", "0 0", ".\n"},
+    };
+    installQuietly();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake("state", "inactive");
+        fake("start_result", "auto-restart");
+        fake("status_text", c.statusText);
+        fake("journal", c.journal);
+        fake("main_end", c.mainEnd);
+        EXPECT_EQ(start(), "Starting up CorvelFtp Service.\nCorvelFtp Service failed to start" + c.said);
+    }
+    const std::string log = read(dir_ / "fake" / "log");
+    EXPECT_NE(log.find("journalctl --unit=corvelftpservice.service --since=@"), std::string::npos) << log;
+    EXPECT_NE(log.find(" --priority=err --output=cat --no-pager --quiet\n"), std::string::npos) << log;
+}
+
+TEST_F(ServiceHostTest, AnUnreadableJournalLeavesTheDesignedMessage) {
+    installQuietly();
+    fake("start_result", "failed");
+    fake("refuse_journalctl", "");
+    EXPECT_EQ(start(), "Starting up CorvelFtp Service.\nCorvelFtp Service failed to start.\n");
+}
+
+TEST_F(ServiceHostTest, StartOfAUnitWaitingForItsRetryWaitsForTheRetry) {
+    installQuietly();
+    // The earlier run failed; the new start job waits in the queue until the retry.
+    fake("state", "activating");
+    fake("substate", "auto-restart");
+    fake("invocation", "4");
+    fake("status_text", "CorvelFtp Service failed to start: cannot listen on FTP port 21: Address already in use");
+    fake("queued_polls", "2");
+    fake("start_polls", "1");
+    bool ok = false;
+    EXPECT_EQ(start(&ok), "Starting up CorvelFtp Service....\nCorvelFtp Service started.\n");
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(ServiceHostTest, StartResetsOnlyAFailedUnitFirst) {
+    installQuietly();
+    fake("state", "failed");
+    EXPECT_EQ(start(), "Starting up CorvelFtp Service.\nCorvelFtp Service started.\n");
+    EXPECT_NE(read(dir_ / "fake" / "log").find("reset-failed corvelftpservice.service\nstart --no-block"),
+              std::string::npos);
+    fake("log", "");
+    fake("state", "inactive");
+    start();
+    EXPECT_EQ(read(dir_ / "fake" / "log").find("reset-failed"), std::string::npos);
+}
+
+TEST_F(ServiceHostTest, QueuedStartJobCountsAsPending) {
+    installQuietly();
+    fake("queued_polls", "2");
+    EXPECT_EQ(start(), "Starting up CorvelFtp Service...\nCorvelFtp Service started.\n");
+}
+
 TEST_F(ServiceHostTest, StartWaitsBoundedForAServiceThatNeverFinishes) {
     installQuietly();
     fake("start_polls", "1000");
@@ -252,6 +342,16 @@ TEST_F(ServiceHostTest, StopPrintsADotWhileDeactivating) {
     installQuietly();
     fake("state", "active");
     fake("stop_polls", "2");
+    bool ok = false;
+    EXPECT_EQ(stop(&ok), "Stopping CorvelFtp Service...\nCorvelFtp Service stopped.\n");
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(ServiceHostTest, StopWaitsForItsJobBehindAUnitAboutToRestart) {
+    installQuietly();
+    fake("state", "activating");
+    fake("substate", "auto-restart");
+    fake("queued_polls", "2");
     bool ok = false;
     EXPECT_EQ(stop(&ok), "Stopping CorvelFtp Service...\nCorvelFtp Service stopped.\n");
     EXPECT_TRUE(ok);

@@ -44,11 +44,14 @@ TEST(UnitFileText, AnAccountUnitUnderUsrReadsAsAWholeUnit) {
               "Description=CorvelFtp Service\n"
               "Wants=network-online.target\n"
               "After=network-online.target\n"
+              "StartLimitIntervalSec=60\n"
+              "StartLimitBurst=5\n"
               "\n"
               "[Service]\n"
               "Type=notify\n"
               "ExecStart=/usr/local/corvelftp/corveld\n"
               "Restart=on-failure\n"
+              "RestartSec=5s\n"
               "User=nobody\n"
               "Group=corvelftp\n"
               "UMask=0007\n"
@@ -64,6 +67,23 @@ TEST(UnitFileText, AnAccountUnitUnderUsrReadsAsAWholeUnit) {
               "ProtectHome=yes\n"
               "ReadWritePaths=-/usr/local/corvelftp\n"
               "ReadWritePaths=-/usr/local/corvelftp/anonymous\n"
+              "PrivateDevices=yes\n"
+              "PrivateMounts=yes\n"
+              "ProtectProc=invisible\n"
+              "ProtectKernelTunables=yes\n"
+              "ProtectKernelModules=yes\n"
+              "ProtectKernelLogs=yes\n"
+              "ProtectControlGroups=yes\n"
+              "ProtectClock=yes\n"
+              "ProtectHostname=yes\n"
+              "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
+              "RestrictNamespaces=yes\n"
+              "RestrictRealtime=yes\n"
+              "RestrictSUIDSGID=yes\n"
+              "LockPersonality=yes\n"
+              "MemoryDenyWriteExecute=yes\n"
+              "SystemCallArchitectures=native\n"
+              "SystemCallFilter=@system-service\n"
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");
@@ -80,14 +100,18 @@ TEST(UnitFileText, ProtectionLeavesOpenWhatTheDataPathsNeed) {
         std::vector<std::string> absent;
     };
     const std::vector<Case> cases = {
-        {"root in /opt", "", "/opt/corvelftp/", {"/srv/ftp"},
-         {"ProtectHome=yes", "PrivateTmp=yes", "ProtectSystem=full", "NoNewPrivileges=yes"},
-         {"User=", "AmbientCapabilities=", "CapabilityBoundingSet=", "ReadWritePaths="}},
+        {"root in /opt keeps what serving other accounts' files takes", "", "/opt/corvelftp/", {"/srv/ftp"},
+         {"ProtectHome=yes", "PrivateTmp=yes", "ProtectSystem=full", "NoNewPrivileges=yes",
+          "CapabilityBoundingSet=CAP_NET_BIND_SERVICE CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_CHOWN CAP_FOWNER"},
+         {"User=", "AmbientCapabilities=", "ReadWritePaths="}},
         {"an account may bind low ports", "ftp", "/opt/corvelftp/", {},
          {"User=ftp", "AmbientCapabilities=CAP_NET_BIND_SERVICE", "CapabilityBoundingSet=CAP_NET_BIND_SERVICE"},
          {}},
-        {"a home below /home", "", "/opt/corvelftp/", {"/srv/ftp", "/home/alice/ftp"},
-         {"ProtectSystem=full", "PrivateTmp=yes"}, {"ProtectHome=", "ReadWritePaths="}},
+        {"a home below /home stays writable", "", "/opt/corvelftp/", {"/srv/ftp", "/home/alice/ftp"},
+         {"ProtectSystem=full", "PrivateTmp=yes", "SystemCallFilter=@system-service"},
+         {"ProtectHome=", "ReadWritePaths="}},
+        {"an account's home below /home too", "ftp", "/opt/corvelftp/", {"/home/ftp"}, {"User=ftp"},
+         {"ProtectHome="}},
         {"the program below /root", "", "/root/corvelftp/", {}, {}, {"ProtectHome="}},
         {"a home below /run/user", "", "/opt/c/", {"/run/user/1000/ftp"}, {}, {"ProtectHome="}},
         {"a home only named like /home", "", "/opt/c/", {"/homework", "/tmpfiles"},

@@ -82,6 +82,18 @@ TEST(HttpRequestParser, AHeadPast64KiBIsRefused) {
     EXPECT_EQ(parse(below + "\r\n").state, HttpParse::Complete);
 }
 
+TEST(HttpRequestParser, ARequestLinePastTheHeadCapIsAUriTooLongAndOtherLinesAreNot) {
+    const std::string url(kMaxHttpHeadBytes, 'a');
+    for (const char* method : {"GET /", "post /", "  PUT /"})
+        EXPECT_EQ(parse(method + url + " HTTP/1.1\r\n\r\n").state, HttpParse::UriTooLong) << method;
+    // A huge header line, or a HEAD line while HEAD is no method, is no URL.
+    EXPECT_EQ(parse("GET / HTTP/1.1\r\nX-Big: " + url + "\r\n\r\n").state, HttpParse::HeadTooLarge);
+    EXPECT_EQ(parse("HEAD /" + url + "\r\n").state, HttpParse::HeadTooLarge);
+    // Past the line limit but within the head: drained and unanswered, as always.
+    EXPECT_EQ(parse("GET /" + std::string(kMaxHttpLineBytes + 10, 'a') + " HTTP/1.1\r\n\r\n").state,
+              HttpParse::LineTooLong);
+}
+
 TEST(HttpRequestParser, GetRequestSplitAtEveryByteParsesAlike) {
     const std::string request =
         "GET /list.html?path=docs%2Fa HTTP/1.1\r\nHost: example\r\nRange: bytes=0-1\r\n"

@@ -61,6 +61,10 @@ TEST(PercentDecode, DecodesOncePlusAndLeavesBadEscapes) {
 TEST(GetQueryParam, FindsTheFirstOccurrenceAnywhere) {
     EXPECT_EQ(getQueryParam("path=docs&", "path"), "docs");
     EXPECT_EQ(getQueryParam("path=&", "path"), "");
+    // A NUL cuts the designed value; the bytes variant keeps it, so a file name is whole.
+    EXPECT_EQ(getQueryParam("path=f.bin%00.txt&", "path"), "f.bin");
+    EXPECT_EQ(getQueryParamBytes("path=f.bin%00.txt&", "path"), std::string("f.bin\0.txt", 10));
+    EXPECT_EQ(getQueryParamBytes("x=1&", "path"), std::nullopt);
     EXPECT_EQ(getQueryParam("x=1&path=a%2Fb+c&", "path"), "a/b c");
     EXPECT_EQ(getQueryParam("xpath=a&", "path"), "a");  // matched inside another name
     EXPECT_EQ(getQueryParam("path=a", "path"), "a");    // no closing '&'

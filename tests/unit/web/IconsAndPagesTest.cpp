@@ -76,6 +76,31 @@ TEST(WebPages, DownloadHeaderDropsCharactersThatCouldForgeHeaders) {
     EXPECT_EQ(header.find("\r\nSet-Cookie"), std::string::npos);
 }
 
+TEST(WebPages, TheOneLineContentTypeQuotesTheName) {
+    EXPECT_EQ(iconHeader("file.gif", 379, ContentTypeForm::OneLine),
+              "HTTP/1.1 200 OK\r\npragam: no-cache\r\nConntection: Keep-Alive\r\nServer: CorvelFTP Web Server\r\n"
+              "Content-Type: image/gif; name=\"file.gif\"\r\nContent-Disposition: inline; filename=\"file.gif\"\r\n"
+              "Content-Length: 379\r\n\r\n");
+    // Blanks stay inside the quotes, a backslash is escaped, and CR, LF and '"' go.
+    const std::string header =
+        extendedDownloadHeader("text/plain", "a b\\c\r\n\"d.txt", 5, RangeChoice{RangeChoice::Kind::Whole, 0, 0});
+    EXPECT_NE(header.find("\r\nContent-Type: text/plain; name=\"a b\\\\cd.txt\"\r\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("; filename=\"a b\\\\cd.txt\"\r\n"), std::string::npos) << header;
+}
+
+TEST(WebPages, TheCharsetIsDeclaredInTheHeaderAndTheHead) {
+    const std::string page = withCharset(kNotFoundPage, "utf-8");
+    EXPECT_EQ(page.substr(0, page.find("\r\n\r\n")),
+              "HTTP/1.1 404 Error\r\nServer: CorvelFtp Server\r\nAuthor: CorvelFtp Server\r\n"
+              "Content-Type: text/html; charset=utf-8");
+    EXPECT_NE(page.find("<html><head><meta charset=\"utf-8\"><title>404 Error</title>"), std::string::npos);
+    EXPECT_EQ(withCharset(kNotFoundPage, ""), kNotFoundPage);
+    // A listing frame: only the first head is marked, the names in it stay as they are.
+    const std::string frame = withCharset(pageFrameStart("h", "<head>"), "iso-8859-1");
+    EXPECT_EQ(frame.find("<meta"), frame.find("<head>") + 6);
+    EXPECT_NE(frame.find("&lt;head&gt;"), std::string::npos);
+}
+
 TEST(WebPages, FrameEscapesHostAndUserNames) {
     std::string frame = pageFrameStart("host<1>", "a&b\"");
     EXPECT_TRUE(frame.ends_with("<h1>host&lt;1&gt; - a&amp;b&quot;")) << frame;
