@@ -7,6 +7,7 @@ import base64
 import concurrent.futures
 import os
 import socket
+import statistics
 import ssl
 import time
 import unittest
@@ -105,7 +106,7 @@ class BanTableUnderAFlood(unittest.TestCase):
         def attack(source):
             return web_request(server.web_port, "GET / HTTP/1.1\r\n" + basic("alice", "guess") + "\r\n", source)
 
-        slowest = {"greeting": 0.0, "login": 0.0, "web": 0.0}
+        taken = {"greeting": [], "login": [], "web": []}
         with concurrent.futures.ThreadPoolExecutor(self.AT_ONCE) as pool:
             started = time.monotonic()
             answers = pool.map(attack, addresses)
@@ -113,20 +114,25 @@ class BanTableUnderAFlood(unittest.TestCase):
             while time.monotonic() - started < 4 and probes < 20:
                 times = served_over_ftp(server.ftp_port)
                 for key in ("greeting", "login"):
-                    slowest[key] = max(slowest[key], times[key])
+                    taken[key].append(times[key])
                 begun = time.monotonic()
                 page = web_request(server.web_port, "GET / HTTP/1.1\r\n" + basic("alice", "pw") + "\r\n")
                 self.assertTrue(page.startswith(b"HTTP/1.1 200 OK"))
-                slowest["web"] = max(slowest["web"], time.monotonic() - begun)
+                taken["web"].append(time.monotonic() - begun)
                 probes += 1
                 time.sleep(0.1)
             answers = list(answers)
         self.assertGreaterEqual(probes, 5)
         self.assertEqual(sum(a.startswith(b"HTTP/1.1 401") for a in answers), self.ATTACKERS)
         # A login of another address stays prompt while the table fills (the failed
-        # logins' one-second pause is theirs alone).
+        # logins' one-second pause is theirs alone). The median is held to the bound
+        # and every probe to ten times it: a table searched in full under the accept
+        # path's lock took a second and more for each, while one late probe on a busy
+        # two-core runner is only the scheduler.
         bound = 1.0 if server.sanitized() else 0.1
-        self.assertLess(max(slowest.values()), bound, slowest)
+        for key, seconds in taken.items():
+            self.assertLess(statistics.median(seconds), bound, (key, seconds))
+            self.assertLess(max(seconds), 10 * bound, (key, seconds))
         log = server.read("stderr.log").decode()
         self.assertEqual(log.count("ban: address=127.10."), self.ATTACKERS)
         # Every attacker is turned away on both ports; this host is not.
@@ -148,9 +154,11 @@ class WebShareOfOneAddress(unittest.TestCase):
         # 300 connections that never start their handshake.
         for _ in range(300):
             held.append(connect_tcp(server.web_port, "127.0.8.1"))
-        # 300 that try to finish one and leave their request half-sent.
+        # 64 that try to finish one and leave their request half-sent: enough to pass
+        # the share, and few enough to be done well within the handshake limit, which
+        # would free the stalled ones' places (and rightly let more in) on a slow run.
         half_sent = 0
-        for _ in range(300):
+        for _ in range(64):
             raw = connect_tcp(server.web_port, "127.0.8.1", timeout=5)
             try:
                 tls = client_context().wrap_socket(raw)
