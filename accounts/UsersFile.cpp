@@ -2,7 +2,7 @@
 
 #include <tinyxml.h>
 
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 #include "common/DecimalText.h"
 #include "common/NamedObjectNames.h"
 #include "common/XmlFiles.h"

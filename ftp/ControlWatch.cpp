@@ -1,6 +1,6 @@
 #include "ftp/ControlWatch.h"
 
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 
 namespace corvel {
 namespace {

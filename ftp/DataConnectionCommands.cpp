@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 

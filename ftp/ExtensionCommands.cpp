@@ -2,24 +2,13 @@
 // UTF8 and MLST, MDTM, MFMT and MLST. Names stay bytes: UTF8 only says what clients may send.
 #include <optional>
 
-#include "common/Permissions.h"
-#include "files/LocalFile.h"
+#include "common/AsciiText.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/MachineTime.h"
 #include "ftp/MlsxFacts.h"
 
 namespace corvel {
-namespace {
-
-std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
-}  // namespace
-
 void FtpSession::appendExtensionFeatures(std::vector<std::string>& lines) const {
     if (!featureEnabled(Feature::Extensions)) return;
     for (std::string& feature : replies::extensionFeatures(markedFactList(factSelection_)))
@@ -28,10 +17,10 @@ void FtpSession::appendExtensionFeatures(std::vector<std::string>& lines) const 
 
 void FtpSession::handleOpts(const std::string& argument) {
     const std::size_t blank = argument.find(' ');
-    const std::string name = upper(argument.substr(0, blank));
+    const std::string name = asciiUpper(argument.substr(0, blank));
     std::string value;
     const std::size_t start = blank == std::string::npos ? blank : argument.find_first_not_of(' ', blank);
-    if (start != std::string::npos) value = upper(argument.substr(start));
+    if (start != std::string::npos) value = asciiUpper(argument.substr(start));
     // RFC 3659, 7.9: the facts MLST and MLSD give from now on, the unknown ones left
     // out; the reply names those selected. The names keep the client's case here.
     if (name == "MLST") {
@@ -51,17 +40,16 @@ void FtpSession::handleOpts(const std::string& argument) {
 }
 
 void FtpSession::handleMdtm(const std::string& argument) {
-    if (!hasPrivilege(PERM_READ_FILE)) return;
-    auto path = resolveOrReply(argument, '/', replies::kNoSuchFileSuffix);
-    if (!path) return;
-    const EntryInfo info = LocalFile(path->localPath).info();
+    const auto found = files_.stat({argument, '/'}, StatPurpose::Reading);
+    if (replyIfRefused(found, replies::kNoSuchFileSuffix)) return;
+    const EntryInfo& info = found.value;
     if (info.kind == EntryKind::None) {
-        reply(replies::pathRefused(path->normalised, replies::kNoSuchFileSuffix));
+        reply(replies::pathRefused(found.normalised, replies::kNoSuchFileSuffix));
         return;
     }
     // RFC 3659: the time of a file; a directory has none to give (550).
     if (info.kind != EntryKind::RegularFile) {
-        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
+        reply(replies::pathRefused(found.normalised, replies::kNotPlainFileSuffix));
         return;
     }
     const std::optional<std::string> time = formatMachineTime(info.lastWrite);
@@ -69,7 +57,10 @@ void FtpSession::handleMdtm(const std::string& argument) {
 }
 
 void FtpSession::handleMfmt(const std::string& argument) {
-    if (!hasPrivilege(PERM_WRITE_FILE)) return;
+    if (!files_.mayWrite()) {
+        reply(replies::kPermissionDenied);
+        return;
+    }
     // "MFMT YYYYMMDDHHMMSS path": one blank, then the path whole (blanks and all).
     const std::size_t blank = argument.find(' ');
     if (blank == std::string::npos || blank + 1 >= argument.size()) {
@@ -82,15 +73,15 @@ void FtpSession::handleMfmt(const std::string& argument) {
         return;
     }
     const std::string target = argument.substr(blank + 1);
-    auto path = resolveOrReply(target, '/', replies::kNoSuchFileSuffix);
-    if (!path) return;
-    const EntryKind kind = LocalFile(path->localPath).info().kind;
-    if (kind != EntryKind::RegularFile) {
-        reply(replies::pathRefused(path->normalised,
-                                   kind == EntryKind::None ? replies::kNoSuchFileSuffix : replies::kNotPlainFileSuffix));
+    const auto result = files_.setModificationTime({target, '/'}, static_cast<std::time_t>(*time));
+    if (replyIfRefused(result, replies::kNoSuchFileSuffix)) return;
+    if (result.status == FileStatus::NotFound || result.status == FileStatus::WrongKind) {
+        reply(replies::pathRefused(result.normalised, result.status == FileStatus::NotFound
+                                                          ? replies::kNoSuchFileSuffix
+                                                          : replies::kNotPlainFileSuffix));
         return;
     }
-    if (!setModificationTime(path->localPath, static_cast<std::time_t>(*time))) {
+    if (!result.ok()) {
         reply(replies::kModifyTimeFailed);
         return;
     }
@@ -99,19 +90,18 @@ void FtpSession::handleMfmt(const std::string& argument) {
 }
 
 void FtpSession::handleMlst(const std::string& argument) {
-    if (!hasPrivilege(PERM_LIST)) return;
-    auto path = resolveOrReply(argument, '/', replies::kNoSuchFileSuffix);
-    if (!path) return;
-    const EntryInfo info = LocalFile(path->localPath).info();
+    const auto found = files_.stat({argument, '/'}, StatPurpose::Listing);
+    if (replyIfRefused(found, replies::kNoSuchFileSuffix)) return;
+    const EntryInfo& info = found.value;
     if (info.kind != EntryKind::RegularFile && info.kind != EntryKind::Directory) {
-        reply(replies::pathRefused(path->normalised, replies::kNoSuchFileSuffix));
+        reply(replies::pathRefused(found.normalised, replies::kNoSuchFileSuffix));
         return;
     }
     const FactSubject subject{info.kind == EntryKind::Directory ? FactType::Dir : FactType::File, info.size,
                               static_cast<std::int64_t>(info.lastWrite), info.mode};
     // The name as the client gave it; without one, the current directory.
-    const std::string name = argument.empty() ? "/" + path->normalised : argument;
-    reply(replies::machineListing(name, formatFacts(subject, privileges_, factSelection_)));
+    const std::string name = argument.empty() ? "/" + found.normalised : argument;
+    reply(replies::machineListing(name, formatFacts(subject, files_.rights(), factSelection_)));
 }
 
 }  // namespace corvel

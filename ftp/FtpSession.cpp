@@ -9,7 +9,7 @@
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
 #include "common/AddressShare.h"
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 #include "ftp/ControlWatch.h"
 #include "ftp/ListArgument.h"
 #include "ftp/SplitText.h"
@@ -42,11 +42,25 @@ FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<
     : context_(context),
       dialect_(context.ftpExtensions ? replies::Dialect::Standard : replies::Dialect::Designed),
       live_(context.activeConnections),
-      control_(std::move(control)) {
+      control_(std::move(control)),
+      replies_(controlReplies_) {
     control_.setNonBlocking();
     (void)control_.keepUrgentDataInline();
     peerAddress_ = clientAddress ? std::move(*clientAddress) : control_.peerAddress();
     localAddress_ = control_.localAddress();
+    admit();
+}
+
+FtpSession::FtpSession(ReplySink& replies, const FtpContext& context, std::string peerAddress)
+    : context_(context),
+      dialect_(context.ftpExtensions ? replies::Dialect::Standard : replies::Dialect::Designed),
+      live_(context.activeConnections),
+      replies_(replies),
+      peerAddress_(std::move(peerAddress)) {
+    admit();
+}
+
+void FtpSession::admit() {
     // SECURITY: a refused peer learns nothing; not even a greeting is sent. A banned
     // address is turned away the same way.
     if (!context_.policy.isAllowed(peerAddress_) || (context_.bans && context_.bans->isBanned(peerAddress_))) {
@@ -79,9 +93,11 @@ FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<
     sendGreeting();
 }
 
-void FtpSession::reply(const std::string& text) {
+void FtpSession::reply(const std::string& text) { replies_.send(text); }
+
+void FtpSession::ControlReplies::send(std::string_view text) {
     // A failed write closes the control socket; the next read then ends the session.
-    sendAll(control_, text);
+    sendAll(control_, text.data(), text.size());
 }
 
 bool FtpSession::fillBuffer() {
@@ -240,7 +256,8 @@ bool FtpSession::dispatch(const std::string& received) {
     // While data moves, an ABOR on the control connection ends the transfer (426 for
     // it, then 226 for the ABOR); other commands are answered after it, in order.
     std::optional<ControlWatch> watch;
-    if (transfersData(command->handler)) watch.emplace(control_, data_, commands_, waitingCommands_);
+    if (transfersData(command->handler) && control_.isOpen())
+        watch.emplace(control_, data_, commands_, waitingCommands_);
     if (command->handler == &S::handleList && featureEnabled(Feature::Extensions)) {
         // With <ftpext> the argument is one path after the ls options, so names with
         // blanks work; NLST sends names only and LIST dates show the year as ls does.

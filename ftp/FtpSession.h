@@ -13,8 +13,9 @@
 #include "ftp/FtpContext.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/MlsxFacts.h"
+#include "ftp/ReplySink.h"
 #include "ftp/SessionRegistry.h"
-#include "files/PathResolution.h"
+#include "files/FileService.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -29,6 +30,10 @@ public:
     // clientAddress, when given, is the client's address as a load balancer's PROXY
     // header told it; it then stands for the peer in every check and reply.
     FtpSession(Socket control, const FtpContext& context, std::optional<std::string> clientAddress = std::nullopt);
+    // A session without a connection: its replies go to replies (which must outlive
+    // it), its commands come through dispatch, and peerAddress stands for the peer.
+    // Data connections cannot be made; everything else behaves as on a socket.
+    FtpSession(ReplySink& replies, const FtpContext& context, std::string peerAddress);
     virtual ~FtpSession() = default;
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
@@ -47,6 +52,18 @@ public:
 
 private:
     struct Command;
+    // The control connection as a reply sink.
+    class ControlReplies final : public ReplySink {
+    public:
+        explicit ControlReplies(Socket& control) : control_(control) {}
+        void send(std::string_view text) override;
+
+    private:
+        Socket& control_;
+    };
+    // The checks before the greeting (policy, bans, limits), then the greeting.
+    void admit();
+
     // Designed: the 32 verbs. The others belong to an extension and exist only while
     // it is on: Tls (AUTH, PBSZ, PROT), Extensions (<ftpext>), Features (FEAT, with either).
     enum class Feature { Designed, Tls, Extensions, Features };
@@ -66,20 +83,22 @@ private:
     static bool transfersData(void (FtpSession::*handler)(const std::string&));
     std::string chooseListPath(const std::string& verb, const std::string& argument) const;
 
-    // Shared steps of the file commands. hasPrivilege replies 550 when bit is missing.
-    bool hasPrivilege(std::uint32_t bit);
-    // Resolves argument against the current directory inside the home directory;
-    // replies and returns nullopt when the path is not valid or climbs above the
-    // root (escapedSuffix follows "550 /" + the normalised path).
-    std::optional<ResolvedPath> resolveOrReply(const std::string& argument, char separator,
-                                                      const char* escapedSuffix);
+    // The refusals every file command shares: a missing right, a path that is not
+    // valid, one that climbs above the root (escapedSuffix follows "550 /" + the
+    // normalised path). Replies and returns true for those; false for the others,
+    // which each command answers in its own words.
+    template <typename T>
+    bool replyIfRefused(const FileResult<T>& result, const char* escapedSuffix) {
+        return replyIfRefused(result.status, result.normalised, escapedSuffix);
+    }
+    bool replyIfRefused(FileStatus status, const std::string& normalised, const char* escapedSuffix);
     // The 150 reply of a transfer, with the size of a file sent when given.
     std::string transferOpening(const std::string& argument, std::optional<long long> size = std::nullopt) const;
     // Sends the listing of a directory on the data connection; false when it broke.
-    bool sendListing(const std::string& localPath);
-    // Resolves a listing's path; replies to a refused one (closing the data
+    bool sendListing(const FolderListing& folder);
+    // The folder a listing names; replies to a refused path (closing the data
     // connection) and returns nullopt.
-    std::optional<ResolvedPath> resolveListingPath(const std::string& path);
+    std::optional<FileResult<FolderListing>> listingOrReply(const std::string& path);
     void closeData() { data_.close(); }
     void storeFile(const std::string& argument, bool append);
 
@@ -141,7 +160,7 @@ private:
     // 150/226/426) for path taken whole; Facts also wants a directory (550).
     void listOnData(ListingForm form, const std::string& path);
     // Streams the listing in chunks; false when the data connection broke.
-    bool streamListing(ListingForm form, const std::string& localPath);
+    bool streamListing(ListingForm form, const FolderListing& folder);
     // After the 150 of a transfer: the TLS handshake of a protected data connection.
     // false (replied, the data connection closed) when it failed.
     bool protectData();
@@ -179,10 +198,12 @@ private:
     const replies::Dialect dialect_;
     LiveCount live_;
     Socket control_;
+    ControlReplies controlReplies_{control_};
+    ReplySink& replies_;
     Socket data_;
     std::int64_t restartOffset_ = 0;  // 64-bit so files past 2 GiB resume correctly
-    std::string homeDirectory_;
-    std::string currentDirectory_ = "/";
+    // The signed-in account's home, rights and current folder.
+    FileService files_;
     std::string peerAddress_;
     std::string localAddress_;
     std::string userName_;
@@ -198,7 +219,6 @@ private:
     // the context's login deadline).
     bool everLoggedIn_ = false;
     std::chrono::steady_clock::time_point loginDeadline_{};
-    std::uint32_t privileges_ = 0;
 
     CommandLineAssembler commands_;
     // Lines that arrived while a transfer ran, answered after it in order.

@@ -2,8 +2,6 @@
 // dates, NLST with names only, and MLSD (RFC 3659), streamed as they are read.
 #include <ctime>
 
-#include "common/Permissions.h"
-#include "files/LocalFile.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
@@ -16,42 +14,44 @@ namespace corvel {
 void FtpSession::handleMlsd(const std::string& argument) { listOnData(ListingForm::Facts, argument); }
 
 void FtpSession::listOnData(ListingForm form, const std::string& path) {
-    if (!hasPrivilege(PERM_LIST)) return;
+    if (!files_.mayList()) {
+        reply(replies::kPermissionDenied);
+        return;
+    }
     if (!data_.isOpen()) {
         reply(replies::kNoDataConnection);
         return;
     }
     // LIST's own refusals, word for word, each closing the data connection.
-    const std::optional<ResolvedPath> found = resolveListingPath(path);
-    if (!found) return;
-    const ResolvedPath& resolved = *found;
+    const auto folder = listingOrReply(path);
+    if (!folder) return;
     // RFC 3659: MLSD lists a directory and nothing else.
-    const EntryKind kind = LocalFile(resolved.localPath).info().kind;
+    const EntryKind kind = folder->value.kind();
     if (form == ListingForm::Facts && kind != EntryKind::Directory) {
         closeData();
-        reply(replies::pathRefused(resolved.normalised, replies::kNoSuchDirectorySuffix));
+        reply(replies::pathRefused(folder->normalised, replies::kNoSuchDirectorySuffix));
         return;
     }
     // RFC 959: a listing of nothing is refused (550), not sent empty as if it were an
     // empty folder; the designed LIST sends it empty.
     if (kind == EntryKind::None && standard()) {
         closeData();
-        reply(replies::pathRefused(resolved.normalised, replies::kNoSuchFileSuffix));
+        reply(replies::pathRefused(folder->normalised, replies::kNoSuchFileSuffix));
         return;
     }
     if (!dataProtectionAllowed()) return;
     reply(replies::kListingOpening);
     if (!protectData()) return;
-    const bool sent = streamListing(form, resolved.localPath);
+    const bool sent = streamListing(form, folder->value);
     closeData();
     reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
-bool FtpSession::streamListing(ListingForm form, const std::string& localPath) {
+bool FtpSession::streamListing(ListingForm form, const FolderListing& folder) {
     ListingWriter writer(data_);
     auto add = [&](const std::string& line) { return writer.add(line); };
     if (form == ListingForm::Facts) {
-        (void)forEachDirectoryEntry(localPath, [&](const DirectoryEntry& entry) {
+        (void)folder.forEachEntry([&](const DirectoryEntry& entry) {
             FactType type = FactType::File;
             if (entry.name == ".")
                 type = FactType::Cdir;
@@ -65,11 +65,11 @@ bool FtpSession::streamListing(ListingForm form, const std::string& localPath) {
                 return true;  // left out as LIST leaves it out: FIFOs, devices, broken links
             const FactSubject subject{type, entry.info.size, static_cast<std::int64_t>(entry.info.lastWrite),
                                       entry.info.mode};
-            return add(formatMlsdLine(subject, privileges_, entry.name, factSelection_));
+            return add(formatMlsdLine(subject, files_.rights(), entry.name, factSelection_));
         });
     } else {
         const std::time_t now = std::time(nullptr);
-        (void)LocalFile(localPath).forEachListEntry([&](const ListEntry& entry) {
+        (void)folder.forEachListEntry([&](const ListEntry& entry) {
             if (form == ListingForm::Long) return add(formatListLine(entry, userName_, now));
             if (entry.name == "." || entry.name == "..") return true;
             return add(formatNameLine(entry));

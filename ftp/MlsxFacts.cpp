@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 #include "common/Permissions.h"
 #include "ftp/MachineTime.h"
 

@@ -1,25 +1,16 @@
 // AUTH, PBSZ and PROT (FTP over TLS, RFC 4217), FEAT, and the protection of data
 // connections.
+#include "common/AsciiText.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
 namespace corvel {
-namespace {
-
-std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
-}  // namespace
-
 void FtpSession::handleAuth(const std::string& argument) {
     if (controlProtected_) {
         reply(replies::kAlreadyProtected);
         return;
     }
-    const std::string mechanism = upper(argument);
+    const std::string mechanism = asciiUpper(argument);
     if (mechanism != "TLS" && mechanism != "SSL" && mechanism != "TLS-C" && mechanism != "TLS-P") {
         reply(replies::kAuthMechanismUnknown);
         return;
@@ -37,7 +28,7 @@ void FtpSession::handleAuth(const std::string& argument) {
     controlProtected_ = true;
     // A new security context wants a new login (RFC 4217, 4).
     loginState_ = LoginState::None;
-    privileges_ = 0;
+    files_.revokeRights();
     userName_.clear();
     password_.clear();
     // The older forms ask for protected data as well.
@@ -66,7 +57,7 @@ void FtpSession::handleProt(const std::string& argument) {
         reply(replies::kPbszFirst);
         return;
     }
-    const std::string level = upper(argument);
+    const std::string level = asciiUpper(argument);
     if (level == "P") {
         dataProtected_ = true;
         reply(replies::kProtPrivate);

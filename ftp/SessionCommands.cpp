@@ -3,6 +3,7 @@
 
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "common/AsciiText.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 
@@ -18,7 +19,7 @@ enum class TypeChoice { Ascii, Binary, Unsupported, Missing };
 TypeChoice standardTypeOf(const std::string& argument) {
     std::string words;
     for (char c : argument)
-        if (c != ' ') words += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        if (c != ' ') words += asciiUpperOf(c);
     if (words.empty()) return TypeChoice::Missing;
     if (words == "A" || words == "AN") return TypeChoice::Ascii;
     if (words == "I" || words == "L8") return TypeChoice::Binary;
@@ -33,7 +34,7 @@ TypeChoice designedTypeOf(const std::string& argument) {
 }
 
 bool isLetter(const std::string& argument, char upper) {
-    return argument.size() == 1 && (argument[0] == upper || argument[0] == char(upper - 'A' + 'a'));
+    return argument.size() == 1 && asciiUpperOf(argument[0]) == upper;
 }
 
 }  // namespace
@@ -52,10 +53,12 @@ void FtpSession::handlePass(const std::string& argument) {
     password_ = argument;
     if (context_.users.authenticate(userName_, password_)) {
         context_.logins.succeeded(LoginService::Ftp, peerAddress_, userName_);
-        context_.users.homeDirectoryOf(userName_, homeDirectory_);
+        // An account's home that cannot be read keeps the one from before, as it was.
+        std::string home = files_.home();
+        context_.users.homeDirectoryOf(userName_, home);
+        files_.signIn(std::move(home), context_.users.privilegesOf(userName_));
         std::string welcome;
         context_.users.welcomeMessageOf(userName_, welcome);
-        privileges_ = context_.users.privilegesOf(userName_);
         const long long uptime = static_cast<long long>(std::time(nullptr)) - context_.startTime;
         // The registry learns of the login before the client does, so a connection the
         // client opens on reading 230 already finds this one counted as logged in.
@@ -110,9 +113,9 @@ void FtpSession::handleStat(const std::string&) {
 }
 
 void FtpSession::handleRein(const std::string&) {
-    privileges_ = 0;
+    files_.revokeRights();
     failedLogins_ = 0;
-    currentDirectory_ = "/";
+    files_.resetCurrentFolder();
     restartOffset_ = 0;
     loginState_ = LoginState::None;
     transferType_ = TransferType::Binary;

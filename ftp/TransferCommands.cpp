@@ -2,7 +2,6 @@
 #include <limits>
 #include <optional>
 
-#include "common/Permissions.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
@@ -54,65 +53,65 @@ std::int64_t FtpSession::takeRestartOffset() {
     return offset;
 }
 
-bool FtpSession::sendListing(const std::string& localPath) {
+bool FtpSession::sendListing(const FolderListing& folder) {
     ListingWriter writer(data_);
-    (void)LocalFile(localPath).forEachListEntry(
-        [&](const ListEntry& entry) { return writer.add(formatListLine(entry, userName_)); });
+    (void)folder.forEachListEntry([&](const ListEntry& entry) { return writer.add(formatListLine(entry, userName_)); });
     return writer.finish();
 }
 
-std::optional<ResolvedPath> FtpSession::resolveListingPath(const std::string& path) {
-    ResolvedPath resolved = resolvePath(homeDirectory_, currentDirectory_, path, '/');
+std::optional<FileResult<FolderListing>> FtpSession::listingOrReply(const std::string& path) {
+    auto listing = files_.list({path, '/'});
     // A refused path is answered before any 150, and the data connection it would
     // have used is closed, so no later command finds it open.
-    if (resolved.status == PathStatus::Invalid) {
+    if (listing.status == FileStatus::Escaped) {
         closeData();
-        reply(replies::kNoSuchFile);
+        reply(replies::pathRefused(listing.normalised + path, replies::kNoSuchFileSuffix));
         return std::nullopt;
     }
-    if (resolved.status == PathStatus::Escaped) {
+    if (!listing.ok()) {
         closeData();
-        reply(replies::pathRefused(resolved.normalised + path, replies::kNoSuchFileSuffix));
+        reply(listing.status == FileStatus::NoRight ? replies::kPermissionDenied : replies::kNoSuchFile);
         return std::nullopt;
     }
-    return resolved;
+    return listing;
 }
 
 void FtpSession::handleList(const std::string& path) {
-    if (!hasPrivilege(PERM_LIST)) return;
+    if (!files_.mayList()) {
+        reply(replies::kPermissionDenied);
+        return;
+    }
     // A transfer with no data connection would report success for nothing.
     if (!data_.isOpen()) {
         reply(replies::kNoDataConnection);
         return;
     }
-    const std::optional<ResolvedPath> resolved = resolveListingPath(path);
-    if (!resolved) return;
+    const auto folder = listingOrReply(path);
+    if (!folder) return;
     if (!dataProtectionAllowed()) return;
     reply(replies::kListingOpening);
     if (!protectData()) return;
-    bool sent = sendListing(resolved->localPath);
+    bool sent = sendListing(folder->value);
     closeData();
     reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
 void FtpSession::handleRetr(const std::string& argument) {
     const std::int64_t offset = takeRestartOffset();
-    if (!hasPrivilege(PERM_READ_FILE)) return;
-    auto path = resolveOrReply(argument, '/', ":No such file or directory.");
-    if (!path) return;
-    LocalFile file(path->localPath);
     // One look: what it is and how large comes from the open itself, so the size in
     // the 150 reply is the size of the file that is sent.
-    SendSource source = file.openForSending(1);
-    if (source.kind != EntryKind::RegularFile && source.kind != EntryKind::Directory) {
-        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
+    auto opened = files_.openForReading({argument, '/'}, 1);
+    if (replyIfRefused(opened, ":No such file or directory.")) return;
+    if (!opened.ok()) {
+        reply(replies::pathRefused(opened.normalised, ":No such file or directory."));
         closeData();
         return;
     }
+    ReadSource& source = opened.value;
     // A directory is no file to retrieve (RFC 959: 550); the designed RETR lists it.
-    if (source.kind == EntryKind::Directory && standard()) {
+    if (source.kind() == EntryKind::Directory && standard()) {
         closeData();
-        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
+        reply(replies::pathRefused(opened.normalised, replies::kNotPlainFileSuffix));
         return;
     }
     if (!data_.isOpen()) {
@@ -120,30 +119,30 @@ void FtpSession::handleRetr(const std::string& argument) {
         return;
     }
     if (!dataProtectionAllowed()) return;
-    if (source.kind == EntryKind::Directory) {
+    if (source.kind() == EntryKind::Directory) {
         reply(transferOpening(argument, 0));
         if (!protectData()) return;
-        bool sent = sendListing(path->localPath);
+        bool sent = sendListing(source.asFolder());
         closeData();
         reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
         return;
     }
     // Held by another transfer (or refused for now): the remaining tries.
-    if (!source.file) source = file.openForSending(kTransferOpenAttempts - 1);
-    if (!source.file) {
+    if (!source.isOpen()) source.reopen(kTransferOpenAttempts - 1);
+    if (!source.isOpen()) {
         closeData();
         reply(replies::kPermissionDenied);
         return;
     }
     // RFC 3659, 5.5: a restart past the end is refused, not answered with nothing.
-    if (standard() && offset > source.size) {
+    if (standard() && offset > source.size()) {
         closeData();
         reply(replies::kRestartBeyondEnd);
         return;
     }
-    reply(transferOpening(argument, source.size));
+    reply(transferOpening(argument, source.size()));
     if (!protectData()) return;
-    TransferResult result = source.file->sendTo(data_, offset);
+    TransferResult result = source.transfer().sendTo(data_, offset);
     closeData();
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
@@ -153,25 +152,15 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
     // at the end whatever it says. The designed uploads ignore REST and keep it.
     const std::int64_t restart = standard() ? takeRestartOffset() : 0;
     const std::int64_t resumeAt = append ? 0 : restart;
-    if (!hasPrivilege(PERM_WRITE_FILE)) return;
-    auto path = resolveOrReply(argument, '/', ":No such file or directory.");
-    if (!path) return;
-    LocalFile file(path->localPath);
-    if (resumeAt > 0 && file.info().kind == EntryKind::None) {
+    const auto prepared = files_.prepareUpload({argument, '/'}, resumeAt);
+    if (replyIfRefused(prepared, ":No such file or directory.")) return;
+    if (prepared.status == FileStatus::BeyondEnd) {
         closeData();
         reply(replies::kRestartBeyondEnd);  // no bytes there to resume after
         return;
     }
-    if (!file.isFile()) {
-        if (!(privileges_ & PERM_CREATE_FILE)) {
-            reply(replies::kPermissionDenied);
-            return;
-        }
-        (void)file.createEmpty();  // a failure shows in the size query below
-    }
-    const EntryKind kind = file.info().kind;
-    if (kind != EntryKind::RegularFile && kind != EntryKind::Directory) {
-        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
+    if (!prepared.ok()) {
+        reply(replies::pathRefused(prepared.normalised, ":No such file or directory."));
         closeData();
         return;
     }
@@ -181,7 +170,7 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
     }
     if (!dataProtectionAllowed()) return;
     const WriteMode mode = append ? WriteMode::Append : resumeAt > 0 ? WriteMode::Overwrite : WriteMode::Truncate;
-    auto opened = file.openForReceiving(mode);
+    auto opened = prepared.value.open(mode);
     if (!opened) {
         closeData();
         reply(replies::kPermissionDenied);
@@ -222,21 +211,20 @@ void FtpSession::handleRest(const std::string& argument) {
 }
 
 void FtpSession::handleSize(const std::string& argument) {
-    if (!hasPrivilege(PERM_READ_FILE)) return;
     // The designed SIZE writes the path in its refusals with backslashes.
-    auto path = resolveOrReply(argument, standard() ? '/' : '\\', ":No such file or directory.");
-    if (!path) return;
-    const EntryInfo info = LocalFile(path->localPath).info();
+    const auto found = files_.stat({argument, standard() ? '/' : '\\'}, StatPurpose::Reading);
+    if (replyIfRefused(found, ":No such file or directory.")) return;
+    const EntryInfo& info = found.value;
     // Designed: directories report 0, whatever the file system says. Standard: SIZE
     // is the size of a file (RFC 3659, 4), so a directory gets 550.
     if (info.kind == EntryKind::RegularFile)
         reply(replies::size(info.size));
     else if (info.kind == EntryKind::Directory && standard())
-        reply(replies::pathRefused(path->normalised, replies::kNotPlainFileSuffix));
+        reply(replies::pathRefused(found.normalised, replies::kNotPlainFileSuffix));
     else if (info.kind == EntryKind::Directory)
         reply(replies::size(0));
     else
-        reply(replies::pathRefused(path->normalised, ":No such file or directory."));
+        reply(replies::pathRefused(found.normalised, ":No such file or directory."));
 }
 
 void FtpSession::handleAbor(const std::string&) {

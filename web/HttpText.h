@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 
 namespace corvel {
 

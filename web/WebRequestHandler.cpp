@@ -6,10 +6,7 @@
 
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
-#include "common/Permissions.h"
 #include "files/ListEntry.h"
-#include "files/LocalFile.h"
-#include "files/PathResolution.h"
 #include "files/VirtualPath.h"
 #include "platform/Socket.h"
 #include "web/HttpText.h"
@@ -35,25 +32,9 @@ void sendPage(Socket& socket, const HttpRequest& request, std::string_view page)
 // needs its whole page in memory; the bytes on the wire are the same.
 constexpr std::size_t kListingFlushBytes = 64u << 10;
 
-// Where a "path" value leads below the home directory.
-struct PathTarget {
-    enum class Kind { Local, NotFound, Unauthorized } kind = Kind::NotFound;
-    std::string localPath;
-};
-
-PathTarget resolveWebPath(const std::string& home, const std::string& pathValue) {
-    // SECURITY: values past their capacity are refused, never cut to fit.
-    if (pathValue.size() > kMaxWebPathBytes) return {};
-    VirtualPath parsed = VirtualPath::parse(pathValue, '\\');
-    if (!parsed.valid()) return {};
-    if (parsed.escaped()) return {PathTarget::Kind::Unauthorized, {}};
-    // SECURITY: localPathOf refuses an empty or relative home (an account found by
-    // the anonymous switch but missing from the table has none), so nothing outside
-    // a home directory is ever served.
-    std::optional<std::string> local = localPathOf(home, parsed);
-    if (!local) return {};
-    return {PathTarget::Kind::Local, std::move(*local)};
-}
+// A "path" value as the file service takes it: from the home, "/" and "\\" both
+// separating names, refused past the web's capacity.
+PathArgument webPath(const std::string& pathValue) { return {pathValue, '\\', kMaxWebPathBytes}; }
 
 // The "path" value of a request; empty when absent. SECURITY: a NUL in it stays, so
 // that "f.bin%00.txt" names no file (and gets the 404 page) instead of f.bin.
@@ -65,6 +46,15 @@ std::string homeOf(const UserTable& users, const std::string& user) {
     std::string home;
     users.homeDirectoryOf(user, home);
     return home;
+}
+
+// The page a refused path gets: the 401 page for a missing right or a path above
+// the home (the one thing that helps is another account), the 404 page otherwise.
+enum class Refusal { Unauthorized, NotFound };
+
+Refusal refusalOf(FileStatus status) {
+    return status == FileStatus::NoRight || status == FileStatus::Escaped ? Refusal::Unauthorized
+                                                                           : Refusal::NotFound;
 }
 
 // The host and port of an absolute URL ("http://Host:8080/x" gives "host:8080"),
@@ -130,8 +120,18 @@ bool WebRequestHandler::authenticated(const HttpRequest& request) {
     return ok;
 }
 
-bool WebRequestHandler::holds(const HttpRequest& request, std::uint32_t permission) const {
-    return !features_.rights || (users_.privilegesOf(request.user) & permission) != 0;
+FileService WebRequestHandler::filesOf(const HttpRequest& request) const {
+    // SECURITY: localPathOf refuses an empty or relative home (an account found by
+    // the anonymous switch but missing from the table has none), so nothing outside
+    // a home directory is ever served. Without <webpolicy> the web has always served
+    // the whole home, whatever the account's rights.
+    constexpr std::uint32_t kEveryRight = ~std::uint32_t{0};
+    return FileService(homeOf(users_, request.user),
+                       features_.rights ? users_.privilegesOf(request.user) : kEveryRight);
+}
+
+void WebRequestHandler::sendRefusal(Socket& socket, const HttpRequest& request, FileStatus status) {
+    sendPage(socket, request, refusalOf(status) == Refusal::Unauthorized ? unauthorizedPage_ : notFoundPage_);
 }
 
 std::string WebRequestHandler::frameStart(const HttpRequest& request) {
@@ -142,13 +142,11 @@ void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     // SECURITY: every route, the icons included, needs a successful login.
     if (!authenticated(request)) return sendPage(socket, request, unauthorizedPage_);
     // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as
-    // on the FTP port; the icons and the password pages need no right. A missing
-    // right gets the 401 page, which makes the browser ask for another account (the
-    // one thing that helps), as a path outside the home does; it is checked before
-    // the path is looked at, so it tells nothing about what exists.
+    // on the FTP port (the file service checks them before it looks at the path, so
+    // a refusal tells nothing about what exists); the icons and the password pages
+    // need no right.
     const std::string& path = request.path;
     if (path.empty() || path == "list.html") {
-        if (!holds(request, PERM_LIST)) return sendPage(socket, request, unauthorizedPage_);
         serveListing(socket, request);
     } else if (const WebIcon* icon = findWebIcon(path)) {
         std::string header = iconHeader(icon->routeName, icon->size,
@@ -156,7 +154,6 @@ void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
         if (sendAll(socket, header) >= 0 && bodyOf(request) == Body::Send)
             sendAll(socket, reinterpret_cast<const char*>(icon->bytes), icon->size);
     } else if (path == "download.html") {
-        if (!holds(request, PERM_READ_FILE)) return sendPage(socket, request, unauthorizedPage_);
         serveDownload(socket, request);
     } else if (path == "config.html") {
         servePasswordForm(socket, request);
@@ -169,11 +166,10 @@ void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
 
 void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request) {
     std::string pathValue = pathValueOf(request);
-    PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, unauthorizedPage_);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, notFoundPage_);
-    LocalFile folder(target.localPath);
-    if (!folder.isDirectory()) return sendPage(socket, request, notFoundPage_);
+    const auto listing = filesOf(request).list(webPath(pathValue));
+    if (!listing.ok()) return sendRefusal(socket, request, listing.status);
+    const FolderListing& folder = listing.value;
+    if (folder.kind() != EntryKind::Directory) return sendPage(socket, request, notFoundPage_);
 
     std::string page = frameStart(request);
     // HEAD: the header block of the page; the folder is not read.
@@ -213,39 +209,38 @@ void WebRequestHandler::serveListing(Socket& socket, const HttpRequest& request)
 
 void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request) {
     std::string pathValue = pathValueOf(request);
-    PathTarget target = resolveWebPath(homeOf(users_, request.user), pathValue);
-    if (target.kind == PathTarget::Kind::Unauthorized) return sendPage(socket, request, unauthorizedPage_);
-    if (target.kind != PathTarget::Kind::Local) return sendPage(socket, request, notFoundPage_);
     // Opened (and share-locked against our own uploads) before the header goes out,
     // and the length announced is the length of that open file, so it is the length
     // sent; a folder, nothing, or a file that cannot be read gets the 404 page.
-    SendSource source = LocalFile(target.localPath).openForSending();
-    if (source.kind != EntryKind::RegularFile || !source.file) return sendPage(socket, request, notFoundPage_);
+    auto opened = filesOf(request).openForReading(webPath(pathValue), kTransferOpenAttempts);
+    if (!opened.ok()) return sendRefusal(socket, request, opened.status);
+    ReadSource& source = opened.value;
+    if (source.kind() != EntryKind::RegularFile || !source.isOpen()) return sendPage(socket, request, notFoundPage_);
 
     std::string lowered = asciiLower(pathValue);
     std::string_view type = mimeTypes_.contentTypeFor(fileExtensionOf(lowered));
     if (!features_.ranges) {
         // The designed download: always the whole file, whatever Range says.
-        std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size));
+        std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size()));
         if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
-        source.file->sendOpenedLength(socket);
+        source.transfer().sendOpenedLength(socket);
         return;
     }
     // Only a GET has ranges (a HEAD or a form ignores Range, as RFC 9110 says). An
     // If-Range never matches: no validator is ever sent, so a client holding one got
     // it elsewhere and must get the whole file as it is now.
     RangeChoice choice;
-    if (request.method == HttpMethod::Get && !request.sentIfRange) choice = chooseRange(request.range, source.size);
+    if (request.method == HttpMethod::Get && !request.sentIfRange) choice = chooseRange(request.range, source.size());
     if (choice.kind == RangeChoice::Kind::Unsatisfiable)
-        return sendPage(socket, request, withCharset(rangeNotSatisfiablePage(source.size), pageCharset_));
-    std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size, choice);
+        return sendPage(socket, request, withCharset(rangeNotSatisfiablePage(source.size()), pageCharset_));
+    std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size(), choice);
     if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
     // Never past the size the file was opened with, which the header announced, so
     // a file that grows meanwhile still sends exactly that.
     if (choice.kind == RangeChoice::Kind::Part)
-        source.file->sendRange(socket, choice.first, choice.last + 1);
+        source.transfer().sendRange(socket, choice.first, choice.last + 1);
     else
-        source.file->sendOpenedLength(socket);
+        source.transfer().sendOpenedLength(socket);
 }
 
 void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& request) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "files/FileService.h"
 #include "web/HttpRequest.h"
 #include "web/MimeTypeTable.h"
 
@@ -66,9 +67,11 @@ private:
     std::string frameStart(const HttpRequest& request);
 
     bool authenticated(const HttpRequest& request);
-    // With WebFeatures::rights, whether the account holds permission; always true
-    // without.
-    bool holds(const HttpRequest& request, std::uint32_t permission) const;
+    // The signed-in account's files: its home, and with WebFeatures::rights its
+    // rights (every right without).
+    FileService filesOf(const HttpRequest& request) const;
+    // The page a path the file service refused gets.
+    void sendRefusal(Socket& socket, const HttpRequest& request, FileStatus status);
 
     UserTable& users_;
     HostNameSource hostName_;

@@ -1,11 +1,11 @@
-#include "common/AsciiCase.h"
+#include "common/AsciiText.h"
 
 #include <gtest/gtest.h>
 
 namespace corvel {
 namespace {
 
-TEST(AsciiCase, OnlyAsciiLettersFoldAndLengthsMustAgree) {
+TEST(AsciiText, OnlyAsciiLettersFoldAndLengthsMustAgree) {
     EXPECT_TRUE(equalsIgnoringAsciiCase("abor", "ABOR"));
     EXPECT_TRUE(equalsIgnoringAsciiCase("unix.MODE", "Unix.mode"));
     EXPECT_FALSE(equalsIgnoringAsciiCase("ABOR", "ABORT"));
@@ -15,6 +15,8 @@ TEST(AsciiCase, OnlyAsciiLettersFoldAndLengthsMustAgree) {
     EXPECT_FALSE(equalsIgnoringAsciiCase("@", "`"));  // the bytes beside 'A' and 'a'
     EXPECT_TRUE(startsWithIgnoringAsciiCase("content-length: 5", "Content-Length:"));
     EXPECT_FALSE(startsWithIgnoringAsciiCase("Host", "Host:"));
+    EXPECT_EQ(asciiUpper("tls-c \xE4{`"), "TLS-C \xE4{`");
+    EXPECT_EQ(asciiLower("AUTH \xC4[@"), "auth \xC4[@");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 namespace corvel {
 
 constexpr char asciiLowerOf(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char asciiUpperOf(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 constexpr bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -24,6 +25,12 @@ constexpr bool startsWithIgnoringAsciiCase(std::string_view text, std::string_vi
 inline std::string asciiLower(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = asciiLowerOf(c);
+    return out;
+}
+
+inline std::string asciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = asciiUpperOf(c);
     return out;
 }
 

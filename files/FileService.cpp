@@ -1,0 +1,201 @@
+#include "files/FileService.h"
+
+#include "common/Permissions.h"
+
+namespace corvel {
+
+namespace {
+
+std::uint32_t rightFor(StatPurpose purpose) { return purpose == StatPurpose::Listing ? PERM_LIST : PERM_READ_FILE; }
+
+}  // namespace
+
+bool FileService::mayList() const { return permits(PERM_LIST); }
+bool FileService::mayWrite() const { return permits(PERM_WRITE_FILE); }
+
+FileResult<ResolvedPath> FileService::resolve(PathArgument path) const {
+    FileResult<ResolvedPath> result;
+    if (path.text.size() > path.maxBytes) {
+        result.status = FileStatus::InvalidPath;
+        return result;
+    }
+    result.value = resolvePath(home_, current_, path.text, path.separator);
+    result.normalised = result.value.normalised;
+    switch (result.value.status) {
+        case PathStatus::Invalid: result.status = FileStatus::InvalidPath; break;
+        // SECURITY: a path that climbs above the root touches nothing on disk.
+        case PathStatus::Escaped: result.status = FileStatus::Escaped; break;
+        case PathStatus::Resolved: result.status = FileStatus::Ok; break;
+    }
+    return result;
+}
+
+template <typename T>
+FileResult<T> FileService::locate(PathArgument path, std::uint32_t right, ResolvedPath& resolved) const {
+    FileResult<T> result;
+    // The right comes first, so an account without it learns nothing of the path.
+    if (right != 0 && !permits(right)) {
+        result.status = FileStatus::NoRight;
+        return result;
+    }
+    FileResult<ResolvedPath> found = resolve(path);
+    result.status = found.status;
+    result.normalised = std::move(found.normalised);
+    resolved = std::move(found.value);
+    return result;
+}
+
+FileResult<Done> FileService::changeFolder(PathArgument path) {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, 0, resolved);
+    if (!result.ok()) return result;
+    if (!LocalFile(resolved.localPath).isDirectory())
+        result.status = FileStatus::NotFound;
+    else
+        current_ = result.normalised;
+    return result;
+}
+
+bool FileService::changeToParent() {
+    VirtualPath current = VirtualPath::parse(current_, '/');
+    if (!current.popLast()) return false;
+    current_ = current.joined();
+    return true;
+}
+
+FileResult<EntryInfo> FileService::stat(PathArgument path, StatPurpose purpose) const {
+    ResolvedPath resolved;
+    auto result = locate<EntryInfo>(path, rightFor(purpose), resolved);
+    if (result.ok()) result.value = LocalFile(resolved.localPath).info();
+    return result;
+}
+
+FileResult<FolderListing> FileService::list(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<FolderListing>(path, PERM_LIST, resolved);
+    if (!result.ok()) return result;
+    LocalFile folder(resolved.localPath);
+    const EntryKind kind = folder.info().kind;
+    result.value = FolderListing(std::move(folder), kind);
+    return result;
+}
+
+FileResult<ReadSource> FileService::openForReading(PathArgument path, int attempts) const {
+    ResolvedPath resolved;
+    auto result = locate<ReadSource>(path, PERM_READ_FILE, resolved);
+    if (!result.ok()) return result;
+    LocalFile file(resolved.localPath);
+    SendSource source = file.openForSending(attempts);
+    if (source.kind != EntryKind::RegularFile && source.kind != EntryKind::Directory)
+        result.status = FileStatus::NotFound;
+    result.value = ReadSource(std::move(file), std::move(source));
+    return result;
+}
+
+FileResult<WriteTarget> FileService::prepareUpload(PathArgument path, std::int64_t resumeAt) const {
+    ResolvedPath resolved;
+    auto result = locate<WriteTarget>(path, PERM_WRITE_FILE, resolved);
+    if (!result.ok()) return result;
+    LocalFile file(resolved.localPath);
+    if (resumeAt > 0 && file.info().kind == EntryKind::None) {
+        result.status = FileStatus::BeyondEnd;  // no bytes there to resume after
+        return result;
+    }
+    if (!file.isFile()) {
+        if (!permits(PERM_CREATE_FILE)) {
+            result.status = FileStatus::NoRight;
+            return result;
+        }
+        (void)file.createEmpty();  // a failure shows in the look below
+    }
+    const EntryKind kind = file.info().kind;
+    if (kind != EntryKind::RegularFile && kind != EntryKind::Directory) {
+        result.status = FileStatus::WrongKind;
+        return result;
+    }
+    result.value = WriteTarget(std::move(file));
+    return result;
+}
+
+FileResult<Done> FileService::makeFolder(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, PERM_CREATE_DIR, resolved);
+    if (!result.ok()) return result;
+    LocalFile folder(resolved.localPath);
+    if (folder.isDirectory())
+        result.status = FileStatus::Exists;
+    else if (!folder.makeDirectory())
+        result.status = FileStatus::Refused;
+    return result;
+}
+
+FileResult<Done> FileService::removeFolder(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, PERM_REMOVE_DIR, resolved);
+    if (!result.ok()) return result;
+    LocalFile folder(resolved.localPath);
+    if (!folder.isDirectory())
+        result.status = FileStatus::NotFound;
+    else if (!folder.removeDirectory())
+        result.status = FileStatus::Refused;
+    return result;
+}
+
+FileResult<Done> FileService::removeFile(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, PERM_REMOVE_FILE, resolved);
+    if (!result.ok()) return result;
+    LocalFile file(resolved.localPath);
+    if (!file.isFile())
+        result.status = FileStatus::NotFound;
+    else if (!file.removeFile())
+        result.status = FileStatus::Refused;
+    return result;
+}
+
+FileResult<Done> FileService::checkRenameSource(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, PERM_WRITE_FILE, resolved);
+    if (!result.ok()) return result;
+    LocalFile source(resolved.localPath);
+    if (!source.isDirectory() && !source.isFile()) result.status = FileStatus::NotFound;
+    return result;
+}
+
+FileResult<RenameSide> FileService::rename(PathArgument from, PathArgument to) const {
+    ResolvedPath source;
+    auto result = locate<RenameSide>(from, PERM_WRITE_FILE, source);
+    result.value = RenameSide::Source;
+    if (!result.ok()) return result;
+    LocalFile origin(source.localPath);
+    if (!origin.isFile() && !origin.isDirectory()) {
+        result.status = FileStatus::NotFound;
+        return result;
+    }
+    ResolvedPath target;
+    auto targetResult = locate<RenameSide>(to, 0, target);
+    targetResult.value = RenameSide::Target;
+    if (!targetResult.ok()) return targetResult;
+    LocalFile destination(target.localPath);
+    if (destination.isFile() || destination.isDirectory()) {
+        targetResult.status = FileStatus::Exists;
+        return targetResult;
+    }
+    // renameTo never replaces, so a target made meanwhile by another client fails here.
+    if (!origin.renameTo(destination)) targetResult.status = FileStatus::Refused;
+    return targetResult;
+}
+
+FileResult<Done> FileService::setModificationTime(PathArgument path, std::time_t lastWrite) const {
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, PERM_WRITE_FILE, resolved);
+    if (!result.ok()) return result;
+    const EntryKind kind = LocalFile(resolved.localPath).info().kind;
+    if (kind != EntryKind::RegularFile)
+        result.status = kind == EntryKind::None ? FileStatus::NotFound : FileStatus::WrongKind;
+    else if (!corvel::setModificationTime(resolved.localPath, lastWrite))
+        result.status = FileStatus::Refused;
+    return result;
+}
+
+}  // namespace corvel
