@@ -1,6 +1,6 @@
 #include "accounts/AccessPolicy.h"
 
-#include "accounts/AccessFile.h"
+#include "config/AccessFile.h"
 #include "common/XmlFiles.h"
 #include "platform/SystemLog.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 
 namespace corvel {
 

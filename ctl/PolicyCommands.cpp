@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <functional>
 
-#include "accounts/AccessFile.h"
-#include "accounts/AddressPattern.h"
+#include "config/AccessFile.h"
+#include "config/AddressPattern.h"
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
 #include "ctl/TextTable.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "accounts/ExtensionSettings.h"
+#include "config/ExtensionSettings.h"
 #include "ctl/TextTable.h"
 #include "platform/Socket.h"
 

@@ -1,7 +1,7 @@
 #include "ctl/SettingsCommands.h"
 
-#include "accounts/ExtensionSettings.h"
-#include "accounts/SettingsFile.h"
+#include "config/ExtensionSettings.h"
+#include "config/SettingsFile.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 #include "common/PasswordDigest.h"
 #include "common/Permissions.h"
 #include "common/XmlFiles.h"

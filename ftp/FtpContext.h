@@ -11,6 +11,7 @@
 
 #include "ftp/PassiveAddress.h"
 #include "platform/Socket.h"
+#include "config/TlsMode.h"
 #include "tls/TlsServer.h"
 
 namespace corvel {

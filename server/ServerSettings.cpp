@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "accounts/ExtensionSettings.h"
-#include "accounts/SettingsFile.h"
+#include "config/ExtensionSettings.h"
+#include "config/SettingsFile.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "platform/SystemLog.h"
@@ -60,10 +60,8 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     };
 
     if (std::optional<std::string> tls = file.text("tls")) {
-        if (std::optional<TlsChoice> choice = tlsChoiceValue(*tls))
-            settings.tls = *choice == TlsChoice::Explicit   ? TlsMode::Explicit
-                           : *choice == TlsChoice::Required ? TlsMode::Required
-                                                            : TlsMode::Off;
+        if (std::optional<TlsMode> mode = tlsModeValue(*tls))
+            settings.tls = *mode;
         else
             problem("tls", *tls);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "config/TlsMode.h"
 #include "tls/TlsServer.h"
 
 namespace corvel {

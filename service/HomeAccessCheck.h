@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 #include "platform/DirectoryAccess.h"
 
 namespace corvel {

@@ -12,13 +12,6 @@ namespace corvel {
 
 class Socket;
 
-// <tls> of ftpconfig.xml: FTP over TLS on the FTP port.
-enum class TlsMode {
-    Off,       // absent or "off": AUTH is not understood, as without the extension
-    Explicit,  // "explicit": AUTH TLS upgrades the control connection on request
-    Required,  // "required": as explicit, and no login or clear data before it
-};
-
 // Ties a control connection to its data connections: every session ticket issued on
 // the control connection carries it, and a data connection that must resume the
 // control connection's session is only accepted with a ticket that carries it.

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "accounts/AccessFile.h"
+#include "config/AccessFile.h"
 
 #include "console/logic/UserPrompt.h"
 

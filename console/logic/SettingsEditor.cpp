@@ -4,7 +4,7 @@
 
 #include <QFile>
 
-#include "accounts/ExtensionSettings.h"
+#include "config/ExtensionSettings.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"

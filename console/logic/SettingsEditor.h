@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "accounts/SettingsFile.h"
+#include "config/SettingsFile.h"
 
 #include "console/logic/UserPrompt.h"
 

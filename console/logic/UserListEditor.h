@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 #include "console/logic/UserInfoForm.h"
 #include "console/logic/UserPrompt.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 #include "common/PasswordDigest.h"
 
 using namespace corvel;

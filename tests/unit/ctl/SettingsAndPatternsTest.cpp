@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "accounts/AddressPattern.h"
-#include "accounts/SettingsFile.h"
+#include "config/AddressPattern.h"
+#include "config/SettingsFile.h"
 #include "ctl/SettingKeys.h"
 #include "ctl/TextTable.h"
 #include "tests/unit/ctl/CtlTestSupport.h"

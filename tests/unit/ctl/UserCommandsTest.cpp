@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
 #include "common/SharedBlocks.h"

@@ -2,7 +2,7 @@
 // value word for word, and that the tools take no value the server would refuse.
 #include <gtest/gtest.h>
 
-#include "accounts/ExtensionSettings.h"
+#include "config/ExtensionSettings.h"
 #include "server/ServerSettings.h"
 
 namespace corvel {

@@ -3,7 +3,7 @@
 #include "../accounts/TempProgramDirectory.h"
 #include "platform/SystemLog.h"
 #include "server/ConnectionLimits.h"
-#include "accounts/ExtensionSettings.h"
+#include "config/ExtensionSettings.h"
 #include "server/ServerSettings.h"
 
 #include <utility>

@@ -1,4 +1,4 @@
-#include "accounts/SettingsFile.h"
+#include "config/SettingsFile.h"
 
 #include <tinyxml.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "accounts/XmlStore.h"
+#include "config/XmlStore.h"
 
 class TiXmlDocument;
 

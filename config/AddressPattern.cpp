@@ -1,4 +1,4 @@
-#include "accounts/AddressPattern.h"
+#include "config/AddressPattern.h"
 
 #include <cstdio>
 

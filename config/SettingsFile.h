@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "accounts/XmlFile.h"
+#include "config/XmlFile.h"
 
 namespace corvel {
 

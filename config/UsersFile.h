@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "accounts/XmlFile.h"
+#include "config/XmlFile.h"
 #include "platform/NamedObjects.h"
 
 namespace corvel {

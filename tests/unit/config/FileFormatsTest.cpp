@@ -2,10 +2,10 @@
 // their fixed order, and whatever else a file holds kept on every rewrite.
 #include <gtest/gtest.h>
 
-#include "TempProgramDirectory.h"
-#include "accounts/AccessFile.h"
-#include "accounts/SettingsFile.h"
-#include "accounts/UsersFile.h"
+#include "tests/unit/accounts/TempProgramDirectory.h"
+#include "config/AccessFile.h"
+#include "config/SettingsFile.h"
+#include "config/UsersFile.h"
 
 namespace corvel {
 namespace {

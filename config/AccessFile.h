@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "accounts/XmlFile.h"
+#include "config/XmlFile.h"
 
 namespace corvel {
 

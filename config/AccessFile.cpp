@@ -1,4 +1,4 @@
-#include "accounts/AccessFile.h"
+#include "config/AccessFile.h"
 
 #include <tinyxml.h>
 

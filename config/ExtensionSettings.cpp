@@ -1,7 +1,7 @@
-#include "accounts/ExtensionSettings.h"
+#include "config/ExtensionSettings.h"
 
-#include "accounts/AddressPattern.h"
-#include "accounts/SettingsFile.h"
+#include "config/AddressPattern.h"
+#include "config/SettingsFile.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -112,7 +112,7 @@ std::optional<std::string> extensionValueProblem(const ExtensionElement& element
             if (!yesNoValue(text)) return help;
             return std::nullopt;
         case ExtensionKind::TlsMode:
-            if (!tlsChoiceValue(text)) return help;
+            if (!tlsModeValue(text)) return help;
             return std::nullopt;
         case ExtensionKind::PortRange:
             if (!portSpanValue(text)) return help;
@@ -161,10 +161,10 @@ std::optional<bool> yesNoValue(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<TlsChoice> tlsChoiceValue(std::string_view text) {
-    if (text == "off") return TlsChoice::Off;
-    if (text == "explicit") return TlsChoice::Explicit;
-    if (text == "required") return TlsChoice::Required;
+std::optional<TlsMode> tlsModeValue(std::string_view text) {
+    if (text == "off") return TlsMode::Off;
+    if (text == "explicit") return TlsMode::Explicit;
+    if (text == "required") return TlsMode::Required;
     return std::nullopt;
 }
 

@@ -1,4 +1,4 @@
-#include "accounts/XmlStore.h"
+#include "config/XmlStore.h"
 
 #include <tinyxml.h>
 

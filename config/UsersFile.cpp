@@ -1,4 +1,4 @@
-#include "accounts/UsersFile.h"
+#include "config/UsersFile.h"
 
 #include <tinyxml.h>
 

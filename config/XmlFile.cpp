@@ -1,4 +1,4 @@
-#include "accounts/XmlFile.h"
+#include "config/XmlFile.h"
 
 #include <tinyxml.h>
 

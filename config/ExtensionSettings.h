@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/TlsMode.h"
+
 namespace corvel {
 
 class SettingsFile;
@@ -58,8 +60,7 @@ std::string extensionRefusalText(std::string_view name, const std::string& text)
 // A count: digits only (at most 10), within low..high.
 std::optional<std::uint32_t> countValue(std::string_view text, std::uint32_t low, std::uint32_t high);
 std::optional<bool> yesNoValue(std::string_view text);
-enum class TlsChoice { Off, Explicit, Required };
-std::optional<TlsChoice> tlsChoiceValue(std::string_view text);
+std::optional<TlsMode> tlsModeValue(std::string_view text);
 struct PortSpan {
     std::uint16_t first = 0;
     std::uint16_t last = 0;
