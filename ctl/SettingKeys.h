@@ -1,7 +1,7 @@
 // The values of ftpconfig.xml that corvelctl shows and sets, in one table: each key
 // names its element, says what the server does without it, and checks a typed value.
 // The six of every file come first, then the optional elements of the extensions,
-// checked by the rules the server reads them with (accounts/ExtensionSettings).
+// checked by the rules the server reads them with (config/ExtensionSettings).
 #pragma once
 
 #include <cstdint>

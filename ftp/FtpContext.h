@@ -20,7 +20,7 @@ class UserTable;
 class AccessPolicy;
 class LoginGuard;
 class BanList;
-class SessionRegistry;
+class SessionAdmission;
 
 // A connection that has not logged in this long after its greeting is closed (with
 // a 421 reply), so connections that never log in cannot pile up; a client that
@@ -47,7 +47,7 @@ struct FtpContext {
     std::optional<PortRange> passivePorts;             // <pasvports>: passive listeners only in this range
     std::shared_ptr<const PassiveAddress> passiveAddress;  // <pasvaddress>; null: the control connection's own
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
-    SessionRegistry* sessions = nullptr;   // every session registers here
+    SessionAdmission* sessions = nullptr;  // every session takes its place here
     std::uint32_t maxPerAddress = 0;       // <maxperip>: sessions one address may hold; 0: any number
     std::uint32_t maxLoginPerAddress = 0;  // <maxprelogin>: of them not logged in yet; 0: any number
     std::chrono::milliseconds loginDeadline = kLoginDeadline;  // tests shorten it

@@ -77,7 +77,7 @@ void FtpSession::admit() {
             context_.maxLoginPerAddress, running, std::uint64_t{context_.maxConnections} + 1);
         registration_ = context_.sessions->admit(
             peerAddress_, control_,
-            SessionRegistry::AddressLimits{.sessions = context_.maxPerAddress, .notLoggedIn = notLoggedIn});
+            AddressLimits{.sessions = context_.maxPerAddress, .notLoggedIn = notLoggedIn});
         if (!registration_) {
             reply(texts().tooManyConnections);
             control_.close();

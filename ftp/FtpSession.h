@@ -14,7 +14,7 @@
 #include "ftp/FtpReplies.h"
 #include "ftp/MlsxFacts.h"
 #include "ftp/ReplySink.h"
-#include "ftp/SessionRegistry.h"
+#include "ftp/SessionAdmission.h"
 #include "files/FileService.h"
 #include "platform/Socket.h"
 
@@ -225,7 +225,7 @@ private:
     std::deque<CommandLineEvent> waitingCommands_;
     // In the registry while the session lives (declared after control_, so it leaves
     // before the connection is closed at the end).
-    std::unique_ptr<SessionRegistry::Entry> registration_;
+    std::unique_ptr<SessionPlace> registration_;
 
     // TLS of this session (extension <tls>).
     bool controlProtected_ = false;

@@ -10,7 +10,7 @@
 #include "accounts/BanList.h"
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
-#include "ftp/SessionRegistry.h"
+#include "server/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
 

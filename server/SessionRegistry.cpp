@@ -1,4 +1,4 @@
-#include "ftp/SessionRegistry.h"
+#include "server/SessionRegistry.h"
 
 #include "platform/SocketShutdown.h"
 
@@ -14,8 +14,8 @@ void SessionRegistry::Entry::markLoggedIn() {
     loggedIn_ = true;
 }
 
-std::unique_ptr<SessionRegistry::Entry> SessionRegistry::admit(const std::string& address, const Socket& control,
-                                                               AddressLimits limits) {
+std::unique_ptr<SessionPlace> SessionRegistry::admit(const std::string& address, const Socket& control,
+                                                     AddressLimits limits) {
     auto entry = std::make_unique<Entry>(Entry::Key{}, *this, address, duplicateSocketHandle(control));
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -36,7 +36,7 @@ std::unique_ptr<SessionRegistry::Entry> SessionRegistry::admit(const std::string
     return nullptr;  // the entry goes after the lock; never registered, it removes nothing
 }
 
-std::unique_ptr<SessionRegistry::Entry> SessionRegistry::add(const std::string& address, const Socket& control) {
+std::unique_ptr<SessionPlace> SessionRegistry::add(const std::string& address, const Socket& control) {
     return admit(address, control, AddressLimits{});
 }
 

@@ -16,7 +16,7 @@
 #include "ftp/FtpContext.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/FtpSession.h"
-#include "ftp/SessionRegistry.h"
+#include "server/SessionRegistry.h"
 #include "tests/unit/accounts/TempProgramDirectory.h"
 #include "tests/unit/web/LoopbackPair.h"
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "ftp/SessionAdmission.h"
 #include "platform/UniqueFd.h"
 
 namespace corvel {
@@ -16,25 +17,25 @@ namespace corvel {
 class Socket;
 
 // Thread-safe.
-class SessionRegistry {
+class SessionRegistry final : public SessionAdmission {
 public:
     // One session's place in the registry, given back when it is destroyed. It holds a
     // second descriptor of the control connection, so closing the session from
     // another thread never hits a descriptor number the system has given away since.
-    class Entry {
+    class Entry final : public SessionPlace {
         struct Key {
             explicit Key() = default;
         };
 
     public:
         Entry(Key, SessionRegistry& registry, std::string address, UniqueFd control);
-        ~Entry();
+        ~Entry() override;
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
         // The session logged in; from now on it no longer counts as not logged in
         // (also after REIN: it showed an account once).
-        void markLoggedIn();
+        void markLoggedIn() override;
 
     private:
         friend class SessionRegistry;
@@ -44,18 +45,13 @@ public:
         bool loggedIn_ = false;  // guarded by registry_.mutex_
     };
 
-    // The limits a new session of an address must stay within; 0: no limit.
-    struct AddressLimits {
-        std::size_t sessions = 0;         // all its sessions (<maxperip>)
-        std::size_t notLoggedIn = 0;      // its sessions not logged in yet (<maxprelogin>)
-    };
-
     // Registers a live session of address on control, unless the address already
     // holds one of the limits' counts (nullptr then). The count and the registration
     // are one step, so sessions arriving together cannot pass a limit.
-    std::unique_ptr<Entry> admit(const std::string& address, const Socket& control, AddressLimits limits);
+    std::unique_ptr<SessionPlace> admit(const std::string& address, const Socket& control,
+                                        AddressLimits limits) override;
     // Registers a live session of address on control, whatever it holds.
-    std::unique_ptr<Entry> add(const std::string& address, const Socket& control);
+    std::unique_ptr<SessionPlace> add(const std::string& address, const Socket& control);
     std::size_t countOf(const std::string& address) const;
     std::size_t notLoggedInCountOf(const std::string& address) const;
     // Shuts the control connection of every session of address down; each session
