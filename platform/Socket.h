@@ -134,6 +134,8 @@ private:
 // Waits until one of the sockets is readable. Returns the index of the first ready
 // one, -1 on time-out, -2 on failure.
 int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs);
+// The same, and returns count when wakeDescriptor (a WakePipe's) is readable first.
+int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs, int wakeDescriptor);
 
 bool isValidIpv4(const std::string& dotted);
 bool isValidIpv6(const std::string& text);

@@ -348,12 +348,19 @@ Socket TcpListener::accept() {
 }
 
 int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs) {
-    pollfd fds[8];
+    return waitAnyReadable(sockets, count, timeoutMs, -1);
+}
+
+int waitAnyReadable(Socket* const* sockets, int count, int timeoutMs, int wakeDescriptor) {
+    pollfd fds[9];
     if (count > 8) return -2;
     for (int i = 0; i < count; ++i) fds[i] = pollfd{sockets[i]->descriptor(), POLLIN, 0};
-    int r = ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
+    // A negative descriptor is passed over by poll.
+    fds[count] = pollfd{wakeDescriptor, POLLIN, 0};
+    int r = ::poll(fds, static_cast<nfds_t>(count + 1), timeoutMs);
     if (r < 0) return errno == EINTR ? -1 : -2;
     if (r == 0) return -1;
+    if (fds[count].revents & POLLIN) return count;
     for (int i = 0; i < count; ++i)
         if (fds[i].revents & (POLLIN | POLLERR | POLLHUP)) return i;
     return -1;

@@ -54,6 +54,7 @@ FtpServer::~FtpServer() = default;
 
 bool FtpServer::stop() {
     stopRequested_ = true;
+    wake_.wake();
     return stopEvent_ && stopEvent_->signal();
 }
 
@@ -98,25 +99,41 @@ void FtpServer::writeStatusBlock() {
     status.encode(statusBlock_->data());
 }
 
+bool FtpServer::holdPlainInstance() {
+    bool existed = false;
+    plainInstanceMutex_ = NamedMutex::createOrOpen(names::kPlainServerMutex, &existed);
+    if (plainInstanceMutex_ && !existed) return true;
+    plainInstanceMutex_.reset();
+    return false;
+}
+
 void FtpServer::run(RunMode mode, RunObserver* observer) {
-    auto fail = [observer](const std::string& reason, int systemError) {
-        if (observer) observer->startFailed(reason, systemError);
-    };
-    if (mode == RunMode::Plain) {
-        bool existed = false;
-        plainInstanceMutex_ = NamedMutex::createOrOpen(names::kPlainServerMutex, &existed);
-        if (!plainInstanceMutex_ || existed) {
-            plainInstanceMutex_.reset();
-            return;
-        }
+    // A second plain server leaves quietly: the first one serves.
+    if (mode == RunMode::Plain && !holdPlainInstance()) return;
+    Serving serving;
+    if (const Status started = start(serving); !started.ok()) {
+        if (observer) observer->startFailed(started.text(), started.systemError());
+        return;
     }
+    if (observer) observer->serving();
+    serve(serving);
+    if (observer) observer->stopping();
+    stopEvent_.reset();
+    existenceEvent_.reset();
+}
+
+Status FtpServer::start(Serving& serving) {
     startTime_ = static_cast<std::int64_t>(std::time(nullptr));
 
     Status events;
     stopEvent_ = NamedEvent::createOrOpen(names::kStopEvent, nullptr, &events);
     if (stopEvent_) existenceEvent_ = NamedEvent::createOrOpen(names::kExistenceEvent, nullptr, &events);
     if (!stopEvent_ || !existenceEvent_)
-        return fail("cannot create the stop and existence events in " + namedObjectDirectory(), events.systemError());
+        return Status::failure(events.systemError(),
+                               "cannot create the stop and existence events in " + namedObjectDirectory());
+    if (!wake_.isOpen())
+        return Status::failure(wakeFailure_.systemError(), "cannot open the listener loop's wake-up pipe: " +
+                                                                wakeFailure_.text());
 
     loadSettings(process_->programDirectory, settings_, &process_->log);
     // An IPv6 listen address belongs to <ftpext> (EPSV and EPRT are what IPv6 clients use).
@@ -126,10 +143,11 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     if (!settings_.problems.empty()) {
         std::string text = "ftpconfig.xml: ";
         for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
-        return fail(text, EINVAL);
+        return Status::failure(EINVAL, text);
     }
     if (const Status blocks = createBlocks(); !blocks.ok())
-        return fail("cannot create the status and control blocks in " + namedObjectDirectory(), blocks.systemError());
+        return Status::failure(blocks.systemError(),
+                               "cannot create the status and control blocks in " + namedObjectDirectory());
 
     const WebConnectionLimit web = webConnectionLimit(
         settings_.maxWebConnections, std::uint64_t{settings_.maxConnections} + 1, raiseDescriptorLimit(), taskLimit());
@@ -150,20 +168,20 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
     std::string why;
     std::shared_ptr<const TlsServer> tls =
         prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
-    if (!tls && !why.empty()) return fail("TLS: " + why, EINVAL);
+    if (!tls && !why.empty()) return Status::failure(EINVAL, "TLS: " + why);
 
     Status listening;
-    auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &listening);
-    if (!ftpListener)
-        return fail(listenFailure("FTP", settings_, settings_.ftpPort, listening), listening.systemError());
-    auto webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0, &listening);
-    if (!webListener)
-        return fail(listenFailure("web", settings_, settings_.webPort, listening), listening.systemError());
+    serving.ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &listening);
+    if (!serving.ftpListener)
+        return Status::failure(listening.systemError(), listenFailure("FTP", settings_, settings_.ftpPort, listening));
+    serving.webListener = TcpListener::open(settings_.listenAddress, settings_.webPort, 0, &listening);
+    if (!serving.webListener)
+        return Status::failure(listening.systemError(), listenFailure("web", settings_, settings_.webPort, listening));
 
     std::shared_ptr<const PassiveAddress> passiveAddress;
     if (!settings_.passiveAddress.empty())
         passiveAddress = std::make_shared<const PassiveAddress>(settings_.passiveAddress, &resolveIpv4);
-    auto ftpContext = std::make_shared<const FtpContext>(FtpContext{
+    serving.ftpContext = std::make_shared<const FtpContext>(FtpContext{
         .users = process_->users,
         .policy = process_->policy,
         .activeConnections = process_->activeFtpConnections,
@@ -183,7 +201,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .maxPerAddress = settings_.maxPerAddress,
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
     });
-    auto webContext = std::make_shared<const WebContext>(
+    serving.webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
                    .logins = process_->logins,
                    .tls = settings_.webTls ? tls : nullptr,
@@ -192,54 +210,74 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
                    .bans = &process_->bans});
-    auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
-    if (observer) observer->serving();
+    serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
+    return {};
+}
 
-    Socket* listeners[] = {&ftpListener->socket(), &webListener->socket()};
+void FtpServer::doPeriodicDuties() {
+    // Every turn, busy or idle, in this order:
+    //  1. the reload requests of the control block (users, access policy);
+    //  2. the status block the console and corvelctl read;
+    //  3. the existence event, the heartbeat that tells them the server lives;
+    //  4. the bans that ran out are logged and dropped.
+    serveControlBlock();
+    writeStatusBlock();
+    existenceEvent_->signal();
+    process_->bans.sweep();
+}
+
+void FtpServer::serve(Serving& serving) {
+    Socket* listeners[] = {&serving.ftpListener->socket(), &serving.webListener->socket()};
+    constexpr int kWoken = 2;  // waitAnyReadable's answer when the wake-up pipe is readable
     bool busy = false;
     // A turn that accepted a connection polls the stop event without waiting and
-    // goes straight on; only an idle turn takes the full pauses.
+    // goes straight on; only an idle turn takes the full pauses. A stop asked in this
+    // process wakes any wait at once; one asked through the stop event is seen at the
+    // next turn's poll.
     while (!stopRequested_ && !stopSignalReceived() && !stopEvent_->wait(busy ? 0 : kStopPollMs)) {
-        serveControlBlock();
-        writeStatusBlock();
-        existenceEvent_->signal();
-        process_->bans.sweep();  // logs the bans that ran out
+        doPeriodicDuties();
 
-        int ready = waitAnyReadable(listeners, 2, kListenWaitMs);
+        int ready = waitAnyReadable(listeners, 2, kListenWaitMs, wake_.readableDescriptor());
         if (ready == -2) break;
+        if (ready == kWoken) {
+            (void)wake_.drain();
+            continue;
+        }
         if (ready == -1) {
             busy = false;
-            // Rest, but wake for a connection arriving meanwhile.
-            if (waitAnyReadable(listeners, 2, kIdleRestMs) == -2) break;
+            // Rest, but wake for a connection (or a stop) arriving meanwhile.
+            const int rested = waitAnyReadable(listeners, 2, kIdleRestMs, wake_.readableDescriptor());
+            if (rested == -2) break;
+            if (rested == kWoken) (void)wake_.drain();
             continue;
         }
         busy = true;
-        TcpListener& listener = ready == 0 ? *ftpListener : *webListener;
-        for (int i = 0; i < kAcceptsPerTurn; ++i) {
-            Socket accepted = listener.accept();
-            if (!accepted.isOpen()) break;
-            // A balancer speaks for others: its clients are checked on their threads,
-            // once the PROXY header named them.
-            const std::string peer = accepted.peerAddress();
-            const bool balancer = !proxies->empty() && comesThroughProxy(*proxies, peer);
-            // SECURITY: a banned address is closed at accept, unanswered as on its
-            // thread, so a flood of them costs no threads.
-            if (!balancer && process_->bans.isBanned(peer)) {
-                accepted.close();
-            } else if (ready == 0) {
-                startFtpConnection(std::move(accepted), ftpContext, process_, proxies);
-            } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
-                // SECURITY: past the web limit a connection is closed at once; the
-                // descriptors and threads it would take stay for the FTP side.
-                accepted.close();
-            } else {
-                acceptWebConnection(std::move(accepted), peer, balancer, webContext, proxies);
-            }
+        acceptFrom(ready == 0 ? *serving.ftpListener : *serving.webListener, ready == 0, serving);
+    }
+}
+
+void FtpServer::acceptFrom(TcpListener& listener, bool ftp, const Serving& serving) {
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
+        Socket accepted = listener.accept();
+        if (!accepted.isOpen()) break;
+        // A balancer speaks for others: its clients are checked on their threads,
+        // once the PROXY header named them.
+        const std::string peer = accepted.peerAddress();
+        const bool balancer = !serving.proxies->empty() && comesThroughProxy(*serving.proxies, peer);
+        // SECURITY: a banned address is closed at accept, unanswered as on its
+        // thread, so a flood of them costs no threads.
+        if (!balancer && process_->bans.isBanned(peer)) {
+            accepted.close();
+        } else if (ftp) {
+            startFtpConnection(std::move(accepted), serving.ftpContext, process_, serving.proxies);
+        } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
+            // SECURITY: past the web limit a connection is closed at once; the
+            // descriptors and threads it would take stay for the FTP side.
+            accepted.close();
+        } else {
+            acceptWebConnection(std::move(accepted), peer, balancer, serving.webContext, serving.proxies);
         }
     }
-    if (observer) observer->stopping();
-    stopEvent_.reset();
-    existenceEvent_.reset();
 }
 
 }  // namespace corvel

@@ -9,11 +9,14 @@
 #include <string>
 
 #include "platform/NamedObjects.h"
+#include "platform/Socket.h"
+#include "platform/WakePipe.h"
 #include "server/ConnectionThreads.h"
 #include "server/ServerSettings.h"
 
 namespace corvel {
 
+struct FtpContext;
 struct ProcessContext;
 struct WebContext;
 
@@ -51,6 +54,24 @@ public:
     static constexpr int kAcceptsPerTurn = 32;
 
 private:
+    // What a started run serves with.
+    struct Serving {
+        std::optional<TcpListener> ftpListener;
+        std::optional<TcpListener> webListener;
+        std::shared_ptr<const FtpContext> ftpContext;
+        std::shared_ptr<const WebContext> webContext;
+        ProxyPatterns proxies;
+    };
+    // Takes the plain server's instance mutex; false when another plain server holds it.
+    bool holdPlainInstance();
+    // Named objects, settings, TLS, the two listeners and the contexts; a failure
+    // says what failed, with the system's error number where there is one.
+    Status start(Serving& serving);
+    // The listener loop, until a stop.
+    void serve(Serving& serving);
+    void doPeriodicDuties();
+    // Takes up to kAcceptsPerTurn connections from a ready listener.
+    void acceptFrom(TcpListener& listener, bool ftp, const Serving& serving);
     Status createBlocks();
     void serveControlBlock();
     void writeStatusBlock();
@@ -74,6 +95,8 @@ private:
     std::optional<NamedMutex> statusMutex_;
     std::optional<SharedBlock> statusBlock_;
     std::atomic<bool> stopRequested_{false};
+    Status wakeFailure_;            // why wake_ could not be opened, if it could not
+    WakePipe wake_{&wakeFailure_};  // stop() writes to it, so the loop's waits end at once
 };
 
 }  // namespace corvel
