@@ -69,15 +69,15 @@ TransferResult TransferFile::receiveFrom(Socket& socket) {
 
     int idleSeconds = 0;
     for (;;) {
-        long n = socket.receive(buffer.get() + filled, kReceiveBufferBytes - filled);
-        if (n > 0) {
-            filled += static_cast<std::size_t>(n);
+        const IoResult r = socket.receive(buffer.get() + filled, kReceiveBufferBytes - filled);
+        if (r.ok()) {
+            filled += r.bytes;
             idleSeconds = 0;
             if (filled == kReceiveBufferBytes && !flush()) return finish(false);
             continue;
         }
-        if (n == 0) return finish(true);    // the peer closed: the upload is complete
-        if (n == -1) return finish(false);  // the connection broke
+        if (r.state == IoState::Closed) return finish(true);  // the peer closed: the upload is complete
+        if (r.state == IoState::Failed) return finish(false);  // the connection broke
         WaitResult w = socket.waitReadable(kWaitStepMs);
         if (w == WaitResult::Ready) continue;
         if (w == WaitResult::Failed) return finish(false);

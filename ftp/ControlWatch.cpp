@@ -49,15 +49,15 @@ bool ControlWatch::stopRequested() {
     if (takeCompleteLines()) return true;
     char chunk[4096];
     while (waiting_.size() < kMaxWaitingCommands) {
-        const long n = control_.receive(chunk, sizeof chunk);
-        if (n == -2) return false;
-        if (n <= 0) {
+        const IoResult r = control_.receive(chunk, sizeof chunk);
+        if (r.state == IoState::WouldBlock) return false;
+        if (!r.ok()) {
             // The client went away: the transfer runs on as before, and the session
             // ends when it next reads the control connection.
             controlEnded_ = true;
             return false;
         }
-        commands_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
+        commands_.append(std::string_view(chunk, r.bytes));
         if (takeCompleteLines()) return true;
     }
     return false;

@@ -116,12 +116,12 @@ bool FtpSession::fillBuffer() {
             }
             waitMs = static_cast<int>(std::min<long long>(waitMs, left.count()));
         }
-        long n = control_.receive(chunk, sizeof chunk);
-        if (n > 0) {
-            commands_.append(std::string_view(chunk, static_cast<std::size_t>(n)));
+        const IoResult r = control_.receive(chunk, sizeof chunk);
+        if (r.ok()) {
+            commands_.append(std::string_view(chunk, r.bytes));
             return true;
         }
-        if (n != -2) {  // peer closed or receive failed
+        if (r.state != IoState::WouldBlock) {  // peer closed or receive failed
             control_.close();
             return false;
         }

@@ -142,16 +142,16 @@ private:
     void feed(const std::string& text) {
         std::size_t sent = 0;
         while (sent < text.size()) {
-            long n = client_.send(text.data() + sent, text.size() - sent);
-            if (n <= 0) break;  // the server closed early
-            sent += static_cast<std::size_t>(n);
+            const IoResult r = client_.send(text.data() + sent, text.size() - sent);
+            if (!r.ok() || r.bytes == 0) break;  // the server closed early
+            sent += r.bytes;
         }
         (void)shutdownSending(client_);
         char sink[16384];
         for (;;) {
-            long n = client_.receive(sink, sizeof sink);
-            if (n <= 0) break;
-            received_ += static_cast<std::size_t>(n);
+            const IoResult r = client_.receive(sink, sizeof sink);
+            if (!r.ok()) break;
+            received_ += r.bytes;
         }
         client_.close();
     }

@@ -185,16 +185,16 @@ bool sendThroughLayer(StreamLayer& layer, int fd, Socket& socket, off_t position
             if (position >= end) return true;
             count = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kSendfileChunkBytes));
         }
-        long n = layer.sendFile(socket.descriptor(), fd, position, count);
-        if (n > 0) {
-            position += n;
+        const std::optional<IoResult> sent = layer.sendFile(socket.descriptor(), fd, position, count);
+        if (!sent) return sendByReading(fd, socket, position, end);
+        if (sent->ok() && sent->bytes > 0) {
+            position += static_cast<off_t>(sent->bytes);
             idleSeconds = 0;
             if (socket.interrupted()) break;
             continue;
         }
-        if (n == 0) return true;  // end of file
-        if (n == kStreamLayerCannotSendFiles) return sendByReading(fd, socket, position, end);
-        if (n == -2) {
+        if (sent->ok()) return true;  // end of file
+        if (sent->state == IoState::WouldBlock) {
             WaitResult w = socket.waitWritable(kWaitStepMs);
             if (w == WaitResult::Failed) break;
             if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) break;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/IoResult.h"
 #include "platform/Status.h"
 #include "platform/StreamLayer.h"
 #include "platform/TransferInterrupt.h"
@@ -60,10 +61,11 @@ public:
     WaitResult waitReadable(int timeoutMs) const;
     WaitResult waitWritable(int timeoutMs) const;
 
-    // >0 bytes read, 0 peer closed, -1 failure, -2 nothing available now.
-    long receive(void* buffer, std::size_t length);
-    // >=0 bytes written, -1 failure, -2 would block.
-    long send(const void* buffer, std::size_t length);
+    // Ok with the bytes read (at least 1), Closed when the peer ended the stream,
+    // WouldBlock when nothing is there now, Failed.
+    IoResult receive(void* buffer, std::size_t length);
+    // Ok with the bytes written, WouldBlock, Failed.
+    IoResult send(const void* buffer, std::size_t length);
 
     // Text of the peer's / this end's address: dotted IPv4, or IPv6 in lower case (an
     // IPv4 client of a dual-stack listener as plain IPv4); empty when unknown.

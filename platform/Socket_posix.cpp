@@ -117,27 +117,28 @@ WaitResult Socket::waitWithInterrupt(short events, int timeoutMs) const {
 WaitResult Socket::waitReadable(int timeoutMs) const { return waitFor(POLLIN, timeoutMs); }
 WaitResult Socket::waitWritable(int timeoutMs) const { return waitFor(POLLOUT, timeoutMs); }
 
-long Socket::receive(void* buffer, std::size_t length) {
-    if (fd_ < 0 || interrupted()) return -1;
+IoResult Socket::receive(void* buffer, std::size_t length) {
+    if (fd_ < 0 || interrupted()) return IoResult::failed();
     if (layer_) return layer_->receive(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::recv(fd_, buffer, length, 0);
-        if (n >= 0) return n;
+        if (n > 0) return IoResult::moved(static_cast<std::size_t>(n));
+        if (n == 0) return length == 0 ? IoResult::moved(0) : IoResult::closed();
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
-        return -1;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return IoResult::wouldBlock();
+        return IoResult::failed();
     }
 }
 
-long Socket::send(const void* buffer, std::size_t length) {
-    if (fd_ < 0 || interrupted()) return -1;
+IoResult Socket::send(const void* buffer, std::size_t length) {
+    if (fd_ < 0 || interrupted()) return IoResult::failed();
     if (layer_) return layer_->send(fd_, buffer, length);
     for (;;) {
         ssize_t n = ::send(fd_, buffer, length, MSG_NOSIGNAL);
-        if (n >= 0) return n;
+        if (n >= 0) return IoResult::moved(static_cast<std::size_t>(n));
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
-        return -1;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return IoResult::wouldBlock();
+        return IoResult::failed();
     }
 }
 
@@ -268,13 +269,13 @@ long sendAll(Socket& socket, const char* data, std::size_t length) {
     std::size_t sent = 0;
     int idleSeconds = 0;
     while (sent < length) {
-        long n = socket.send(data + sent, length - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
+        const IoResult r = socket.send(data + sent, length - sent);
+        if (r.ok() && r.bytes > 0) {
+            sent += r.bytes;
             idleSeconds = 0;
             continue;
         }
-        if (n != -2) break;  // 0 or a failure
+        if (r.state != IoState::WouldBlock) break;  // nothing taken, or a failure
         WaitResult w = socket.waitWritable(kWaitStepMs);
         if (w == WaitResult::Failed) break;
         if (w == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds) break;

@@ -144,12 +144,12 @@ std::optional<std::string> readProxyHeader(Socket& socket, std::chrono::millisec
                                static_cast<unsigned char>(received[15])) -
                              received.size();
         }
-        const long n = socket.receive(chunk.data(), std::min(want, chunk.size()));
-        if (n > 0) {
-            received.append(chunk.data(), static_cast<std::size_t>(n));
+        const IoResult r = socket.receive(chunk.data(), std::min(want, chunk.size()));
+        if (r.ok()) {
+            received.append(chunk.data(), r.bytes);
             continue;
         }
-        if (n != -2) return std::nullopt;  // closed or failed before the header was whole
+        if (r.state != IoState::WouldBlock) return std::nullopt;  // closed or failed before the header was whole
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return std::nullopt;
         if (socket.waitReadable(static_cast<int>(std::min<long long>(left.count(), kWaitStepMs))) ==

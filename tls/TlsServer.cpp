@@ -67,30 +67,32 @@ public:
 
     SSL* ssl() const { return ssl_; }
 
-    long receive(int, void* buffer, std::size_t length) override {
+    IoResult receive(int, void* buffer, std::size_t length) override {
         ERR_clear_error();
         const int n = SSL_read(ssl_, buffer, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
-        return n > 0 ? finish(n) : failure(n);
+        return n > 0 ? finish(static_cast<std::size_t>(n)) : failure(n);
     }
 
-    long send(int, const void* buffer, std::size_t length) override {
-        if (length == 0) return 0;
+    IoResult send(int, const void* buffer, std::size_t length) override {
+        if (length == 0) return IoResult::moved(0);
         ERR_clear_error();
         const int n = SSL_write(ssl_, buffer, static_cast<int>(std::min<std::size_t>(length, 1 << 30)));
-        return n > 0 ? finish(n) : failure(n);
+        return n > 0 ? finish(static_cast<std::size_t>(n)) : failure(n);
     }
 
     bool hasPendingInput() const override { return SSL_has_pending(ssl_) == 1; }
     bool wantsWrite() const override { return wantsWrite_; }
     bool wantsRead() const override { return wantsRead_; }
 
-    long sendFile(int, int fileFd, std::int64_t offset, std::size_t count) override {
+    std::optional<IoResult> sendFile(int, int fileFd, std::int64_t offset, std::size_t count) override {
         // Zero-copy only where the kernel does the encryption (kernel TLS).
-        if (BIO_get_ktls_send(SSL_get_wbio(ssl_)) != 1) return kStreamLayerCannotSendFiles;
+        if (BIO_get_ktls_send(SSL_get_wbio(ssl_)) != 1) return std::nullopt;
         ERR_clear_error();
         const ossl_ssize_t n = SSL_sendfile(ssl_, fileFd, static_cast<off_t>(offset), count, 0);
-        if (n > 0) return finish(static_cast<long>(n));
-        return failure(static_cast<int>(n));
+        if (n > 0) return finish(static_cast<std::size_t>(n));
+        const IoResult why = failure(static_cast<int>(n));
+        // The end of the file: nothing more to send.
+        return why.state == IoState::Closed ? IoResult::moved(0) : why;
     }
 
     void shutdown(int) override {
@@ -100,18 +102,18 @@ public:
     }
 
 private:
-    long finish(long n) {
+    IoResult finish(std::size_t n) {
         wantsRead_ = wantsWrite_ = false;
-        return n;
+        return IoResult::moved(n);
     }
 
-    long failure(int result) {
+    IoResult failure(int result) {
         wantsRead_ = wantsWrite_ = false;
         switch (SSL_get_error(ssl_, result)) {
-            case SSL_ERROR_WANT_READ: wantsRead_ = true; return -2;
-            case SSL_ERROR_WANT_WRITE: wantsWrite_ = true; return -2;
-            case SSL_ERROR_ZERO_RETURN: return 0;  // the peer's close_notify, or a plain close
-            default: ERR_clear_error(); return -1;
+            case SSL_ERROR_WANT_READ: wantsRead_ = true; return IoResult::wouldBlock();
+            case SSL_ERROR_WANT_WRITE: wantsWrite_ = true; return IoResult::wouldBlock();
+            case SSL_ERROR_ZERO_RETURN: return IoResult::closed();  // the peer's close_notify, or a plain close
+            default: ERR_clear_error(); return IoResult::failed();
         }
     }
 

@@ -17,14 +17,14 @@ HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, Htt
 
 bool HttpRequestReader::fillBuffer() {
     for (;;) {
-        long n = socket_.receive(buffer_.data(), buffer_.size());
-        if (n > 0) {
+        const IoResult r = socket_.receive(buffer_.data(), buffer_.size());
+        if (r.ok()) {
             idleWaits_ = 0;
-            std::size_t used = parser_.feed(std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
+            std::size_t used = parser_.feed(std::string_view(buffer_.data(), r.bytes));
             (void)used;  // bytes past the request's end are dropped
             return true;
         }
-        if (n != -2) {  // the peer closed, or the receive failed
+        if (r.state != IoState::WouldBlock) {  // the peer closed, or the receive failed
             socket_.close();
             return false;
         }

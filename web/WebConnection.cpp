@@ -30,12 +30,12 @@ void closeGracefully(Socket& socket) {
     std::size_t dropped = 0;
     char sink[4096];
     while (dropped < kLingerBytes && std::chrono::steady_clock::now() < deadline) {
-        long n = socket.receive(sink, sizeof sink);
-        if (n > 0) {
-            dropped += static_cast<std::size_t>(n);
+        const IoResult r = socket.receive(sink, sizeof sink);
+        if (r.ok()) {
+            dropped += r.bytes;
             continue;
         }
-        if (n != -2) return;  // the peer closed too, or the connection failed
+        if (r.state != IoState::WouldBlock) return;  // the peer closed too, or the connection failed
         if (socket.waitReadable(kLingerWaitMs) == WaitResult::Failed) return;
     }
 }

@@ -110,7 +110,7 @@ TEST_F(ControlWatchTransfer, AnAborEndsASendfileDownloadWhosePeerStoppedReadingA
     w.clientSends("ABOR\r\n");
     EXPECT_FALSE(w.data.near.interrupted());
     const char byte = 'x';
-    EXPECT_EQ(w.data.near.send(&byte, 1), 1);
+    EXPECT_EQ(w.data.near.send(&byte, 1).bytes, 1u);
 }
 
 }  // namespace

@@ -89,21 +89,21 @@ TEST(ProxyProtocol, ReadingStopsAtTheHeadersEndAndIsBoundedInTime) {
         ASSERT_TRUE(near.setNonBlocking());
         std::thread writer([&] {
             for (char c : header + "NOOP\r\n") {  // byte by byte, as a slow network might
-                ASSERT_EQ(far.send(&c, 1), 1);
+                ASSERT_EQ(far.send(&c, 1).bytes, 1u);
             }
         });
         std::optional<std::string> client = readProxyHeader(near);
         writer.join();
         ASSERT_TRUE(client);
         char rest[16] = {};
-        EXPECT_EQ(near.receive(rest, sizeof rest), 6);
+        EXPECT_EQ(near.receive(rest, sizeof rest).bytes, 6u);
         EXPECT_EQ(std::string(rest, 6), "NOOP\r\n");
     }
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     Socket near(fds[0]), far(fds[1]);
     ASSERT_TRUE(near.setNonBlocking());
-    ASSERT_EQ(far.send("PROXY TCP4", 10), 10);  // and then nothing more
+    ASSERT_EQ(far.send("PROXY TCP4", 10).bytes, 10u);  // and then nothing more
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(readProxyHeader(near, std::chrono::milliseconds(200)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

@@ -33,13 +33,13 @@ std::string receiveWaiting(Socket& socket, int timeoutMs = 2000) {
     char buffer[4096];
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        long n = socket.receive(buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
+        const IoResult r = socket.receive(buffer, sizeof buffer);
+        if (r.ok()) {
+            out.append(buffer, r.bytes);
             deadline = std::chrono::steady_clock::now() + 50ms;  // the rest of what was sent together
             continue;
         }
-        if (n == 0 || n == -1) break;
+        if (r.state != IoState::WouldBlock) break;
         (void)socket.waitReadable(10);
     }
     return out;
@@ -94,7 +94,7 @@ struct SessionAdmission : ::testing::Test {
 
     void logIn(Connected& c) {
         const std::string lines = "USER alice\r\nPASS pw\r\n";
-        ASSERT_EQ(c.pair.client.send(lines.data(), lines.size()), static_cast<long>(lines.size()));
+        ASSERT_EQ(c.pair.client.send(lines.data(), lines.size()).bytes, lines.size());
         ASSERT_TRUE(c.session->readCommand());
         ASSERT_TRUE(c.session->readCommand());
         ASSERT_NE(receiveWaiting(c.pair.client).find("230"), std::string::npos);
@@ -156,7 +156,7 @@ TEST_F(SessionAdmission, ASessionNotLoggedInByTheDeadlineIsClosedWith421AndALogg
     Connected chatty = connect(ctx, "192.0.2.11");
     (void)receiveWaiting(chatty.pair.client);
     const std::string noop = "NOOP\r\nUSER alice\r\nPASS wrong\r\n";
-    ASSERT_EQ(chatty.pair.client.send(noop.data(), noop.size()), static_cast<long>(noop.size()));
+    ASSERT_EQ(chatty.pair.client.send(noop.data(), noop.size()).bytes, noop.size());
     while (chatty.session->readCommand()) {
     }
     const std::string said = receiveWaiting(chatty.pair.client);
@@ -165,7 +165,7 @@ TEST_F(SessionAdmission, ASessionNotLoggedInByTheDeadlineIsClosedWith421AndALogg
 
     // Logged in before the deadline: it never applies.
     const std::string later = "NOOP\r\n";
-    ASSERT_EQ(member.pair.client.send(later.data(), later.size()), static_cast<long>(later.size()));
+    ASSERT_EQ(member.pair.client.send(later.data(), later.size()).bytes, later.size());
     EXPECT_TRUE(member.session->readCommand());
     EXPECT_EQ(receiveWaiting(member.pair.client), replies::kCommandOkay);
 }

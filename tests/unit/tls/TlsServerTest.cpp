@@ -102,12 +102,12 @@ TEST_F(TlsServerTest, BytesAndFilesPassThroughTheLayer) {
     ASSERT_EQ(server_->accept(pair.near, newTlsSessionToken(), TlsRole::Web), TlsAccept::Done);
     ASSERT_NE(pair.near.layer(), nullptr);
     char line[16] = {};
-    long got = -2;
-    for (int i = 0; i < 100 && got == -2; ++i) {
+    IoResult got = IoResult::wouldBlock();
+    for (int i = 0; i < 100 && got.state == IoState::WouldBlock; ++i) {
         if (pair.near.waitReadable(100) == WaitResult::Failed) break;
         got = pair.near.receive(line, sizeof line);
     }
-    EXPECT_EQ(std::string(line, got > 0 ? static_cast<std::size_t>(got) : 0), "hello\n");
+    EXPECT_EQ(std::string(line, got.bytes), "hello\n");
     EXPECT_EQ(sendAll(pair.near, "reply:"), 6);
     OpenedFile opened = openFileForReading(path("data.bin"));
     ASSERT_EQ(opened.status, OpenStatus::Opened);

@@ -41,12 +41,12 @@ inline std::string receiveUntilClosed(Socket& socket, int timeoutMs = 2000) {
     char buffer[8192];
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        long n = socket.receive(buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
+        const IoResult r = socket.receive(buffer, sizeof buffer);
+        if (r.ok()) {
+            out.append(buffer, r.bytes);
             continue;
         }
-        if (n == 0 || n == -1) break;
+        if (r.state != IoState::WouldBlock) break;
         (void)socket.waitReadable(20);
     }
     return out;
