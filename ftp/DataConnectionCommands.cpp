@@ -1,8 +1,5 @@
 // PASV, PORT, EPSV and EPRT: setting up the one data connection the next transfer uses.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <random>
 #include <vector>
 
 #include "common/AsciiText.h"
@@ -11,9 +8,6 @@
 
 namespace corvel {
 namespace {
-
-// Readiness waits of one second a PASV or PORT set-up may take before it gives up.
-constexpr int kDataSetupWaits = 90;
 
 // Reads "%d,%d,%d,%d,%d,%d": each number after optional blanks and a sign. Returns
 // how many numbers were read before the text stopped matching.
@@ -46,52 +40,15 @@ std::optional<std::uint16_t> eprtPort(const std::string& text) {
 
 }  // namespace
 
-std::optional<TcpListener> FtpSession::openPassiveListener() {
-    if (!context_.passivePorts) return TcpListener::open(localAddress_, 0, 5);
-    // A random first port, so two sessions rarely race for the same one.
-    thread_local std::mt19937 random{std::random_device{}()};
-    return TcpListener::openInRange(localAddress_, *context_.passivePorts, 5, static_cast<std::uint32_t>(random()));
-}
-
-bool FtpSession::awaitPassiveConnection(TcpListener& listener) {
-    // SECURITY: one deadline for the whole wait, so a foreign host connecting now and
-    // then (and being turned away) cannot keep the session waiting for ever.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitStepMs) * (kDataSetupWaits + 1);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        WaitResult w = listener.socket().waitReadable(static_cast<int>(std::min<long long>(kWaitStepMs, left.count())));
-        if (w == WaitResult::Failed) return false;
-        if (w == WaitResult::TimedOut) continue;
-        Socket accepted = listener.accept();
-        if (!accepted.isOpen()) continue;
-        // SECURITY: only the control connection's peer may take the data connection.
-        if (accepted.peerAddress() != peerAddress_) continue;
-        data_ = std::move(accepted);
-        return true;
-    }
-}
-
 void FtpSession::handlePasv(const std::string&) {
     // PASV speaks IPv4 only (RFC 959); IPv6 clients use EPSV.
     if (!context_.passiveMode || isIpv6Peer() || extendedPassiveOnly_) {
         reply(replies::kNoDataConnection);
         return;
     }
-    data_.close();  // an unused earlier data connection is replaced
-    auto listener = openPassiveListener();
-    if (!listener) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
     const std::string announced =
         context_.passiveAddress ? context_.passiveAddress->announcedFor(peerAddress_, localAddress_) : localAddress_;
-    reply(replies::passiveMode(announced, listener->port()));
-    if (awaitPassiveConnection(*listener)) return;
-    data_.close();
-    reply(replies::kNoDataConnection);
+    (void)data_.listenPassive([&](std::uint16_t port) { return replies::passiveMode(announced, port); });
 }
 
 void FtpSession::handleEpsv(const std::string& argument) {
@@ -113,46 +70,7 @@ void FtpSession::handleEpsv(const std::string& argument) {
         reply(protocolNumber ? replies::networkProtocolNotSupported(protocol) : std::string(replies::kSyntaxError));
         return;
     }
-    data_.close();
-    auto listener = openPassiveListener();
-    if (!listener) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
-    reply(replies::extendedPassiveMode(listener->port()));
-    if (awaitPassiveConnection(*listener)) return;
-    data_.close();
-    reply(replies::kNoDataConnection);
-}
-
-bool FtpSession::connectActive(const std::string& address, std::uint16_t port) {
-    data_.close();
-    // SECURITY: no FTP bounce; the data connection goes only to the client itself.
-    if (address != peerAddress_) {
-        reply(replies::kNoDataConnection);
-        return false;
-    }
-    data_ = Socket::createTcp();
-    if (!data_.isOpen() || !data_.startConnect(address, port)) {
-        data_.close();
-        reply(replies::kNoDataConnection);
-        return false;
-    }
-    for (int idleWaits = 0; idleWaits <= kDataSetupWaits;) {
-        WaitResult w = data_.waitWritable(kWaitStepMs);
-        if (w == WaitResult::Failed) break;
-        if (w == WaitResult::TimedOut) {
-            ++idleWaits;
-            continue;
-        }
-        // A refused connection shows as writable with an error: say so at once
-        // instead of pretending the port works.
-        if (!data_.connectSucceeded()) break;
-        return true;
-    }
-    data_.close();
-    reply(replies::kNoDataConnection);
-    return false;
+    (void)data_.listenPassive([](std::uint16_t port) { return replies::extendedPassiveMode(port); });
 }
 
 void FtpSession::handlePort(const std::string& argument) {
@@ -171,7 +89,7 @@ void FtpSession::handlePort(const std::string& argument) {
     std::snprintf(address, sizeof address, "%lld.%lld.%lld.%lld", n[0] % 65536, n[1] % 65536, n[2] % 65536,
                   n[3] % 65536);
     auto port = static_cast<std::uint16_t>(n[4] * 256 + n[5]);
-    if (connectActive(address, port)) reply(replies::kPortSuccessful);
+    if (data_.connectActive(address, port)) reply(replies::kPortSuccessful);
 }
 
 void FtpSession::handleEprt(const std::string& argument) {
@@ -209,7 +127,7 @@ void FtpSession::handleEprt(const std::string& argument) {
     }
     // The address as peer addresses are written, so the bounce check compares like with like.
     const std::string address = protocol == "1" ? fields[1] : canonicalIpv6(fields[1]);
-    if (connectActive(address, *port)) reply(replies::kEprtSuccessful);
+    if (data_.connectActive(address, *port)) reply(replies::kEprtSuccessful);
 }
 
 bool FtpSession::isIpv6Peer() const { return peerAddress_.find(':') != std::string::npos; }

@@ -61,6 +61,7 @@ FtpSession::FtpSession(ReplySink& replies, const FtpContext& context, std::strin
 }
 
 void FtpSession::admit() {
+    data_.setAddresses(peerAddress_, localAddress_);
     // SECURITY: a refused peer learns nothing; not even a greeting is sent. A banned
     // address is turned away the same way.
     if (!context_.policy.isAllowed(peerAddress_) || (context_.bans && context_.bans->isBanned(peerAddress_))) {
@@ -257,7 +258,7 @@ bool FtpSession::dispatch(const std::string& received) {
     // it, then 226 for the ABOR); other commands are answered after it, in order.
     std::optional<ControlWatch> watch;
     if (transfersData(command->handler) && control_.isOpen())
-        watch.emplace(control_, data_, commands_, waitingCommands_);
+        watch.emplace(control_, data_.socket(), commands_, waitingCommands_);
     if (command->handler == &S::handleList && featureEnabled(Feature::Extensions)) {
         // With <ftpext> the argument is one path after the ls options, so names with
         // blanks work; NLST sends names only and LIST dates show the year as ls does.

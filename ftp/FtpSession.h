@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ftp/CommandLineAssembler.h"
+#include "ftp/DataChannel.h"
 #include "ftp/FtpContext.h"
 #include "ftp/FtpReplies.h"
 #include "ftp/MlsxFacts.h"
@@ -95,7 +96,7 @@ private:
     // The 150 reply of a transfer, with the size of a file sent when given.
     std::string transferOpening(const std::string& argument, std::optional<long long> size = std::nullopt) const;
     // Sends the listing of a directory on the data connection; false when it broke.
-    bool sendListing(const FolderListing& folder);
+    bool sendListing(Socket& data, const FolderListing& folder);
     // The folder a listing names; replies to a refused path (closing the data
     // connection) and returns nullopt.
     std::optional<FileResult<FolderListing>> listingOrReply(const std::string& path);
@@ -121,13 +122,6 @@ private:
     void handlePort(const std::string& argument);
     void handleEpsv(const std::string& argument);
     void handleEprt(const std::string& argument);
-    // A passive listener on the control connection's own address (in <pasvports>).
-    std::optional<TcpListener> openPassiveListener();
-    // Waits (91 s in all) for the peer's data connection; true when it came.
-    bool awaitPassiveConnection(TcpListener& listener);
-    // Connects the data connection to the client (and nowhere else); replies and
-    // returns false when that fails.
-    bool connectActive(const std::string& address, std::uint16_t port);
     bool isIpv6Peer() const;
     // Listing and transfers.
     void handleList(const std::string& path);
@@ -160,13 +154,7 @@ private:
     // 150/226/426) for path taken whole; Facts also wants a directory (550).
     void listOnData(ListingForm form, const std::string& path);
     // Streams the listing in chunks; false when the data connection broke.
-    bool streamListing(ListingForm form, const FolderListing& folder);
-    // After the 150 of a transfer: the TLS handshake of a protected data connection.
-    // false (replied, the data connection closed) when it failed.
-    bool protectData();
-    // Before the 150: where TLS is required, a clear data connection is refused
-    // (replied, closed). true when the transfer may go on.
-    bool dataProtectionAllowed();
+    bool streamListing(Socket& data, ListingForm form, const FolderListing& folder);
     // File management.
     void handleCwd(const std::string& argument);
     void handleCdup(const std::string& argument);
@@ -200,7 +188,6 @@ private:
     Socket control_;
     ControlReplies controlReplies_{control_};
     ReplySink& replies_;
-    Socket data_;
     std::int64_t restartOffset_ = 0;  // 64-bit so files past 2 GiB resume correctly
     // The signed-in account's home, rights and current folder.
     FileService files_;
@@ -230,8 +217,8 @@ private:
     // TLS of this session (extension <tls>).
     bool controlProtected_ = false;
     bool protectionBufferSizeSet_ = false;  // PBSZ came (it must before PROT)
-    bool dataProtected_ = false;            // PROT P
-    TlsSessionToken tlsToken_{};             // carried by this session's tickets
+    DataProtection protection_;              // PROT P, and the control session's token
+    DataChannel data_{context_, protection_, replies_};
     bool extendedPassiveOnly_ = false;       // after EPSV ALL: PASV, PORT and EPRT are refused
     FactSelection factSelection_;            // the facts of MLST and MLSD (OPTS MLST)
 };

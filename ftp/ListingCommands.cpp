@@ -39,16 +39,12 @@ void FtpSession::listOnData(ListingForm form, const std::string& path) {
         reply(replies::pathRefused(folder->normalised, replies::kNoSuchFileSuffix));
         return;
     }
-    if (!dataProtectionAllowed()) return;
-    reply(replies::kListingOpening);
-    if (!protectData()) return;
-    const bool sent = streamListing(form, folder->value);
-    closeData();
-    reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
+    if (!data_.mayTransfer()) return;
+    data_.transfer(replies::kListingOpening, [&](Socket& data) { return streamListing(data, form, folder->value); });
 }
 
-bool FtpSession::streamListing(ListingForm form, const FolderListing& folder) {
-    ListingWriter writer(data_);
+bool FtpSession::streamListing(Socket& data, ListingForm form, const FolderListing& folder) {
+    ListingWriter writer(data);
     auto add = [&](const std::string& line) { return writer.add(line); };
     if (form == ListingForm::Facts) {
         (void)folder.forEachEntry([&](const DirectoryEntry& entry) {

@@ -20,8 +20,9 @@ void FtpSession::handleAuth(const std::string& argument) {
     // the path) is never executed once the connection is protected.
     commands_.clear();
     waitingCommands_.clear();
-    tlsToken_ = newTlsSessionToken();
-    if (!control_.isOpen() || context_.tls->accept(control_, tlsToken_, TlsRole::Control) != TlsAccept::Done) {
+    protection_.token = newTlsSessionToken();
+    if (!control_.isOpen() ||
+        context_.tls->accept(control_, protection_.token, TlsRole::Control) != TlsAccept::Done) {
         control_.close();  // a failed or stalled handshake ends this session only
         return;
     }
@@ -34,7 +35,7 @@ void FtpSession::handleAuth(const std::string& argument) {
     // The older forms ask for protected data as well.
     if (mechanism == "SSL" || mechanism == "TLS-P") {
         protectionBufferSizeSet_ = true;
-        dataProtected_ = true;
+        protection_.protectedData = true;
     }
 }
 
@@ -59,14 +60,14 @@ void FtpSession::handleProt(const std::string& argument) {
     }
     const std::string level = asciiUpper(argument);
     if (level == "P") {
-        dataProtected_ = true;
+        protection_.protectedData = true;
         reply(replies::kProtPrivate);
     } else if (level == "C") {
         if (context_.tlsMode == TlsMode::Required) {
             reply(replies::kProtClearRefused);
             return;
         }
-        dataProtected_ = false;
+        protection_.protectedData = false;
         reply(replies::kProtClear);
     } else if (level == "S" || level == "E") {
         reply(replies::kProtUnsupported);
@@ -84,24 +85,6 @@ void FtpSession::handleFeat(const std::string&) {
     }
     appendExtensionFeatures(lines);
     reply(replies::features(lines));
-}
-
-bool FtpSession::dataProtectionAllowed() {
-    if (context_.tlsMode != TlsMode::Required || dataProtected_) return true;
-    closeData();
-    reply(replies::kDataMustBeProtected);
-    return false;
-}
-
-bool FtpSession::protectData() {
-    if (!dataProtected_) return true;
-    // SECURITY: by default the data connection must resume this control connection's
-    // session, so nobody else can take over a passive data connection.
-    const TlsAccept accepted = context_.tls->accept(data_, tlsToken_, context_.tlsReuse ? TlsRole::ResumingData : TlsRole::Data);
-    if (accepted == TlsAccept::Done) return true;
-    closeData();
-    reply(accepted == TlsAccept::NotResumed ? replies::kDataSessionNotResumed : replies::kDataTlsFailed);
-    return false;
 }
 
 }  // namespace corvel

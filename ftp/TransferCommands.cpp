@@ -53,8 +53,8 @@ std::int64_t FtpSession::takeRestartOffset() {
     return offset;
 }
 
-bool FtpSession::sendListing(const FolderListing& folder) {
-    ListingWriter writer(data_);
+bool FtpSession::sendListing(Socket& data, const FolderListing& folder) {
+    ListingWriter writer(data);
     (void)folder.forEachListEntry([&](const ListEntry& entry) { return writer.add(formatListLine(entry, userName_)); });
     return writer.finish();
 }
@@ -88,12 +88,8 @@ void FtpSession::handleList(const std::string& path) {
     }
     const auto folder = listingOrReply(path);
     if (!folder) return;
-    if (!dataProtectionAllowed()) return;
-    reply(replies::kListingOpening);
-    if (!protectData()) return;
-    bool sent = sendListing(folder->value);
-    closeData();
-    reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
+    if (!data_.mayTransfer()) return;
+    data_.transfer(replies::kListingOpening, [&](Socket& data) { return sendListing(data, folder->value); });
 }
 
 void FtpSession::handleRetr(const std::string& argument) {
@@ -118,13 +114,9 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(replies::kNoDataConnection);
         return;
     }
-    if (!dataProtectionAllowed()) return;
+    if (!data_.mayTransfer()) return;
     if (source.kind() == EntryKind::Directory) {
-        reply(transferOpening(argument, 0));
-        if (!protectData()) return;
-        bool sent = sendListing(source.asFolder());
-        closeData();
-        reply(sent ? replies::kTransferComplete : replies::kTransferAborted);
+        data_.transfer(transferOpening(argument, 0), [&](Socket& data) { return sendListing(data, source.asFolder()); });
         return;
     }
     // Held by another transfer (or refused for now): the remaining tries.
@@ -140,11 +132,9 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(replies::kRestartBeyondEnd);
         return;
     }
-    reply(transferOpening(argument, source.size()));
-    if (!protectData()) return;
-    TransferResult result = source.transfer().sendTo(data_, offset);
-    closeData();
-    reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
+    data_.transfer(transferOpening(argument, source.size()), [&](Socket& data) {
+        return source.transfer().sendTo(data, offset) == TransferResult::Completed;
+    });
 }
 
 void FtpSession::storeFile(const std::string& argument, bool append) {
@@ -168,7 +158,7 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         reply(replies::kNoDataConnection);
         return;
     }
-    if (!dataProtectionAllowed()) return;
+    if (!data_.mayTransfer()) return;
     const WriteMode mode = append ? WriteMode::Append : resumeAt > 0 ? WriteMode::Overwrite : WriteMode::Truncate;
     auto opened = prepared.value.open(mode);
     if (!opened) {
@@ -182,11 +172,10 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         reply(replies::kRestartBeyondEnd);
         return;
     }
-    reply(transferOpening(argument));
-    if (!protectData()) return;
-    TransferResult result = resumeAt > 0 ? opened->receiveAt(data_, resumeAt) : opened->receiveFrom(data_);
-    closeData();
-    reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
+    data_.transfer(transferOpening(argument), [&](Socket& data) {
+        const TransferResult result = resumeAt > 0 ? opened->receiveAt(data, resumeAt) : opened->receiveFrom(data);
+        return result == TransferResult::Completed;
+    });
 }
 
 void FtpSession::handleStor(const std::string& argument) { storeFile(argument, false); }
