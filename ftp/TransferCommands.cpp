@@ -116,7 +116,8 @@ void FtpSession::handleRetr(const std::string& argument) {
     }
     if (!data_.mayTransfer()) return;
     if (source.kind() == EntryKind::Directory) {
-        data_.transfer(transferOpening(argument, 0), [&](Socket& data) { return sendListing(data, source.asFolder()); });
+        const FolderListing folder = source.asFolder();
+        data_.transfer(transferOpening(argument, 0), [&](Socket& data) { return sendListing(data, folder); });
         return;
     }
     // Held by another transfer (or refused for now): the remaining tries.
