@@ -10,7 +10,7 @@ AccessPolicy::AccessPolicy(std::string programDirectory, LogSink* log)
     : programDirectory_(std::move(programDirectory)), log_(log), snapshot_(std::make_shared<Snapshot>()) {}
 
 std::shared_ptr<const AccessPolicy::Snapshot> AccessPolicy::snapshot() const {
-    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    MutexLock guard(snapshotMutex_);
     return snapshot_;
 }
 
@@ -41,7 +41,7 @@ void AccessPolicy::loadFile(LoadMode mode) {
     // Without a table the mode stays as it was; the list a reload emptied stays empty.
     next->permitMode = fileMode == AccessMode::NoTable ? permitMode() : fileMode == AccessMode::Permit;
     next->patterns = file.patterns();
-    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    MutexLock guard(snapshotMutex_);
     snapshot_ = std::move(next);
 }
 

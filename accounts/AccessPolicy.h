@@ -3,9 +3,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -40,8 +41,8 @@ private:
 
     std::string programDirectory_;
     LogSink* log_;
-    mutable std::mutex snapshotMutex_;
-    std::shared_ptr<const Snapshot> snapshot_;
+    mutable Mutex snapshotMutex_;
+    std::shared_ptr<const Snapshot> snapshot_ GUARDED_BY(snapshotMutex_);
 };
 
 // '*' matches any run of characters (also empty), '?' exactly one; linear-time

@@ -8,7 +8,7 @@ namespace corvel {
 BanList::BanList(LogSink* log, Clock now) : log_(log), now_(std::move(now)) {}
 
 void BanList::configure(BanRules rules, BanHandler onBan) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     rules_ = rules;
     onBan_ = std::move(onBan);
     watched_.clear();
@@ -19,7 +19,7 @@ void BanList::configure(BanRules rules, BanHandler onBan) {
 }
 
 bool BanList::enabled() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return rules_.failures > 0;
 }
 
@@ -30,7 +30,7 @@ bool BanList::recordFailure(const std::string& address) {
     BanHandler handler;
     bool banned = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (rules_.failures == 0) return false;
         banned = countFailure(address, prefix, now_(), notes);
         if (banned) handler = onBan_;
@@ -75,7 +75,7 @@ bool BanList::isBanned(const std::string& address) {
     std::vector<Note> notes;
     bool banned = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (rules_.failures == 0) return false;
         const TimePoint now = now_();
         banned = banRuns(address, now, notes) || (!prefix.empty() && banRuns(prefix, now, notes));
@@ -87,7 +87,7 @@ bool BanList::isBanned(const std::string& address) {
 void BanList::sweep() {
     std::vector<Note> notes;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (rules_.failures == 0) return;
         const TimePoint now = now_();
         // Both lists are in time order, so only what ran out is looked at.
@@ -103,12 +103,12 @@ void BanList::sweep() {
 }
 
 std::size_t BanList::watchedCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return watched_.size();
 }
 
 std::size_t BanList::bannedCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return banned_.size();
 }
 

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -86,26 +87,26 @@ private:
         bool ban = false;  // a ban (a warning), else the end of one
         std::string text;
     };
-    // All with mutex_ held.
-    bool countFailure(const std::string& address, const std::string& prefix, TimePoint now, std::vector<Note>& notes);
-    void forget(WatchList::iterator watch);
+    bool countFailure(const std::string& address, const std::string& prefix, TimePoint now, std::vector<Note>& notes)
+        REQUIRES(mutex_);
+    void forget(WatchList::iterator watch) REQUIRES(mutex_);
     void ban(const std::string& key, const std::string& prefix, TimePoint now, std::string why,
-             std::vector<Note>& notes);
-    void endBan(BanQueue::iterator ban, std::vector<Note>& notes);
+             std::vector<Note>& notes) REQUIRES(mutex_);
+    void endBan(BanQueue::iterator ban, std::vector<Note>& notes) REQUIRES(mutex_);
     // Whether key's ban still runs; a ban that ran out but was not swept yet ends here.
-    bool banRuns(const std::string& key, TimePoint now, std::vector<Note>& notes);
+    bool banRuns(const std::string& key, TimePoint now, std::vector<Note>& notes) REQUIRES(mutex_);
     void write(const std::vector<Note>& notes) const;
 
     LogSink* log_;
     Clock now_;
-    mutable std::mutex mutex_;
-    BanRules rules_;                                                   // guarded by mutex_
-    BanHandler onBan_;                                                 // guarded by mutex_
-    WatchList watchOrder_;                                             // guarded by mutex_
-    std::unordered_map<std::string_view, WatchList::iterator> watched_;  // guarded by mutex_; keys in watchOrder_
-    BanQueue banOrder_;                                                // guarded by mutex_
-    std::unordered_map<std::string_view, BanQueue::iterator> banned_;    // guarded by mutex_; keys in banOrder_
-    std::unordered_map<std::string, std::size_t> bannedInPrefix_;        // guarded by mutex_; /64 -> its banned addresses
+    mutable Mutex mutex_;
+    BanRules rules_ GUARDED_BY(mutex_);
+    BanHandler onBan_ GUARDED_BY(mutex_);
+    WatchList watchOrder_ GUARDED_BY(mutex_);
+    std::unordered_map<std::string_view, WatchList::iterator> watched_ GUARDED_BY(mutex_);  // keys in watchOrder_
+    BanQueue banOrder_ GUARDED_BY(mutex_);
+    std::unordered_map<std::string_view, BanQueue::iterator> banned_ GUARDED_BY(mutex_);    // keys in banOrder_
+    std::unordered_map<std::string, std::size_t> bannedInPrefix_ GUARDED_BY(mutex_);        // /64 -> its banned addresses
 };
 
 }  // namespace corvel

@@ -36,7 +36,7 @@ std::string PassiveAddress::announcedFor(const std::string& peer, const std::str
     if (configured_.empty() || isNearbyAddress(peer)) return local;
     std::array<unsigned, 4> octets{};
     if (octetsOf(configured_, octets)) return configured_;
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const auto now = now_();
     if (!tried_ || now - resolvedAt_ >= kPassiveAddressRefresh) {
         tried_ = true;

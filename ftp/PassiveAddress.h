@@ -5,8 +5,9 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -35,10 +36,10 @@ private:
     std::string configured_;
     Resolver resolve_;
     Clock now_;
-    mutable std::mutex mutex_;
-    mutable std::string resolved_;                                  // guarded by mutex_
-    mutable std::chrono::steady_clock::time_point resolvedAt_{};    // guarded by mutex_
-    mutable bool tried_ = false;                             // guarded by mutex_
+    mutable Mutex mutex_;
+    mutable std::string resolved_ GUARDED_BY(mutex_);
+    mutable std::chrono::steady_clock::time_point resolvedAt_ GUARDED_BY(mutex_){};
+    mutable bool tried_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace corvel

@@ -9,7 +9,7 @@ AddressSlots::Slot::~Slot() { owner_->giveBack(address_); }
 
 std::unique_ptr<AddressSlots::Slot> AddressSlots::take(const std::string& address, std::uint32_t limit) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         std::uint32_t& held = held_[address];  // never 0 here when the limit is reached
         if (limit > 0 && held >= limit) return nullptr;
         ++held;
@@ -18,13 +18,13 @@ std::unique_ptr<AddressSlots::Slot> AddressSlots::take(const std::string& addres
 }
 
 std::size_t AddressSlots::countOf(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = held_.find(address);
     return found == held_.end() ? 0 : found->second;
 }
 
 void AddressSlots::giveBack(const std::string& address) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = held_.find(address);
     if (found == held_.end()) return;
     if (--found->second == 0) held_.erase(found);

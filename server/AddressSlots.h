@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -37,10 +38,10 @@ public:
 private:
     void giveBack(const std::string& address);
 
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     // Only addresses holding a slot are here, so the map is never larger than the
     // number of live connections.
-    std::unordered_map<std::string, std::uint32_t> held_;  // guarded by mutex_
+    std::unordered_map<std::string, std::uint32_t> held_ GUARDED_BY(mutex_);
 };
 
 }  // namespace corvel

@@ -10,7 +10,7 @@ SessionRegistry::Entry::Entry(Key, SessionRegistry& registry, std::string addres
 SessionRegistry::Entry::~Entry() { registry_.remove(this); }
 
 void SessionRegistry::Entry::markLoggedIn() {
-    std::lock_guard<std::mutex> lock(registry_.mutex_);
+    MutexLock lock(registry_.mutex_);
     loggedIn_ = true;
 }
 
@@ -18,7 +18,7 @@ std::unique_ptr<SessionPlace> SessionRegistry::admit(const std::string& address,
                                                      AddressLimits limits) {
     auto entry = std::make_unique<Entry>(Entry::Key{}, *this, address, duplicateSocketHandle(control));
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         auto [first, last] = entries_.equal_range(address);
         std::size_t sessions = 0;
         std::size_t notLoggedIn = 0;
@@ -41,12 +41,12 @@ std::unique_ptr<SessionPlace> SessionRegistry::add(const std::string& address, c
 }
 
 std::size_t SessionRegistry::countOf(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     return entries_.count(address);
 }
 
 std::size_t SessionRegistry::notLoggedInCountOf(const std::string& address) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto [first, last] = entries_.equal_range(address);
     std::size_t count = 0;
     for (auto it = first; it != last; ++it)
@@ -55,13 +55,13 @@ std::size_t SessionRegistry::notLoggedInCountOf(const std::string& address) cons
 }
 
 void SessionRegistry::closeAll(const std::string& address) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto [first, last] = entries_.equal_range(address);
     for (auto it = first; it != last; ++it) shutdownBothWays(it->second->control_);
 }
 
 void SessionRegistry::remove(Entry* entry) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto [first, last] = entries_.equal_range(entry->address_);
     for (auto it = first; it != last; ++it) {
         if (it->second == entry) {

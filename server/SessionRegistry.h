@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "common/ThreadSafety.h"
 #include "ftp/SessionAdmission.h"
 #include "platform/UniqueFd.h"
 
@@ -61,8 +61,8 @@ public:
 private:
     void remove(Entry* entry);
 
-    mutable std::mutex mutex_;
-    std::multimap<std::string, Entry*> entries_;  // guarded by mutex_
+    mutable Mutex mutex_;
+    std::multimap<std::string, Entry*> entries_ GUARDED_BY(mutex_);
 };
 
 }  // namespace corvel
