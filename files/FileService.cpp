@@ -129,28 +129,25 @@ FileResult<Done> FileService::makeFolder(PathArgument path) const {
     return result;
 }
 
-FileResult<Done> FileService::removeFolder(PathArgument path) const {
+FileResult<Done> FileService::removeEntry(PathArgument path, std::uint32_t right, EntryKind kind) const {
     ResolvedPath resolved;
-    auto result = locate<Done>(path, PERM_REMOVE_DIR, resolved);
+    auto result = locate<Done>(path, right, resolved);
     if (!result.ok()) return result;
-    LocalFile folder(resolved.localPath);
-    if (!folder.isDirectory())
+    LocalFile entry(resolved.localPath);
+    const bool folder = kind == EntryKind::Directory;
+    if (!(folder ? entry.isDirectory() : entry.isFile()))
         result.status = FileStatus::NotFound;
-    else if (!folder.removeDirectory())
+    else if (!(folder ? entry.removeDirectory() : entry.removeFile()))
         result.status = FileStatus::Refused;
     return result;
 }
 
+FileResult<Done> FileService::removeFolder(PathArgument path) const {
+    return removeEntry(path, PERM_REMOVE_DIR, EntryKind::Directory);
+}
+
 FileResult<Done> FileService::removeFile(PathArgument path) const {
-    ResolvedPath resolved;
-    auto result = locate<Done>(path, PERM_REMOVE_FILE, resolved);
-    if (!result.ok()) return result;
-    LocalFile file(resolved.localPath);
-    if (!file.isFile())
-        result.status = FileStatus::NotFound;
-    else if (!file.removeFile())
-        result.status = FileStatus::Refused;
-    return result;
+    return removeEntry(path, PERM_REMOVE_FILE, EntryKind::RegularFile);
 }
 
 FileResult<Done> FileService::checkRenameSource(PathArgument path) const {

@@ -183,6 +183,8 @@ private:
     // The right check and the resolution every operation starts with.
     template <typename T>
     FileResult<T> locate(PathArgument path, std::uint32_t right, ResolvedPath& resolved) const;
+    // Removes the folder or regular file (kind) at path; NotFound when none is there.
+    FileResult<Done> removeEntry(PathArgument path, std::uint32_t right, EntryKind kind) const;
 
     std::string home_;
     std::uint32_t rights_ = 0;
