@@ -97,8 +97,9 @@ private:
     std::string transferOpening(const std::string& argument, std::optional<long long> size = std::nullopt) const;
     // Sends the listing of a directory on the data connection; false when it broke.
     bool sendListing(Socket& data, const FolderListing& folder);
-    // The folder a listing names; replies to a refused path (closing the data
-    // connection) and returns nullopt.
+    // The folder a listing names, with the List right and a data connection; replies
+    // to a missing one, or to a refused path (closing the data connection then), and
+    // returns nullopt.
     std::optional<FileResult<FolderListing>> listingOrReply(const std::string& path);
     void closeData() { data_.close(); }
     void storeFile(const std::string& argument, bool append);

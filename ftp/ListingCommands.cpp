@@ -14,15 +14,7 @@ namespace corvel {
 void FtpSession::handleMlsd(const std::string& argument) { listOnData(ListingForm::Facts, argument); }
 
 void FtpSession::listOnData(ListingForm form, const std::string& path) {
-    if (!files_.mayList()) {
-        reply(replies::kPermissionDenied);
-        return;
-    }
-    if (!data_.isOpen()) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
-    // LIST's own refusals, word for word, each closing the data connection.
+    // LIST's own refusals, word for word.
     const auto folder = listingOrReply(path);
     if (!folder) return;
     // RFC 3659: MLSD lists a directory and nothing else.

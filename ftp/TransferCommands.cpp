@@ -60,6 +60,15 @@ bool FtpSession::sendListing(Socket& data, const FolderListing& folder) {
 }
 
 std::optional<FileResult<FolderListing>> FtpSession::listingOrReply(const std::string& path) {
+    if (!files_.mayList()) {
+        reply(replies::kPermissionDenied);
+        return std::nullopt;
+    }
+    // A transfer with no data connection would report success for nothing.
+    if (!data_.isOpen()) {
+        reply(replies::kNoDataConnection);
+        return std::nullopt;
+    }
     auto listing = files_.list({path, '/'});
     // A refused path is answered before any 150, and the data connection it would
     // have used is closed, so no later command finds it open.
@@ -77,15 +86,6 @@ std::optional<FileResult<FolderListing>> FtpSession::listingOrReply(const std::s
 }
 
 void FtpSession::handleList(const std::string& path) {
-    if (!files_.mayList()) {
-        reply(replies::kPermissionDenied);
-        return;
-    }
-    // A transfer with no data connection would report success for nothing.
-    if (!data_.isOpen()) {
-        reply(replies::kNoDataConnection);
-        return;
-    }
     const auto folder = listingOrReply(path);
     if (!folder) return;
     if (!data_.mayTransfer()) return;
