@@ -191,7 +191,8 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    .webPolicy = settings_.webPolicy,
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
-                   .bans = &process_->bans});
+                   .bans = &process_->bans,
+                   .appSessions = settings_.webApp ? &process_->webSessions : nullptr});
     auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
 

@@ -25,6 +25,10 @@ struct HttpRequest {
     // Read only with HttpExtensions::On; empty and false otherwise.
     std::string range;               // the Range header's value, trimmed (the last such line)
     bool sentIfRange = false;        // an If-Range line was seen
+    // Read only with HttpAppLines::On (<webapp>yes); empty otherwise.
+    std::string cookie;              // the Cookie header's value, trimmed (the last such line)
+    std::string csrfToken;           // the X-CSRF-Token header's value, trimmed
+    std::string bodyStart;           // a PUT's first body bytes, read with its head
 };
 
 }  // namespace corvel

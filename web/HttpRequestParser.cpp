@@ -43,7 +43,8 @@ bool scanContentLength(std::string_view line, std::int64_t& value) {
     return true;
 }
 
-HttpRequestParser::HttpRequestParser(HttpExtensions extensions) : extensions_(extensions) {
+HttpRequestParser::HttpRequestParser(HttpExtensions extensions, HttpAppLines app)
+    : extensions_(extensions), app_(app) {
     line_.reserve(kMaxHttpLineBytes + 1);
 }
 
@@ -51,6 +52,12 @@ std::size_t HttpRequestParser::feed(std::string_view bytes) {
     std::size_t used = 0;
     while (used < bytes.size() && state_ == HttpParse::NeedMore)
         used += readingBody_ ? feedBody(bytes.substr(used)) : feedHead(bytes.substr(used));
+    if (app_ == HttpAppLines::On && state_ == HttpParse::Complete && request_.method == HttpMethod::Put &&
+        used < bytes.size()) {
+        // The start of an upload's body: the handler writes it before it reads on.
+        request_.bodyStart.assign(bytes.substr(used));
+        used = bytes.size();
+    }
     return used;
 }
 
@@ -111,7 +118,11 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.path = extractBetween(line, "POST /", " ");
     } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
-        request_.path = extractBetween(line, "PUT /", " ");
+        // The web client's uploads say where in the query; the designed PUT keeps it in the path.
+        if (app_ == HttpAppLines::On)
+            readTarget(line, "PUT /", request_);
+        else
+            request_.path = extractBetween(line, "PUT /", " ");
     } else if (startsWithIgnoringAsciiCase(line, "Content-Length:")) {
         scanContentLength(line, request_.contentLength);
     } else if (startsWithIgnoringAsciiCase(line, "Host:")) {
@@ -130,6 +141,10 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.range = std::string(trimHttpLine(line.substr(6)));
     } else if (extended && startsWithIgnoringAsciiCase(line, "If-Range:")) {
         request_.sentIfRange = true;
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Cookie:")) {
+        request_.cookie = std::string(trimHttpLine(line.substr(7)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "X-CSRF-Token:")) {
+        request_.csrfToken = std::string(trimHttpLine(line.substr(13)));
     }
     // Without the extensions "Range: bytes=" is ignored like every other line, and
     // downloads are always whole.

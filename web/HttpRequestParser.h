@@ -36,10 +36,15 @@ enum class HttpParse {
 // ignores like any unknown line.
 enum class HttpExtensions { Off, On };
 
+// The lines the web client adds (<webapp>yes): the Cookie and X-CSRF-Token headers
+// are kept, and a PUT is complete with its head: the body bytes read with the head
+// go to bodyStart, and the handler streams the rest from the socket.
+enum class HttpAppLines { Off, On };
+
 // One request per parser; owned by one thread.
 class HttpRequestParser {
 public:
-    explicit HttpRequestParser(HttpExtensions extensions = HttpExtensions::Off);
+    explicit HttpRequestParser(HttpExtensions extensions = HttpExtensions::Off, HttpAppLines app = HttpAppLines::Off);
 
     // Takes bytes in arrival order, any split. Returns how many were used: all of
     // them while more are needed; fewer when the request ended inside them (the rest
@@ -60,6 +65,7 @@ private:
     bool isRequestLine(std::string_view line) const;
 
     HttpExtensions extensions_;
+    HttpAppLines app_;
     HttpParse state_ = HttpParse::NeedMore;
     HttpRequest request_;
     std::string line_;
