@@ -20,7 +20,7 @@ main{padding:1rem;max-width:72rem;margin:0 auto}
 .crumbs ol{list-style:none;display:flex;flex-wrap:wrap;padding:0;margin:0 0 1rem;gap:.3rem}
 .crumbs li+li::before{content:"/";margin-right:.3rem;color:#778}
 .crumbs li{overflow-wrap:anywhere}
-.tools{display:flex;flex-wrap:wrap;gap:1rem;margin-bottom:1rem;padding:.8rem;background:#fff;border-radius:8px}
+.tools{display:flex;flex-wrap:wrap;align-items:flex-start;gap:1rem;margin-bottom:1rem;padding:.8rem;background:#fff;border-radius:8px}
 .tools form{display:flex;flex-wrap:wrap;gap:.4rem;align-items:center}
 .upload{display:flex;flex-wrap:wrap;gap:.6rem;align-items:center;flex:1 1 20rem}
 .pick{display:inline-flex;flex-direction:column;font-size:.9rem}
@@ -46,7 +46,7 @@ table.files{width:100%;border-collapse:collapse;background:#fff;border-radius:8p
 .login main{max-width:22rem;margin-top:10vh}
 .signin{display:flex;flex-direction:column;gap:.4rem;background:#fff;padding:1rem;border-radius:8px}
 .signin button{margin-top:.6rem}
-@media (max-width:560px){.files .d{display:none}.files td.n{width:auto}main{padding:.6rem}}
+@media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}}
 )css";
 
 // Uploads in chunks of kChunk bytes, each a PUT with its offset, so a broken
