@@ -138,7 +138,7 @@ FileResult<std::optional<TransferFile>> FileService::openForWritingAt(PathArgume
         result.status = FileStatus::WrongKind;
         return result;
     }
-    result.value = target.value.open(WriteMode::Overwrite);
+    result.value = target.value.open(offset == 0 ? WriteMode::Truncate : WriteMode::Overwrite);
     if (!result.value)
         result.status = FileStatus::Refused;
     else if (result.value->size() < offset)

@@ -171,9 +171,10 @@ public:
     // WrongKind when the path names neither file nor folder after that.
     FileResult<WriteTarget> prepareUpload(PathArgument path, std::int64_t resumeAt) const;
     // An upload's file opened under the exclusive lock to write from offset on, as
-    // prepareUpload gets it ready (offset 0 makes a new file; a larger one needs
-    // existing bytes). BeyondEnd: the file holds fewer than offset bytes, so the
-    // bytes between would be a hole; Refused: it could not be opened.
+    // prepareUpload gets it ready: offset 0 starts it again (made new, or emptied
+    // under the lock); a larger one needs existing bytes. BeyondEnd: the file holds
+    // fewer than offset bytes, so the bytes between would be a hole; Refused: it
+    // could not be opened.
     FileResult<std::optional<TransferFile>> openForWritingAt(PathArgument path, std::int64_t offset) const;
 
     FileResult<Done> makeFolder(PathArgument path) const;    // Exists: a folder is there

@@ -139,6 +139,10 @@ TransferResult TransferFile::receiveExactly(Socket& socket, std::string_view alr
     return left == 0 && written ? TransferResult::Completed : TransferResult::Broken;
 }
 
+bool TransferFile::write(std::string_view bytes) {
+    return bytes.empty() || writeAll(file_, bytes.data(), bytes.size());
+}
+
 // ---- LocalFile ----
 
 LocalFile::LocalFile(std::string path) : path_(std::move(path)) {

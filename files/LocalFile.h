@@ -77,6 +77,10 @@ public:
     // file is never cut, and the socket stays open, so the caller can still answer.
     TransferResult receiveExactly(Socket& socket, std::string_view alreadyRead, std::int64_t offset,
                                   std::int64_t count);
+    // Writes bytes at the file's position (after an open, its start) and moves it on;
+    // false when the disk refused. For bodies whose bytes come wrapped (a form's
+    // file part), which the caller takes out of the socket itself.
+    [[nodiscard]] bool write(std::string_view bytes);
 
 private:
     friend class LocalFile;
