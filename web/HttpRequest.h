@@ -28,7 +28,9 @@ struct HttpRequest {
     // Read only with HttpAppLines::On (<webapp>yes); empty otherwise.
     std::string cookie;              // the Cookie header's value, trimmed (the last such line)
     std::string csrfToken;           // the X-CSRF-Token header's value, trimmed
-    std::string bodyStart;           // a PUT's first body bytes, read with its head
+    std::string contentType;         // the Content-Type header's value, trimmed
+    bool sentTransferEncoding = false;  // a Transfer-Encoding line was seen (a body without a length)
+    std::string bodyStart;           // a streamed body's first bytes, read with its head
 };
 
 }  // namespace corvel

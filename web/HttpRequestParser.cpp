@@ -52,8 +52,7 @@ std::size_t HttpRequestParser::feed(std::string_view bytes) {
     std::size_t used = 0;
     while (used < bytes.size() && state_ == HttpParse::NeedMore)
         used += readingBody_ ? feedBody(bytes.substr(used)) : feedHead(bytes.substr(used));
-    if (app_ == HttpAppLines::On && state_ == HttpParse::Complete && request_.method == HttpMethod::Put &&
-        used < bytes.size()) {
+    if (app_ == HttpAppLines::On && state_ == HttpParse::Complete && streamsBody() && used < bytes.size()) {
         // The start of an upload's body: the handler writes it before it reads on.
         request_.bodyStart.assign(bytes.substr(used));
         used = bytes.size();
@@ -116,6 +115,9 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
     } else if (startsWithIgnoringAsciiCase(line, "POST ")) {
         request_.method = HttpMethod::Post;
         request_.path = extractBetween(line, "POST /", " ");
+        // The web client's form upload says where in its query, as a PUT does.
+        if (app_ == HttpAppLines::On && extractBetween(request_.path, "", "?") == kStreamedFormPath)
+            readTarget(line, "POST /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
         // The web client's uploads say where in the query; the designed PUT keeps it in the path.
@@ -145,6 +147,10 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.cookie = std::string(trimHttpLine(line.substr(7)));
     } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "X-CSRF-Token:")) {
         request_.csrfToken = std::string(trimHttpLine(line.substr(13)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Content-Type:")) {
+        request_.contentType = std::string(trimHttpLine(line.substr(13)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Transfer-Encoding:")) {
+        request_.sentTransferEncoding = true;
     }
     // Without the extensions "Range: bytes=" is ignored like every other line, and
     // downloads are always whole.
@@ -157,8 +163,14 @@ bool HttpRequestParser::isRequestLine(std::string_view line) const {
            (extensions_ == HttpExtensions::On && startsWithIgnoringAsciiCase(line, "HEAD "));
 }
 
+bool HttpRequestParser::streamsBody() const {
+    return app_ == HttpAppLines::On &&
+           (request_.method == HttpMethod::Put ||
+            (request_.method == HttpMethod::Post && request_.path == kStreamedFormPath));
+}
+
 void HttpRequestParser::finishHead() {
-    if (request_.method != HttpMethod::Post || request_.contentLength <= 0) {
+    if (request_.method != HttpMethod::Post || request_.contentLength <= 0 || streamsBody()) {
         state_ = HttpParse::Complete;
         return;
     }

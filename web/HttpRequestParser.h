@@ -36,10 +36,14 @@ enum class HttpParse {
 // ignores like any unknown line.
 enum class HttpExtensions { Off, On };
 
-// The lines the web client adds (<webapp>yes): the Cookie and X-CSRF-Token headers
-// are kept, and a PUT is complete with its head: the body bytes read with the head
-// go to bodyStart, and the handler streams the rest from the socket.
+// The lines the web client adds (<webapp>yes): the Cookie, X-CSRF-Token,
+// Content-Type and Transfer-Encoding headers are kept, and a PUT or a POST to
+// kStreamedFormPath is complete with its head: the body bytes read with the head go
+// to bodyStart, and the handler streams the rest from the socket.
 enum class HttpAppLines { Off, On };
+
+// The web client's upload form (multipart, any size), whose body is streamed.
+inline constexpr std::string_view kStreamedFormPath = "app/send";
 
 // One request per parser; owned by one thread.
 class HttpRequestParser {
@@ -63,6 +67,8 @@ private:
     void finishHead();
     // Whether line (its start, at least) is a request line this parser reads.
     bool isRequestLine(std::string_view line) const;
+    // A body the handler reads from the socket itself (HttpAppLines::On only).
+    bool streamsBody() const;
 
     HttpExtensions extensions_;
     HttpAppLines app_;

@@ -1,6 +1,7 @@
 // Routes of the web client.
 #include "web/WebApp.h"
 
+#include <memory>
 #include <vector>
 
 #include "accounts/LoginGuard.h"
@@ -8,6 +9,7 @@
 #include "common/Permissions.h"
 #include "platform/Socket.h"
 #include "web/HttpText.h"
+#include "web/MultipartStream.h"
 #include "web/WebAppPages.h"
 #include "web/WebAppText.h"
 #include "web/WebPages.h"
@@ -110,6 +112,42 @@ std::string dispositionOf(std::string_view name) {
            "\r\n";
 }
 
+// Reads the rest of a body of length bytes (its first bytes came with the head) and
+// hands each piece to take, through one buffer of kReceiveBufferBytes, until take
+// returns false or all came. false when the peer closed, failed or stayed silent
+// kIdleLimitSeconds first.
+bool readBody(Socket& socket, std::string_view alreadyRead, std::int64_t length,
+              const std::function<bool(std::string_view)>& take) {
+    const std::size_t early = static_cast<std::size_t>(std::min<std::int64_t>(length, alreadyRead.size()));
+    std::int64_t left = length - static_cast<std::int64_t>(early);
+    if (early > 0 && !take(alreadyRead.substr(0, early))) return true;
+    if (left == 0) return true;
+    if (!socket.isOpen() || !socket.setNonBlocking()) return false;
+    auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
+    int idleSeconds = 0;
+    while (left > 0) {
+        const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(left, kReceiveBufferBytes));
+        const long n = socket.receive(buffer.get(), room);
+        if (n > 0) {
+            left -= n;
+            idleSeconds = 0;
+            if (!take(std::string_view(buffer.get(), static_cast<std::size_t>(n)))) return true;
+            continue;
+        }
+        if (n == 0 || n == -1) return false;
+        const WaitResult wait = socket.waitReadable(kWaitStepMs);
+        if (wait == WaitResult::Failed || (wait == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds))
+            return false;
+    }
+    return true;
+}
+
+// The last name of a file name a browser sent (some send a whole local path).
+std::string baseNameOf(std::string_view fileName) {
+    const std::size_t slash = fileName.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? fileName : fileName.substr(slash + 1));
+}
+
 bool accountIsActive(const UserTable& users, const std::string& user) {
     for (const UserAccount& account : users.accounts())
         if (account.username == user) return !account.disabled;
@@ -154,7 +192,7 @@ std::optional<WebApp::Caller> WebApp::callerOf(const HttpRequest& request, bool&
                 std::string sent = request.csrfToken;
                 if (sent.empty()) sent = formField(request.query, "csrf").value_or("");
                 const bool tokenOk = !sent.empty() && equalSecrets(sent, session->csrfToken);
-                return Caller{session->user, session->csrfToken, tokenOk && fromThisSite};
+                return Caller{session->user, session->csrfToken, tokenOk && fromThisSite, fromThisSite};
             }
         }
     }
@@ -176,7 +214,7 @@ std::optional<WebApp::Caller> WebApp::callerOf(const HttpRequest& request, bool&
         return std::nullopt;
     }
     const bool sameOrNoOrigin = isSameOriginRequest(request);
-    return Caller{request.user, std::string(), !request.csrfToken.empty() && sameOrNoOrigin};
+    return Caller{request.user, std::string(), !request.csrfToken.empty() && sameOrNoOrigin, fromThisSite};
 }
 
 void WebApp::handle(Socket& socket, const HttpRequest& request) {
@@ -199,6 +237,8 @@ void WebApp::handle(Socket& socket, const HttpRequest& request) {
         return sendAnswer(socket, request, 401, kHtml, loginPage("Please sign in."),
                           "WWW-Authenticate: Basic realm=\"CorvelFtp\", charset=\"UTF-8\"\r\n");
     }
+    // The form's token comes inside its body, so the form upload checks it there.
+    if (route == "send" && request.method == HttpMethod::Post) return serveFormUpload(socket, request, *caller);
     if (!reading && !caller->mayChange) {
         // SECURITY: nothing is looked at, so a forged request learns nothing either.
         return sendAnswer(
@@ -412,6 +452,106 @@ void WebApp::serveFolderChange(Socket& socket, const HttpRequest& request, const
     }
     if (status != FileStatus::Ok) return sendRefusalPage(socket, request, refusalOf(status, action), back);
     redirect(socket, request, folderLink(back));
+}
+
+void WebApp::serveFormUpload(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string folder = formField(request.query, "path").value_or("");
+    // SECURITY: only a signed-in browser's own page sends this form; its token,
+    // which comes first in the body, is checked before a byte is written.
+    if (caller.csrfToken.empty() || !caller.fromThisSite)
+        return sendRefusalPage(socket, request, {403, "This form did not come from this site's own page."}, folder);
+    if (request.sentTransferEncoding || request.contentLength <= 0)
+        return sendRefusalPage(socket, request, {411, "The upload did not say its length."}, folder);
+    const std::optional<std::string> boundary = multipartBoundary(request.contentType);
+    if (!boundary) return sendRefusalPage(socket, request, {400, "The upload is no form of files."}, folder);
+
+    FileService files = filesOf(caller.user);
+    bool readingToken = false;
+    bool tokenOk = false;
+    std::string token;
+    std::optional<TransferFile> current;  // the file part being written, beside its name
+    std::string currentName;
+    bool diskFailed = false;
+    std::vector<std::pair<std::string, Refusal>> refused;
+    std::vector<std::string> uploaded;
+
+    MultipartHandler handler;
+    handler.partStart = [&](const PartHeader& part) {
+        if (part.name == "csrf") {
+            readingToken = true;
+            return true;
+        }
+        if (!tokenOk) return false;
+        if (!part.fileName || part.fileName->empty()) return true;  // another field, or no file chosen
+        currentName = baseNameOf(*part.fileName);
+        if (!isSingleName(currentName) || isPartialUploadName(currentName)) {
+            refused.emplace_back(currentName, refusalOf(FileStatus::InvalidPath, ""));
+            return true;
+        }
+        const AppPath target(join(folder, currentName));
+        const auto seen = files.stat(target.argument(), StatPurpose::Writing);
+        if (!seen.ok() || seen.value.kind != EntryKind::None) {
+            // Without the page's script nobody could be asked, so nothing is replaced.
+            refused.emplace_back(currentName, seen.ok() ? Refusal{409,
+                                                                  "A file of that name is there; it was not "
+                                                                  "replaced."}
+                                                        : refusalOf(seen.status, "upload here"));
+            return true;
+        }
+        const AppPath partial(join(folder, partialUploadName(currentName)));
+        auto opened = files.openForWritingAt(partial.argument(), 0);
+        if (!opened.ok()) {
+            refused.emplace_back(currentName, refusalOf(opened.status, "upload here"));
+            return true;
+        }
+        current = std::move(opened.value);
+        diskFailed = false;
+        return true;
+    };
+    handler.partBytes = [&](std::string_view bytes) {
+        if (readingToken) {
+            token.append(bytes.substr(0, std::min<std::size_t>(bytes.size(), 2 * kWebSecretBytes + 1)));
+            return token.size() <= 2 * kWebSecretBytes;
+        }
+        if (current && !diskFailed && !current->write(bytes)) diskFailed = true;
+        return true;
+    };
+    handler.partEnd = [&] {
+        if (readingToken) {
+            readingToken = false;
+            tokenOk = equalSecrets(token, caller.csrfToken);
+            return tokenOk;
+        }
+        if (!current) return true;
+        current.reset();  // the lock goes before the rename
+        const AppPath target(join(folder, currentName));
+        const AppPath partial(join(folder, partialUploadName(currentName)));
+        if (diskFailed) {
+            refused.emplace_back(currentName, refusalOf(FileStatus::Refused, ""));
+            return true;
+        }
+        const auto moved = files.rename(partial.argument(), target.argument());
+        if (moved.ok())
+            uploaded.push_back(currentName);
+        else
+            refused.emplace_back(currentName, refusalOf(moved.status, "upload here"));
+        return true;
+    };
+    MultipartStream body(*boundary, std::move(handler));
+    const bool whole = readBody(socket, request.bodyStart, request.contentLength, [&](std::string_view bytes) {
+        return body.feed(bytes) == MultipartStream::State::Reading;
+    });
+    if (!tokenOk) {
+        return sendRefusalPage(socket, request,
+                               {403, "This form did not carry the page's token, so nothing was changed."}, folder);
+    }
+    if (!whole || body.state() != MultipartStream::State::Finished)
+        refused.emplace_back("", Refusal{400, "The upload broke off or was malformed; what arrived whole is kept."});
+    if (refused.empty()) return redirect(socket, request, folderLink(folder));
+    std::string text;
+    for (const std::string& name : uploaded) text += name + ": uploaded. ";
+    for (const auto& [name, refusal] : refused) text += (name.empty() ? "" : name + ": ") + refusal.text + " ";
+    sendRefusalPage(socket, request, {refused.front().second.status, text}, folder);
 }
 
 }  // namespace corvel

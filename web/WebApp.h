@@ -43,6 +43,7 @@ private:
         std::string user;
         std::string csrfToken;  // the session's; empty under HTTP Basic
         bool mayChange = false;
+        bool fromThisSite = false;  // a same-origin Origin or Referer came along
     };
     std::optional<Caller> callerOf(const HttpRequest& request, bool& basicFailed);
     FileService filesOf(const std::string& user) const;
@@ -54,6 +55,8 @@ private:
     void serveUploadStatus(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveUpload(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveFolderChange(Socket& socket, const HttpRequest& request, const Caller& caller);
+    // The upload form that works without JavaScript: a multipart body, streamed.
+    void serveFormUpload(Socket& socket, const HttpRequest& request, const Caller& caller);
 
     UserTable& users_;
     const LoginGuard* logins_;

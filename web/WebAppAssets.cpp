@@ -7,6 +7,7 @@ namespace corvel {
 const std::string_view kAppStyleSheet = R"css(*{box-sizing:border-box}
 html{font-family:system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;font-size:16px;color:#1d2330;background:#f5f6f8}
 body{margin:0}
+[hidden]{display:none!important}
 a{color:#1a56b8}
 :focus-visible{outline:3px solid #e07b00;outline-offset:2px}
 button{font:inherit;padding:.35rem .8rem;border:1px solid #1a56b8;border-radius:6px;background:#1a56b8;color:#fff;cursor:pointer;min-height:2.2rem}
@@ -70,6 +71,8 @@ const std::string_view kAppScript = R"js("use strict";
   const upload = document.getElementById("upload");
   if (!upload) return;
   upload.hidden = false;
+  // The plain form stays for pages without the script; with it, the pickers do more.
+  for (const form of document.querySelectorAll("form.sendform")) form.hidden = true;
   const list = document.getElementById("progress");
   const join = (a, b) => (a ? a + "/" + b : b);
 

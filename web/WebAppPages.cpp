@@ -212,8 +212,11 @@ std::string folderPage(const FolderView& view) {
             "id=\"pickFiles\" multiple></label><label class=\"pick\">Upload a folder <input type=\"file\" "
             "id=\"pickFolder\" webkitdirectory multiple></label><p class=\"drop\" id=\"drop\" tabindex=\"0\">"
             "or drop files and folders here</p><ul id=\"progress\" aria-live=\"polite\"></ul></div>"
-            "<noscript><p class=\"note\">Uploads need JavaScript; new folders, renames and deletes work "
-            "without it.</p></noscript>";
+            "<form method=\"post\" action=\"/app/send?path=" +
+            encodeLinkPath(view.folder) + "\" enctype=\"multipart/form-data\" class=\"sendform\">" +
+            hiddenField("csrf", view.csrfToken) +
+            "<label>Upload files <input type=\"file\" name=\"files\" multiple required></label> "
+            "<button>Upload</button></form>";
     }
     if (view.rights.makeFolder || view.rights.upload) page += "</section>";
     page += "<table class=\"files\"><thead><tr>";

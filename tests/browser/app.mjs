@@ -1,7 +1,8 @@
 // Drives the web client (/app/) in headless Chromium as its user would: signs in on
 // the form, uploads three files and a folder with the pickers, replaces a file
 // after agreeing, makes, renames and deletes a folder, uses the page by keyboard
-// and at phone width, then does the basic actions again with JavaScript off, and
+// and at phone width, then does the basic actions again with JavaScript off (an
+// upload with the plain form among them), and
 // visits another site's pages that post forms to every action. Prints one JSON
 // line with what it saw. Every wait is bounded.
 // Usage: node app.mjs BASE ATTACKER_BASE USER PASSWORD FILES_DIR FOLDER_DIR REPLACEMENT [SHOT_PREFIX]
@@ -39,6 +40,7 @@ try {
   });
   await signIn(page);
   result.signedIn = await page.isVisible(".crumbs");
+  result.plainFormHidden = !(await page.isVisible("form.sendform"));  // the script's pickers replace it
   result.cookies = (await context.cookies()).map((c) => ({ name: c.name, httpOnly: c.httpOnly, sameSite: c.sameSite }));
   if (shots) await page.screenshot({ path: shots + "-desktop.png" });
 
@@ -105,7 +107,10 @@ try {
   const noScript = await plain.newPage();
   noScript.setDefaultTimeout(STEP_MS);
   await signIn(noScript);
-  result.noScriptUploadNote = await noScript.isVisible("noscript, .note").catch(() => false);
+  // The plain upload form: one file, then the page again.
+  await noScript.setInputFiles('form.sendform input[name="files"]', join(folderDir, "top.bin"));
+  await Promise.all([noScript.waitForNavigation(), noScript.click("form.sendform button")]);
+  result.noScriptUploaded = await noScript.isVisible(row("top.bin"));
   await noScript.fill("#newFolder", "plain");
   await Promise.all([noScript.waitForNavigation(), noScript.click(".mkdir button")]);
   result.noScriptMade = await noScript.isVisible(row("plain"));

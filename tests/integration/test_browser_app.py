@@ -1,8 +1,9 @@
 """The web client in a real browser (Debian's Chromium, driven by playwright-core,
 tests/browser/app.mjs) against the real server: sign-in on the form, three files
 and a folder uploaded with the pickers, a replace agreed to, a folder made by
-keyboard, renamed and deleted, sorting, phone width, the forms with JavaScript
-off, and another site's forms against every action changing nothing."""
+keyboard, renamed and deleted, sorting, phone width, the forms (an upload among
+them) with JavaScript off, and another site's forms against every action changing
+nothing."""
 import json
 import os
 import shutil
@@ -94,8 +95,12 @@ class BrowserApp(unittest.TestCase):
         # Another site's forms: refused, nothing on the disk changed, still signed in.
         for action, status in seen["attacks"].items():
             self.assertIn(status, (401, 403, 404), action)
-        self.assertEqual(sorted(os.listdir(home)), ["one.txt", "three.txt", "tree", "two.txt"])
+        self.assertEqual(sorted(os.listdir(home)), ["one.txt", "three.txt", "top.bin", "tree", "two.txt"])
         self.assertTrue(seen["stillSignedIn"])
+        self.assertTrue(seen["plainFormHidden"])
+        self.assertTrue(seen["noScriptUploaded"])
+        with open(os.path.join(sources, "tree", "top.bin"), "rb") as a, open(os.path.join(home, "top.bin"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
         self.assertTrue(seen["noScriptMade"])
         self.assertTrue(seen["noScriptRemoved"])
         self.assertTrue(seen["noScriptSignedOut"].endswith("/app/login"))

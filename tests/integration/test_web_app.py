@@ -325,6 +325,61 @@ class Uploads(WebAppTestCase):
         self.assertLess(max(peak) - before, 1024, (before, max(peak)))
 
 
+def multipart(parts, boundary=b"----corvelTestBoundary7"):
+    """A multipart/form-data body of (name, file name or None, bytes) parts."""
+    body = b""
+    for name, filename, data in parts:
+        disposition = b'form-data; name="%s"' % name.encode()
+        if filename is not None:
+            disposition += b'; filename="%s"' % filename.encode()
+        body += b"--" + boundary + b"\r\nContent-Disposition: " + disposition + b"\r\n\r\n" + data + b"\r\n"
+    return body + b"--" + boundary + b"--\r\n", {"Content-Type": "multipart/form-data; boundary=" + boundary.decode()}
+
+
+class FormUploads(WebAppTestCase):
+    """The upload form of the page without its script: one multipart POST."""
+
+    def send(self, client, parts, folder="", headers=None, **kwargs):
+        body, form_headers = multipart(parts)
+        form_headers.update(headers or {})
+        return client.request("POST", "/app/send?path=" + urllib.parse.quote(folder), body, form_headers, **kwargs)
+
+    def test_files_stream_to_disk_after_the_token_and_none_is_replaced(self):
+        client = self.client()
+        client.sign_in()
+        big = os.urandom(20 * 1024 * 1024 + 3)
+        status, headers, page = self.send(client, [("csrf", None, client.token.encode()),
+                                                   ("files", "große Datei.bin", big), ("files", "small.txt", b"s")],
+                                          folder="docs")
+        self.assertEqual(status, 303, page[:500])
+        with open(os.path.join(self.home, "docs", "große Datei.bin"), "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(big).digest())
+        with open(os.path.join(self.home, "docs", "small.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"s")
+        # A name that is there is left alone; the others of the form still arrive.
+        status, _, page = self.send(client, [("csrf", None, client.token.encode()),
+                                             ("files", "small.txt", b"other"), ("files", "fresh.txt", b"f")],
+                                    folder="docs")
+        self.assertEqual(status, 409)
+        self.assertIn(b"not replaced", page)
+        self.assertIn(b"fresh.txt: uploaded", page)
+        with open(os.path.join(self.home, "docs", "small.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"s")
+
+    def test_without_the_token_first_or_from_another_site_nothing_is_written(self):
+        client = self.client()
+        client.sign_in()
+        before = sorted(os.listdir(self.home))
+        for parts, headers in (
+                ([("files", "x1.txt", b"x"), ("csrf", None, client.token.encode())], {}),  # token too late
+                ([("csrf", None, b"0" * 64), ("files", "x2.txt", b"x")], {}),
+                ([("csrf", None, client.token.encode()), ("files", "x3.txt", b"x")], {"Origin": "http://evil.example"}),
+        ):
+            status, _, _ = self.send(client, parts, headers=headers, origin=not headers)
+            self.assertEqual(status, 403, parts[0][1])
+        self.assertEqual(sorted(os.listdir(self.home)), before)
+
+
 class OverHttps(unittest.TestCase):
     def test_the_cookie_says_secure_under_webtls(self):
         server, _ = start_server(extra="<webapp>yes</webapp><webtls>yes</webtls>")
