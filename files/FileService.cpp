@@ -147,6 +147,42 @@ FileResult<std::optional<TransferFile>> FileService::openForWritingAt(PathArgume
     return result;
 }
 
+namespace {
+
+// One folder of a walk; false when visit stopped it.
+bool walkFolder(const std::string& localPath, const std::string& relative, int depth,
+                const std::function<bool(const TreeEntry&, TransferFile*)>& visit) {
+    return forEachDirectoryEntry(localPath, [&](const DirectoryEntry& entry) {
+        if (entry.name == "." || entry.name == "..") return true;
+        const std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
+        const std::string childPath = localPath + "/" + entry.name;
+        if (entry.info.kind == EntryKind::Directory) {
+            if (!visit(TreeEntry{child, EntryKind::Directory, entry.info.lastWrite}, nullptr)) return false;
+            return depth >= kMaxTreeDepth || walkFolder(childPath, child, depth + 1, visit);
+        }
+        if (entry.info.kind != EntryKind::RegularFile) return true;  // FIFOs, devices, broken links
+        SendSource source = LocalFile(childPath).openForSending(1);
+        TransferFile* file = source.file ? &*source.file : nullptr;
+        return visit(TreeEntry{child, EntryKind::RegularFile, entry.info.lastWrite}, file);
+    });
+}
+
+}  // namespace
+
+FileResult<Done> FileService::forEachInTree(PathArgument path,
+                                            const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const {
+    // Both rights before the path, so an account lacking one learns nothing of it.
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, permits(PERM_READ_FILE) ? PERM_LIST : PERM_READ_FILE, resolved);
+    if (!result.ok()) return result;
+    if (!LocalFile(resolved.localPath).isDirectory()) {
+        result.status = FileStatus::NotFound;
+        return result;
+    }
+    (void)walkFolder(LocalFile(resolved.localPath).path(), std::string(), 1, visit);
+    return result;
+}
+
 FileResult<Done> FileService::makeFolder(PathArgument path) const {
     ResolvedPath resolved;
     auto result = locate<Done>(path, PERM_CREATE_DIR, resolved);

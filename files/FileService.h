@@ -115,6 +115,17 @@ private:
     LocalFile file_;
 };
 
+// One entry below a folder being walked, as forEachInTree hands it on.
+struct TreeEntry {
+    std::string relative;  // the names from the walked folder on, joined by "/"
+    EntryKind kind = EntryKind::None;  // Directory or RegularFile
+    std::time_t lastWrite = 0;
+};
+
+// Folders deeper than this below the walked one are not entered (a link that points
+// back up would otherwise never end).
+constexpr int kMaxTreeDepth = 32;
+
 // Why a file's details are asked for, which decides the right that is needed.
 // Writing is for a client that resumes an upload: it asks how much it sent already.
 enum class StatPurpose { Listing, Reading, Writing };
@@ -176,6 +187,15 @@ public:
     // fewer than offset bytes, so the bytes between would be a hole; Refused: it
     // could not be opened.
     FileResult<std::optional<TransferFile>> openForWritingAt(PathArgument path, std::int64_t offset) const;
+
+    // Walks the folder at path and everything below it, each folder before what it
+    // holds, for a download of them all: List (to read folders) and Read (for the
+    // files) are both needed, and checked before anything is looked at. visit gets
+    // each folder and each regular file with the file opened and share-locked (null
+    // when it could not be opened now), and stops the walk by returning false.
+    // NotFound: no folder at path.
+    FileResult<Done> forEachInTree(PathArgument path,
+                                   const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const;
 
     FileResult<Done> makeFolder(PathArgument path) const;    // Exists: a folder is there
     FileResult<Done> removeFolder(PathArgument path) const;  // NotFound: no folder there

@@ -143,6 +143,8 @@ bool TransferFile::write(std::string_view bytes) {
     return bytes.empty() || writeAll(file_, bytes.data(), bytes.size());
 }
 
+long TransferFile::read(char* buffer, std::size_t length) { return readSome(file_, buffer, length); }
+
 // ---- LocalFile ----
 
 LocalFile::LocalFile(std::string path) : path_(std::move(path)) {

@@ -81,6 +81,10 @@ public:
     // false when the disk refused. For bodies whose bytes come wrapped (a form's
     // file part), which the caller takes out of the socket itself.
     [[nodiscard]] bool write(std::string_view bytes);
+    // Reads up to length bytes at the file's position (after an open, its start):
+    // how many, 0 at the end, -1 on an error. For bytes that go out wrapped (an
+    // archive's entry) rather than straight to a socket.
+    [[nodiscard]] long read(char* buffer, std::size_t length);
 
 private:
     friend class LocalFile;

@@ -367,6 +367,14 @@ bool truncateAtPosition(const UniqueFd& file) {
     }
 }
 
+long readSome(const UniqueFd& file, char* data, std::size_t length) {
+    for (;;) {
+        const ssize_t n = ::read(file.get(), data, length);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno != EINTR) return -1;
+    }
+}
+
 bool writeAll(const UniqueFd& file, const char* data, std::size_t length) {
     std::size_t written = 0;
     while (written < length) {
