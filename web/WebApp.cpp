@@ -14,6 +14,7 @@
 #include "web/WebAppText.h"
 #include "web/WebPages.h"
 #include "web/WebRequestHandler.h"
+#include "web/ZipStream.h"
 
 namespace corvel {
 
@@ -250,6 +251,7 @@ void WebApp::handle(Socket& socket, const HttpRequest& request) {
     }
     if (route.empty() && reading) return serveFolder(socket, request, *caller);
     if (route == "download" && reading) return serveDownload(socket, request, *caller);
+    if (route == "zip" && request.method == HttpMethod::Get) return serveZip(socket, request, *caller);
     if (route == "upload" && reading) return serveUploadStatus(socket, request, *caller);
     if (route == "upload" && request.method == HttpMethod::Put) return serveUpload(socket, request, *caller);
     if (route == "logout" && request.method == HttpMethod::Post) return serveLogout(socket, request, *caller);
@@ -336,6 +338,36 @@ void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Cal
                                          dispositionOf(splitLast(opened.normalised).second));
     if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
     source.transfer().sendOpenedLength(socket);
+}
+
+void WebApp::serveZip(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string value = formField(request.query, "path").value_or("");
+    const AppPath path(value);
+    FileService files = filesOf(caller.user);
+    const auto resolved = files.resolve(path.argument());
+    // The archive's top folder is the one asked for; the home is "files".
+    std::string root = resolved.ok() ? splitLast(resolved.normalised).second : std::string();
+    if (root.empty()) root = "files";
+    std::optional<ZipStream> zip;
+    // The header goes out with the first entry, once the rights and the folder were
+    // checked, so a refusal still gets its page.
+    auto begin = [&] {
+        if (zip) return zip->good();
+        const std::string header = appHeaderWithoutLength(200, "application/zip", dispositionOf(root + ".zip"));
+        if (sendAll(socket, header) < 0) return false;
+        zip.emplace(socket);
+        return zip->addFolder(validUtf8(root), 0);
+    };
+    const auto walked = files.forEachInTree(path.argument(), [&](const TreeEntry& entry, TransferFile* file) {
+        if (isPartialUploadName(splitLast(entry.relative).second)) return true;
+        if (!begin()) return false;
+        const std::string name = validUtf8(root + "/" + entry.relative);
+        if (entry.kind == EntryKind::Directory) return zip->addFolder(name, entry.lastWrite);
+        // A file held by an upload, or unreadable, is left out rather than waited for.
+        return file == nullptr || zip->addFile(name, entry.lastWrite, *file);
+    });
+    if (!walked.ok()) return sendRefusalPage(socket, request, refusalOf(walked.status, "download folders"), "");
+    if (begin()) (void)zip->finish();
 }
 
 void WebApp::serveUploadStatus(Socket& socket, const HttpRequest& request, const Caller& caller) {

@@ -52,6 +52,8 @@ private:
     void serveLogout(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveFolder(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveDownload(Socket& socket, const HttpRequest& request, const Caller& caller);
+    // A folder and everything below it as one zip, streamed as it is made.
+    void serveZip(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveUploadStatus(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveUpload(Socket& socket, const HttpRequest& request, const Caller& caller);
     void serveFolderChange(Socket& socket, const HttpRequest& request, const Caller& caller);

@@ -137,6 +137,8 @@ std::string entryRow(const FolderView& view, const AppEntry& entry) {
         row += "<label>New name <input name=\"name\" value=\"" + name +
                "\" required maxlength=\"255\" autocomplete=\"off\"></label> <button>Rename</button></form></details>";
     }
+    if (entry.folder && view.rights.download)
+        row += "<a class=\"zip\" href=\"/app/zip?path=" + encodeLinkPath(path) + "\" download>Zip</a> ";
     if (entry.folder ? view.rights.removeFolder : view.rights.removeFile) {
         row += "<form method=\"post\" action=\"/app/delete\" class=\"delete\" data-name=\"" + name + "\">";
         row += hiddenField("csrf", view.csrfToken) + hiddenField("path", path) +
@@ -199,6 +201,9 @@ std::string folderPage(const FolderView& view) {
     }
     page += "</header><main>";
     page += breadcrumbs(view.folder);
+    if (view.rights.download)
+        page += "<p class=\"whole\"><a href=\"/app/zip?path=" + encodeLinkPath(view.folder) +
+                "\" download>Download this folder as a zip</a></p>";
     if (view.rights.makeFolder || view.rights.upload) page += "<section class=\"tools\">";
     if (view.rights.makeFolder) {
         page += "<form method=\"post\" action=\"/app/mkdir\" class=\"mkdir\">" + hiddenField("csrf", view.csrfToken) +
@@ -251,12 +256,17 @@ std::string messagePage(std::string_view title, std::string_view message, std::s
     return page;
 }
 
-std::string appHeader(int status, std::string_view contentType, std::uint64_t contentLength,
-                      std::string_view extraFields) {
+namespace {
+
+std::string headerStart(int status, std::string_view contentType) {
     std::string header = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reasonOf(status)) + "\r\n";
     header += "Server: CorvelFtp Server\r\nContent-Type: ";
     header += contentType;
-    header += "\r\nContent-Length: " + std::to_string(contentLength) + "\r\n";
+    header += "\r\n";
+    return header;
+}
+
+std::string headerEnd(std::string header, std::string_view extraFields) {
     header +=
         "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY\r\n"
         "Referrer-Policy: same-origin\r\n"
@@ -266,6 +276,18 @@ std::string appHeader(int status, std::string_view contentType, std::uint64_t co
     header += extraFields;
     header += "\r\n";
     return header;
+}
+
+}  // namespace
+
+std::string appHeader(int status, std::string_view contentType, std::uint64_t contentLength,
+                      std::string_view extraFields) {
+    return headerEnd(headerStart(status, contentType) + "Content-Length: " + std::to_string(contentLength) + "\r\n",
+                     extraFields);
+}
+
+std::string appHeaderWithoutLength(int status, std::string_view contentType, std::string_view extraFields) {
+    return headerEnd(headerStart(status, contentType), extraFields);
 }
 
 }  // namespace corvel

@@ -66,6 +66,10 @@ std::string folderLink(std::string_view folder, AppSort sort = {});
 std::string appHeader(int status, std::string_view contentType, std::uint64_t contentLength,
                       std::string_view extraFields = {});
 
+// The same for a body whose length is not known before it is sent: it ends when the
+// connection closes.
+std::string appHeaderWithoutLength(int status, std::string_view contentType, std::string_view extraFields = {});
+
 // The stylesheet and the script of the pages.
 extern const std::string_view kAppStyleSheet;
 extern const std::string_view kAppScript;

@@ -72,6 +72,39 @@ std::string jsonEscape(std::string_view text) {
     return out;
 }
 
+std::string validUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && length > 1) {
+            // No overlong forms, no surrogates, nothing past U+10FFFF.
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            if ((length == 2 && lead < 0xC2) || (length == 3 && lead == 0xE0 && second < 0xA0) ||
+                (length == 3 && lead == 0xED && second >= 0xA0) || (length == 4 && lead == 0xF0 && second < 0x90) ||
+                (length == 4 && (lead > 0xF4 || (lead == 0xF4 && second >= 0x90))))
+                valid = false;
+        }
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 // Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).

@@ -34,6 +34,10 @@ std::optional<std::int64_t> byteCountValue(std::string_view text);
 // bytes as they are (names are UTF-8 on the disk, or shown as the browser can).
 std::string jsonEscape(std::string_view text);
 
+// text with every byte that is not part of a valid UTF-8 sequence replaced by
+// U+FFFD, for names that must be UTF-8 (a zip's entries say so).
+std::string validUtf8(std::string_view text);
+
 // "YYYY-MM-DD HH:MM" of a time in UTC.
 std::string utcDateText(std::int64_t secondsSinceEpoch);
 

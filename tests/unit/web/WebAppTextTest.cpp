@@ -88,6 +88,14 @@ TEST(WebAppText, ANewNameIsOneNameAndCountsAreDigitsOnly) {
         EXPECT_FALSE(byteCountValue(bad)) << bad;
 }
 
+TEST(WebAppText, NamesThatAreNoUtf8GetReplacementCharacters) {
+    EXPECT_EQ(validUtf8("Grüße € 𝄞"), "Grüße € 𝄞");
+    EXPECT_EQ(validUtf8("latin-\xe9.txt"), "latin-\xEF\xBF\xBD.txt");
+    EXPECT_EQ(validUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // an overlong "/"
+    EXPECT_EQ(validUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
+    EXPECT_EQ(validUtf8("end\xE2\x82"), "end\xEF\xBF\xBD\xEF\xBF\xBD");            // cut short
+}
+
 TEST(WebAppText, JsonDatesAndSizes) {
     EXPECT_EQ(jsonEscape("a\"b\\c\n\x01ü"), "a\\\"b\\\\c\\u000a\\u0001ü");
     EXPECT_EQ(utcDateText(0), "1970-01-01 00:00");
