@@ -42,7 +42,6 @@ try {
   result.signedIn = await page.isVisible(".crumbs");
   result.plainFormHidden = !(await page.isVisible("form.sendform"));  // the script's pickers replace it
   result.cookies = (await context.cookies()).map((c) => ({ name: c.name, httpOnly: c.httpOnly, sameSite: c.sameSite }));
-  if (shots) await page.screenshot({ path: shots + "-desktop.png" });
 
   // Three files, then a folder with a subfolder, each with the pickers.
   const files = readdirSync(filesDir).sort().map((n) => join(filesDir, n));
@@ -83,6 +82,8 @@ try {
   result.bySize = await page.$$eval("tbody tr[data-kind=file]", (rows) => rows.map((r) => r.dataset.name));
   await Promise.all([page.waitForNavigation(), page.click('th.s a')]);
   result.bySizeDown = await page.$$eval("tbody tr[data-kind=file]", (rows) => rows.map((r) => r.dataset.name));
+
+  if (shots) await page.screenshot({ path: shots + "-desktop.png" });
 
   // At phone width nothing runs off the side.
   await page.setViewportSize({ width: 360, height: 740 });
