@@ -30,6 +30,7 @@ struct HttpRequest {
     std::string csrfToken;           // the X-CSRF-Token header's value, trimmed
     std::string contentType;         // the Content-Type header's value, trimmed
     bool sentTransferEncoding = false;  // a Transfer-Encoding line was seen (a body without a length)
+    bool expectsContinue = false;       // "Expect: 100-continue": the client waits before its body
     std::string bodyStart;           // a streamed body's first bytes, read with its head
 };
 

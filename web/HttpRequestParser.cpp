@@ -151,6 +151,8 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.contentType = std::string(trimHttpLine(line.substr(13)));
     } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Transfer-Encoding:")) {
         request_.sentTransferEncoding = true;
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Expect:")) {
+        request_.expectsContinue = asciiLower(trimHttpLine(line.substr(7))) == "100-continue";
     }
     // Without the extensions "Range: bytes=" is ignored like every other line, and
     // downloads are always whole.

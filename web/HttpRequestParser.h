@@ -37,7 +37,7 @@ enum class HttpParse {
 enum class HttpExtensions { Off, On };
 
 // The lines the web client adds (<webapp>yes): the Cookie, X-CSRF-Token,
-// Content-Type and Transfer-Encoding headers are kept, and a PUT or a POST to
+// Content-Type, Transfer-Encoding and Expect headers are kept, and a PUT or a POST to
 // kStreamedFormPath is complete with its head: the body bytes read with the head go
 // to bodyStart, and the handler streams the rest from the socket.
 enum class HttpAppLines { Off, On };

@@ -149,6 +149,13 @@ std::string baseNameOf(std::string_view fileName) {
     return std::string(slash == std::string_view::npos ? fileName : fileName.substr(slash + 1));
 }
 
+// A client that sent "Expect: 100-continue" waits for this before its body (curl
+// does for large files); sent only once every check passed, so a refusal costs no body.
+void allowBody(Socket& socket, const HttpRequest& request) {
+    if (request.expectsContinue && request.bodyStart.empty())
+        (void)sendAll(socket, std::string("HTTP/1.1 100 Continue\r\n\r\n"));
+}
+
 bool accountIsActive(const UserTable& users, const std::string& user) {
     for (const UserAccount& account : users.accounts())
         if (account.username == user) return !account.disabled;
@@ -398,6 +405,8 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
     const bool done = formField(request.query, "done").value_or("") == "1";
     const bool replace = formField(request.query, "replace").value_or("") == "1";
     const std::optional<std::int64_t> total = byteCountValue(formField(request.query, "total").value_or(""));
+    if (request.sentTransferEncoding)
+        return sendJsonError(socket, request, 411, "An upload must say its length (no chunked transfer coding).");
     if (!offset || request.contentLength < 0 || (done && !total))
         return sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
 
@@ -427,6 +436,7 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
         // leave stale bytes behind its end.
         if (*offset != stored)
             return sendJsonError(socket, request, 409, "The stored part holds a different number of bytes.", stored);
+        allowBody(socket, request);
         if (file.receiveExactly(socket, request.bodyStart, *offset, request.contentLength) !=
             TransferResult::Completed) {
             const auto part = files.stat(partial.argument(), StatPurpose::Writing);
@@ -570,6 +580,7 @@ void WebApp::serveFormUpload(Socket& socket, const HttpRequest& request, const C
         return true;
     };
     MultipartStream body(*boundary, std::move(handler));
+    allowBody(socket, request);
     const bool whole = readBody(socket, request.bodyStart, request.contentLength, [&](std::string_view bytes) {
         return body.feed(bytes) == MultipartStream::State::Reading;
     });

@@ -298,6 +298,37 @@ class Uploads(WebAppTestCase):
         self.assertEqual(client.put("docs/empty", b"", done=True)[0], 200)
         self.assertEqual(os.path.getsize(os.path.join(self.home, "docs", "empty")), 0)
 
+    def raw_put(self, client, query, extra_headers, body=b""):
+        sock = socket.create_connection((LOOPBACK, self.server.web_port), timeout=10)
+        head = ("PUT /app/upload?%s HTTP/1.1\r\nHost: %s:%d\r\nOrigin: %s\r\nCookie: corvel_session=%s\r\n"
+                "X-CSRF-Token: %s\r\n%s\r\n" % (query, LOOPBACK, self.server.web_port, client.origin, client.cookie,
+                                                 client.token, extra_headers))
+        sock.sendall(head.encode() + body)
+        return sock
+
+    def test_a_client_that_expects_100_continue_gets_it_only_for_an_upload_that_may_go_on(self):
+        client = self.client()
+        client.sign_in()
+        sock = self.raw_put(client, "path=cont.bin&offset=0&done=1&total=5",
+                            "Expect: 100-continue\r\nContent-Length: 5\r\n")
+        self.assertEqual(sock.recv(100), b"HTTP/1.1 100 Continue\r\n\r\n")
+        sock.sendall(b"hello")
+        self.assertTrue(sock.recv(100).startswith(b"HTTP/1.1 200"))
+        sock.close()
+        with open(os.path.join(self.home, "cont.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"hello")
+        # Refused before the body: the answer comes at once, never a 100.
+        sock = self.raw_put(client, "path=cont.bin&offset=0&done=1&total=5",
+                            "Expect: 100-continue\r\nContent-Length: 5\r\n")
+        self.assertTrue(sock.recv(100).startswith(b"HTTP/1.1 409"))
+        sock.close()
+        # A body without a length is refused and nothing is written.
+        sock = self.raw_put(client, "path=chunked.bin&offset=0&done=1&total=5",
+                            "Transfer-Encoding: chunked\r\n", b"5\r\nhello\r\n0\r\n\r\n")
+        self.assertTrue(sock.recv(100).startswith(b"HTTP/1.1 411"))
+        sock.close()
+        self.assertFalse(os.path.exists(os.path.join(self.home, "chunked.bin")))
+
     def test_memory_stays_bounded_during_a_large_upload(self):
         if self.server.sanitized():
             self.skipTest("sanitizer bookkeeping makes memory figures meaningless")

@@ -145,6 +145,28 @@ TEST(WebAppParser, CookieTokenAndAnUploadsFirstBytesOnlyWithTheClientOn) {
     EXPECT_EQ(off.request().bodyStart, "");
 }
 
+TEST(WebAppParser, TheFormUploadStreamsItsBodyAndTheHeadersOfABodyAreKept) {
+    const std::string post =
+        "POST /app/send?path=docs HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+        "Expect: 100-Continue\r\nTransfer-Encoding: chunked\r\nContent-Length: 999999999\r\n\r\n--b\r\n";
+    HttpRequestParser on(HttpExtensions::Off, HttpAppLines::On);
+    EXPECT_EQ(on.feed(post), post.size());
+    ASSERT_EQ(on.state(), HttpParse::Complete);  // not BodyTooLarge: the handler streams it
+    EXPECT_EQ(on.request().path, "app/send");
+    EXPECT_EQ(on.request().query, "path=docs&");
+    EXPECT_EQ(on.request().contentType, "multipart/form-data; boundary=b");
+    EXPECT_TRUE(on.request().expectsContinue);
+    EXPECT_TRUE(on.request().sentTransferEncoding);
+    EXPECT_EQ(on.request().bodyStart, "--b\r\n");
+    // Every other POST keeps the designed rules, its body too large to read.
+    HttpRequestParser other(HttpExtensions::Off, HttpAppLines::On);
+    (void)other.feed("POST /app/mkdir HTTP/1.1\r\nContent-Length: 999999999\r\n\r\n");
+    EXPECT_EQ(other.state(), HttpParse::BodyTooLarge);
+    HttpRequestParser off;
+    (void)off.feed(post);
+    EXPECT_EQ(off.state(), HttpParse::BodyTooLarge);
+}
+
 TEST(WebAppPages, FoldersComeFirstAndEachKeySortsBothWays) {
     std::vector<AppEntry> entries = {{"b.txt", false, 30, 100},
                                      {"Zdir", true, 0, 50},
