@@ -120,11 +120,9 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
             readTarget(line, "POST /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
-        // The web client's uploads say where in the query; the designed PUT keeps it in the path.
-        if (app_ == HttpAppLines::On)
-            readTarget(line, "PUT /", request_);
-        else
-            request_.path = extractBetween(line, "PUT /", " ");
+        // The web client's uploads say where in the query; every other PUT keeps it in the path.
+        request_.path = extractBetween(line, "PUT /", " ");
+        if (app_ == HttpAppLines::On && request_.path.rfind("app/", 0) == 0) readTarget(line, "PUT /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "Content-Length:")) {
         scanContentLength(line, request_.contentLength);
     } else if (startsWithIgnoringAsciiCase(line, "Host:")) {

@@ -241,9 +241,11 @@ void WebApp::handle(Socket& socket, const HttpRequest& request) {
     bool basicFailed = false;
     std::optional<Caller> caller = callerOf(request, basicFailed);
     if (!caller) {
-        if (reading && !basicFailed && route.empty()) return redirect(socket, request, "/app/login");
+        // A browser whose session ended goes to the sign-in page; only a script that
+        // tried Basic is asked for it again (a challenge would make a browser prompt).
+        if (reading && !basicFailed) return redirect(socket, request, "/app/login");
         return sendAnswer(socket, request, 401, kHtml, loginPage("Please sign in."),
-                          "WWW-Authenticate: Basic realm=\"CorvelFtp\", charset=\"UTF-8\"\r\n");
+                          basicFailed ? "WWW-Authenticate: Basic realm=\"CorvelFtp\", charset=\"UTF-8\"\r\n" : "");
     }
     // The form's token comes inside its body, so the form upload checks it there.
     if (route == "send" && request.method == HttpMethod::Post) return serveFormUpload(socket, request, *caller);

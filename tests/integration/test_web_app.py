@@ -166,7 +166,15 @@ class SignIn(WebAppTestCase):
         with open(os.path.join(self.home, "basic.txt"), "rb") as f:
             self.assertEqual(f.read(), b"hi")
         bad = {"Authorization": "Basic " + base64.b64encode(b"alice:nope").decode()}
-        self.assertEqual(client.request("GET", "/app/", headers=bad)[0], 401)
+        status, headers, _ = client.request("GET", "/app/", headers=bad)
+        self.assertEqual(status, 401)
+        self.assertIn("Basic", headers["www-authenticate"])
+        # Without any credentials a browser is sent to the sign-in page, never challenged.
+        status, headers, _ = Client(self.server.web_port).request("GET", "/app/download?path=docs/a.txt")
+        self.assertEqual((status, headers["location"]), (303, "/app/login"))
+        status, headers, _ = Client(self.server.web_port).request("PUT", "/app/upload?path=x&offset=0", b"")
+        self.assertEqual(status, 401)
+        self.assertNotIn("www-authenticate", headers)
 
 
 class Changes(WebAppTestCase):

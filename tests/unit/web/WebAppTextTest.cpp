@@ -136,6 +136,12 @@ TEST(WebAppParser, CookieTokenAndAnUploadsFirstBytesOnlyWithTheClientOn) {
     ASSERT_EQ(split.state(), HttpParse::Complete);
     EXPECT_EQ(split.request().bodyStart, "0123456789");
 
+    // A PUT elsewhere keeps the designed path, query and all.
+    HttpRequestParser elsewhere(HttpExtensions::Off, HttpAppLines::On);
+    (void)elsewhere.feed("PUT /list.html?path=x HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(elsewhere.state(), HttpParse::Complete);
+    EXPECT_EQ(elsewhere.request().path, "list.html?path=x");
+
     HttpRequestParser off;
     (void)off.feed(put);
     ASSERT_EQ(off.state(), HttpParse::Complete);
