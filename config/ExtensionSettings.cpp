@@ -81,6 +81,8 @@ const std::vector<ExtensionElement>& extensionElements() {
          1000000},
         {"webpolicy", "the access policy and the rights apply on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
         {"webext", "byte ranges and HEAD on the web", ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
+        {"webapp", "the web client: sign-in page, uploads, folders, rename and delete under /app/",
+         ExtensionKind::YesNo, kYesNo, kYesNo, "no"},
         {"webcharset", "the character set web pages declare", ExtensionKind::Charset,
          "a character set name such as utf-8",
          "a character set name such as utf-8 or iso-8859-1: letters, digits, '-', '_', '.' and '+', at most 40",

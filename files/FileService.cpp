@@ -6,7 +6,14 @@ namespace corvel {
 
 namespace {
 
-std::uint32_t rightFor(StatPurpose purpose) { return purpose == StatPurpose::Listing ? PERM_LIST : PERM_READ_FILE; }
+std::uint32_t rightFor(StatPurpose purpose) {
+    switch (purpose) {
+        case StatPurpose::Listing: return PERM_LIST;
+        case StatPurpose::Reading: return PERM_READ_FILE;
+        case StatPurpose::Writing: return PERM_WRITE_FILE;
+    }
+    return PERM_LIST;
+}
 
 }  // namespace
 
@@ -117,6 +124,65 @@ FileResult<WriteTarget> FileService::prepareUpload(PathArgument path, std::int64
     return result;
 }
 
+FileResult<std::optional<TransferFile>> FileService::openForWritingAt(PathArgument path, std::int64_t offset) const {
+    FileResult<std::optional<TransferFile>> result;
+    if (offset < 0) {
+        result.status = FileStatus::BeyondEnd;
+        return result;
+    }
+    auto target = prepareUpload(path, offset);
+    result.status = target.status;
+    result.normalised = std::move(target.normalised);
+    if (!result.ok()) return result;
+    if (target.value.isFolder()) {
+        result.status = FileStatus::WrongKind;
+        return result;
+    }
+    result.value = target.value.open(offset == 0 ? WriteMode::Truncate : WriteMode::Overwrite);
+    if (!result.value)
+        result.status = FileStatus::Refused;
+    else if (result.value->size() < offset)
+        result.status = FileStatus::BeyondEnd;
+    if (!result.ok()) result.value.reset();  // the lock goes with the handle
+    return result;
+}
+
+namespace {
+
+// One folder of a walk; false when visit stopped it.
+bool walkFolder(const std::string& localPath, const std::string& relative, int depth,
+                const std::function<bool(const TreeEntry&, TransferFile*)>& visit) {
+    return forEachDirectoryEntry(localPath, [&](const DirectoryEntry& entry) {
+        if (entry.name == "." || entry.name == "..") return true;
+        const std::string child = relative.empty() ? entry.name : relative + "/" + entry.name;
+        const std::string childPath = localPath + "/" + entry.name;
+        if (entry.info.kind == EntryKind::Directory) {
+            if (!visit(TreeEntry{child, EntryKind::Directory, entry.info.lastWrite}, nullptr)) return false;
+            return depth >= kMaxTreeDepth || walkFolder(childPath, child, depth + 1, visit);
+        }
+        if (entry.info.kind != EntryKind::RegularFile) return true;  // FIFOs, devices, broken links
+        SendSource source = LocalFile(childPath).openForSending(1);
+        TransferFile* file = source.file ? &*source.file : nullptr;
+        return visit(TreeEntry{child, EntryKind::RegularFile, entry.info.lastWrite}, file);
+    });
+}
+
+}  // namespace
+
+FileResult<Done> FileService::forEachInTree(PathArgument path,
+                                            const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const {
+    // Both rights before the path, so an account lacking one learns nothing of it.
+    ResolvedPath resolved;
+    auto result = locate<Done>(path, permits(PERM_READ_FILE) ? PERM_LIST : PERM_READ_FILE, resolved);
+    if (!result.ok()) return result;
+    if (!LocalFile(resolved.localPath).isDirectory()) {
+        result.status = FileStatus::NotFound;
+        return result;
+    }
+    (void)walkFolder(LocalFile(resolved.localPath).path(), std::string(), 1, visit);
+    return result;
+}
+
 FileResult<Done> FileService::makeFolder(PathArgument path) const {
     ResolvedPath resolved;
     auto result = locate<Done>(path, PERM_CREATE_DIR, resolved);
@@ -180,6 +246,29 @@ FileResult<RenameSide> FileService::rename(PathArgument from, PathArgument to) c
     }
     // renameTo never replaces, so a target made meanwhile by another client fails here.
     if (!origin.renameTo(destination)) targetResult.status = FileStatus::Refused;
+    return targetResult;
+}
+
+FileResult<RenameSide> FileService::replaceByRename(PathArgument from, PathArgument to) const {
+    ResolvedPath source;
+    auto result = locate<RenameSide>(from, PERM_WRITE_FILE, source);
+    result.value = RenameSide::Source;
+    if (!result.ok()) return result;
+    LocalFile origin(source.localPath);
+    if (!origin.isFile()) {
+        result.status = FileStatus::NotFound;
+        return result;
+    }
+    ResolvedPath target;
+    auto targetResult = locate<RenameSide>(to, PERM_WRITE_FILE, target);
+    targetResult.value = RenameSide::Target;
+    if (!targetResult.ok()) return targetResult;
+    LocalFile destination(target.localPath);
+    const EntryKind kind = destination.info().kind;
+    if (kind != EntryKind::None && kind != EntryKind::RegularFile)
+        targetResult.status = FileStatus::WrongKind;
+    else if (!origin.renameReplacing(destination))
+        targetResult.status = FileStatus::Refused;
     return targetResult;
 }
 

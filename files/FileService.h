@@ -108,13 +108,27 @@ public:
     explicit WriteTarget(LocalFile file) : file_(std::move(file)) {}
     // Opens the file under the exclusive lock; nullopt when it cannot be had.
     std::optional<TransferFile> open(WriteMode mode) const { return file_.openForReceiving(mode); }
+    // A folder is there (an FTP STOR answers it when the open fails).
+    bool isFolder() const { return file_.isDirectory(); }
 
 private:
     LocalFile file_;
 };
 
+// One entry below a folder being walked, as forEachInTree hands it on.
+struct TreeEntry {
+    std::string relative;  // the names from the walked folder on, joined by "/"
+    EntryKind kind = EntryKind::None;  // Directory or RegularFile
+    std::time_t lastWrite = 0;
+};
+
+// Folders deeper than this below the walked one are not entered (a link that points
+// back up would otherwise never end).
+constexpr int kMaxTreeDepth = 32;
+
 // Why a file's details are asked for, which decides the right that is needed.
-enum class StatPurpose { Listing, Reading };
+// Writing is for a client that resumes an upload: it asks how much it sent already.
+enum class StatPurpose { Listing, Reading, Writing };
 
 // Which side of a rename a refusal is about.
 enum class RenameSide { Source, Target };
@@ -167,6 +181,21 @@ public:
     // file is made empty; resumeAt > 0 wants existing bytes to resume after.
     // WrongKind when the path names neither file nor folder after that.
     FileResult<WriteTarget> prepareUpload(PathArgument path, std::int64_t resumeAt) const;
+    // An upload's file opened under the exclusive lock to write from offset on, as
+    // prepareUpload gets it ready: offset 0 starts it again (made new, or emptied
+    // under the lock); a larger one needs existing bytes. BeyondEnd: the file holds
+    // fewer than offset bytes, so the bytes between would be a hole; Refused: it
+    // could not be opened.
+    FileResult<std::optional<TransferFile>> openForWritingAt(PathArgument path, std::int64_t offset) const;
+
+    // Walks the folder at path and everything below it, each folder before what it
+    // holds, for a download of them all: List (to read folders) and Read (for the
+    // files) are both needed, and checked before anything is looked at. visit gets
+    // each folder and each regular file with the file opened and share-locked (null
+    // when it could not be opened now), and stops the walk by returning false.
+    // NotFound: no folder at path.
+    FileResult<Done> forEachInTree(PathArgument path,
+                                   const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const;
 
     FileResult<Done> makeFolder(PathArgument path) const;    // Exists: a folder is there
     FileResult<Done> removeFolder(PathArgument path) const;  // NotFound: no folder there
@@ -176,6 +205,11 @@ public:
     // Renames or moves (Write right); never replaces anything. value names the side
     // a refusal is about.
     FileResult<RenameSide> rename(PathArgument from, PathArgument to) const;
+    // Moves the regular file at from to the name to, replacing a file there in one
+    // step (Write right, for both names). The finished half of an upload written
+    // beside its name goes there this way. NotFound: no file at from; WrongKind: a
+    // folder at to.
+    FileResult<RenameSide> replaceByRename(PathArgument from, PathArgument to) const;
     // Sets a regular file's modification time (Write right). WrongKind: a folder.
     FileResult<Done> setModificationTime(PathArgument path, std::time_t lastWrite) const;
 

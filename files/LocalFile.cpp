@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/AtomicFile.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -97,6 +98,53 @@ TransferResult TransferFile::receiveAt(Socket& socket, std::int64_t offset) {
     return result;
 }
 
+TransferResult TransferFile::receiveExactly(Socket& socket, std::string_view alreadyRead, std::int64_t offset,
+                                            std::int64_t count) {
+    if (offset < 0 || count < 0 || !seekFile(file_, offset)) return TransferResult::Broken;
+    const std::size_t early = static_cast<std::size_t>(std::min<std::int64_t>(count, alreadyRead.size()));
+    if (early > 0 && !writeAll(file_, alreadyRead.data(), early)) return TransferResult::Broken;
+    std::int64_t left = count - static_cast<std::int64_t>(early);
+    if (left == 0) return TransferResult::Completed;
+    if (!socket.isOpen() || !socket.setNonBlocking()) return TransferResult::Broken;
+    // On the heap: connection threads run on bounded stacks.
+    auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
+    std::size_t filled = 0;
+    auto flush = [&] {
+        const bool written = filled == 0 || writeAll(file_, buffer.get(), filled);
+        filled = 0;
+        return written;
+    };
+    int idleSeconds = 0;
+    while (left > 0) {
+        // Never asks for more than the count: what follows belongs to nobody.
+        const std::size_t room =
+            static_cast<std::size_t>(std::min<std::int64_t>(left, kReceiveBufferBytes - filled));
+        const IoResult r = socket.receive(buffer.get() + filled, room);
+        if (r.ok()) {
+            filled += r.bytes;
+            left -= static_cast<std::int64_t>(r.bytes);
+            idleSeconds = 0;
+            if ((filled == kReceiveBufferBytes || left == 0) && !flush()) return TransferResult::Broken;
+            continue;
+        }
+        if (r.state != IoState::WouldBlock) break;  // the peer closed early, or the connection broke
+        WaitResult w = socket.waitReadable(kWaitStepMs);
+        if (w == WaitResult::Ready) continue;
+        if (w == WaitResult::Failed) break;
+        // An idle second: put what we hold on disk, so a resumed upload finds it.
+        if (!flush() || ++idleSeconds > kIdleLimitSeconds) return TransferResult::Broken;
+    }
+    // What arrived is kept, so the client resumes after it.
+    const bool written = flush();
+    return left == 0 && written ? TransferResult::Completed : TransferResult::Broken;
+}
+
+bool TransferFile::write(std::string_view bytes) {
+    return bytes.empty() || writeAll(file_, bytes.data(), bytes.size());
+}
+
+long TransferFile::read(char* buffer, std::size_t length) { return readSome(file_, buffer, length); }
+
 // ---- LocalFile ----
 
 LocalFile::LocalFile(std::string path) : path_(std::move(path)) {
@@ -123,6 +171,8 @@ bool LocalFile::createEmpty() const {
 bool LocalFile::removeFile() const { return deleteFile(path_); }
 
 bool LocalFile::renameTo(const LocalFile& target) const { return renameNoReplace(path_, target.path_); }
+
+bool LocalFile::renameReplacing(const LocalFile& target) const { return renamePath(path_, target.path_); }
 
 bool LocalFile::makeDirectory() const { return createDirectory(path_); }
 

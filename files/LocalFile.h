@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/ListEntry.h"
@@ -68,6 +69,22 @@ public:
     // where the received bytes end; when it breaks, the bytes of the old file past
     // them stay, so nothing the client did not replace is lost.
     TransferResult receiveAt(Socket& socket, std::int64_t offset);
+    // Writes exactly count bytes from offset on: first those of alreadyRead (what
+    // the caller read past a request's head; bytes beyond count are ignored), then
+    // the socket's, through a buffer of kReceiveBufferBytes. Completed once all are
+    // written; Broken when the peer closed or failed first, stayed silent
+    // kIdleLimitSeconds, or the disk refused (what arrived before is written). The
+    // file is never cut, and the socket stays open, so the caller can still answer.
+    TransferResult receiveExactly(Socket& socket, std::string_view alreadyRead, std::int64_t offset,
+                                  std::int64_t count);
+    // Writes bytes at the file's position (after an open, its start) and moves it on;
+    // false when the disk refused. For bodies whose bytes come wrapped (a form's
+    // file part), which the caller takes out of the socket itself.
+    [[nodiscard]] bool write(std::string_view bytes);
+    // Reads up to length bytes at the file's position (after an open, its start):
+    // how many, 0 at the end, -1 on an error. For bytes that go out wrapped (an
+    // archive's entry) rather than straight to a socket.
+    [[nodiscard]] long read(char* buffer, std::size_t length);
 
 private:
     friend class LocalFile;
@@ -105,6 +122,9 @@ public:
     [[nodiscard]] bool removeFile() const;
     // Renames or moves this file or directory to target; never replaces anything.
     [[nodiscard]] bool renameTo(const LocalFile& target) const;
+    // Renames this file to target, replacing a file there in one step, so a reader
+    // sees the old file or the new one, never neither.
+    [[nodiscard]] bool renameReplacing(const LocalFile& target) const;
     [[nodiscard]] bool makeDirectory() const;
     [[nodiscard]] bool removeDirectory() const;
 

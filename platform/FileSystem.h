@@ -115,6 +115,9 @@ enum class WriteMode { Truncate, Append, Overwrite };
 
 // Writes the whole buffer at the file's position; false on any error (disk full, ...).
 [[nodiscard]] bool writeAll(const UniqueFd& file, const char* data, std::size_t length);
+// Reads up to length bytes at the file's position: how many (0 at the end), or -1
+// on an error.
+[[nodiscard]] long readSome(const UniqueFd& file, char* data, std::size_t length);
 
 // How a receive into a file through the kernel ended.
 enum class KernelReceive { PeerClosed, Broken, DiskFailed, Unsupported };

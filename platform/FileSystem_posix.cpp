@@ -341,7 +341,10 @@ OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
     // third more CPU) into every upload of a new file.
     if (result.status == OpenStatus::Opened && mode == WriteMode::Truncate && result.info.size != 0) {
         for (;;) {
-            if (::ftruncate(result.file.get(), 0) == 0) break;
+            if (::ftruncate(result.file.get(), 0) == 0) {
+                result.info.size = 0;  // the size the handle reports is the emptied file's
+                break;
+            }
             if (errno == EINTR) continue;
             result.file.reset();
             result.status = OpenStatus::Failed;
@@ -361,6 +364,14 @@ bool truncateAtPosition(const UniqueFd& file) {
     for (;;) {
         if (::ftruncate(file.get(), position) == 0) return true;
         if (errno != EINTR) return false;
+    }
+}
+
+long readSome(const UniqueFd& file, char* data, std::size_t length) {
+    for (;;) {
+        const ssize_t n = ::read(file.get(), data, length);
+        if (n >= 0) return static_cast<long>(n);
+        if (errno != EINTR) return -1;
     }
 }
 

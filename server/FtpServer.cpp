@@ -209,7 +209,8 @@ Status FtpServer::start(Serving& serving) {
                    .webPolicy = settings_.webPolicy,
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
-                   .bans = &process_->bans});
+                   .bans = &process_->bans,
+                   .appSessions = settings_.webApp ? &process_->webSessions : nullptr});
     serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     return {};
 }

@@ -13,6 +13,7 @@
 #include "server/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
+#include "web/WebSessions.h"
 
 namespace corvel {
 
@@ -43,6 +44,8 @@ struct ProcessContext {
     // The live web connections by client address (<webmaxperip>).
     const std::shared_ptr<AddressSlots> webSlots = std::make_shared<AddressSlots>();
     LoginGuard logins;
+    // The web client's signed-in browsers (<webapp>yes); kept across reloads.
+    WebSessions webSessions;
 };
 
 }  // namespace corvel

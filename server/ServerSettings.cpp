@@ -35,6 +35,7 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webMaxPerAddress = off.webMaxPerAddress;
     settings.webPolicy = off.webPolicy;
     settings.webExtensions = off.webExtensions;
+    settings.webApp = off.webApp;
     settings.webCharset.clear();
     settings.proxyFrom.clear();
     settings.problems.clear();
@@ -85,6 +86,7 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     number("webmaxperip", settings.webMaxPerAddress);
     yesNo("webpolicy", settings.webPolicy);
     yesNo("webext", settings.webExtensions);
+    yesNo("webapp", settings.webApp);
     if (std::optional<std::string> charset = file.text("webcharset")) {
         if (std::optional<std::string> name = charsetValue(*charset))
             settings.webCharset = *name;

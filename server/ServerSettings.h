@@ -58,6 +58,7 @@ struct ServerSettings {
     std::uint32_t webMaxPerAddress = kDefaultWebMaxPerAddress;
     bool webPolicy = false;                 // <webpolicy>yes: the access policy and the rights apply to the web
     bool webExtensions = false;             // <webext>yes: Range requests and HEAD on downloads
+    bool webApp = false;                    // <webapp>yes: the web client under /app/
     std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
 

@@ -25,6 +25,13 @@ struct HttpRequest {
     // Read only with HttpExtensions::On; empty and false otherwise.
     std::string range;               // the Range header's value, trimmed (the last such line)
     bool sentIfRange = false;        // an If-Range line was seen
+    // Read only with HttpAppLines::On (<webapp>yes); empty otherwise.
+    std::string cookie;              // the Cookie header's value, trimmed (the last such line)
+    std::string csrfToken;           // the X-CSRF-Token header's value, trimmed
+    std::string contentType;         // the Content-Type header's value, trimmed
+    bool sentTransferEncoding = false;  // a Transfer-Encoding line was seen (a body without a length)
+    bool expectsContinue = false;       // "Expect: 100-continue": the client waits before its body
+    std::string bodyStart;           // a streamed body's first bytes, read with its head
 };
 
 }  // namespace corvel

@@ -43,7 +43,8 @@ bool scanContentLength(std::string_view line, std::int64_t& value) {
     return true;
 }
 
-HttpRequestParser::HttpRequestParser(HttpExtensions extensions) : extensions_(extensions) {
+HttpRequestParser::HttpRequestParser(HttpExtensions extensions, HttpAppLines app)
+    : extensions_(extensions), app_(app) {
     line_.reserve(kMaxHttpLineBytes + 1);
 }
 
@@ -51,6 +52,11 @@ std::size_t HttpRequestParser::feed(std::string_view bytes) {
     std::size_t used = 0;
     while (used < bytes.size() && state_ == HttpParse::NeedMore)
         used += readingBody_ ? feedBody(bytes.substr(used)) : feedHead(bytes.substr(used));
+    if (app_ == HttpAppLines::On && state_ == HttpParse::Complete && streamsBody() && used < bytes.size()) {
+        // The start of an upload's body: the handler writes it before it reads on.
+        request_.bodyStart.assign(bytes.substr(used));
+        used = bytes.size();
+    }
     return used;
 }
 
@@ -109,9 +115,14 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
     } else if (startsWithIgnoringAsciiCase(line, "POST ")) {
         request_.method = HttpMethod::Post;
         request_.path = extractBetween(line, "POST /", " ");
+        // The web client's form upload says where in its query, as a PUT does.
+        if (app_ == HttpAppLines::On && extractBetween(request_.path, "", "?") == kStreamedFormPath)
+            readTarget(line, "POST /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
+        // The web client's uploads say where in the query; every other PUT keeps it in the path.
         request_.path = extractBetween(line, "PUT /", " ");
+        if (app_ == HttpAppLines::On && request_.path.rfind("app/", 0) == 0) readTarget(line, "PUT /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "Content-Length:")) {
         scanContentLength(line, request_.contentLength);
     } else if (startsWithIgnoringAsciiCase(line, "Host:")) {
@@ -130,6 +141,16 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.range = std::string(trimHttpLine(line.substr(6)));
     } else if (extended && startsWithIgnoringAsciiCase(line, "If-Range:")) {
         request_.sentIfRange = true;
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Cookie:")) {
+        request_.cookie = std::string(trimHttpLine(line.substr(7)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "X-CSRF-Token:")) {
+        request_.csrfToken = std::string(trimHttpLine(line.substr(13)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Content-Type:")) {
+        request_.contentType = std::string(trimHttpLine(line.substr(13)));
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Transfer-Encoding:")) {
+        request_.sentTransferEncoding = true;
+    } else if (app_ == HttpAppLines::On && startsWithIgnoringAsciiCase(line, "Expect:")) {
+        request_.expectsContinue = asciiLower(trimHttpLine(line.substr(7))) == "100-continue";
     }
     // Without the extensions "Range: bytes=" is ignored like every other line, and
     // downloads are always whole.
@@ -142,8 +163,14 @@ bool HttpRequestParser::isRequestLine(std::string_view line) const {
            (extensions_ == HttpExtensions::On && startsWithIgnoringAsciiCase(line, "HEAD "));
 }
 
+bool HttpRequestParser::streamsBody() const {
+    return app_ == HttpAppLines::On &&
+           (request_.method == HttpMethod::Put ||
+            (request_.method == HttpMethod::Post && request_.path == kStreamedFormPath));
+}
+
 void HttpRequestParser::finishHead() {
-    if (request_.method != HttpMethod::Post || request_.contentLength <= 0) {
+    if (request_.method != HttpMethod::Post || request_.contentLength <= 0 || streamsBody()) {
         state_ = HttpParse::Complete;
         return;
     }

@@ -36,10 +36,19 @@ enum class HttpParse {
 // ignores like any unknown line.
 enum class HttpExtensions { Off, On };
 
+// The lines the web client adds (<webapp>yes): the Cookie, X-CSRF-Token,
+// Content-Type, Transfer-Encoding and Expect headers are kept, and a PUT or a POST to
+// kStreamedFormPath is complete with its head: the body bytes read with the head go
+// to bodyStart, and the handler streams the rest from the socket.
+enum class HttpAppLines { Off, On };
+
+// The web client's upload form (multipart, any size), whose body is streamed.
+inline constexpr std::string_view kStreamedFormPath = "app/send";
+
 // One request per parser; owned by one thread.
 class HttpRequestParser {
 public:
-    explicit HttpRequestParser(HttpExtensions extensions = HttpExtensions::Off);
+    explicit HttpRequestParser(HttpExtensions extensions = HttpExtensions::Off, HttpAppLines app = HttpAppLines::Off);
 
     // Takes bytes in arrival order, any split. Returns how many were used: all of
     // them while more are needed; fewer when the request ended inside them (the rest
@@ -58,8 +67,11 @@ private:
     void finishHead();
     // Whether line (its start, at least) is a request line this parser reads.
     bool isRequestLine(std::string_view line) const;
+    // A body the handler reads from the socket itself (HttpAppLines::On only).
+    bool streamsBody() const;
 
     HttpExtensions extensions_;
+    HttpAppLines app_;
     HttpParse state_ = HttpParse::NeedMore;
     HttpRequest request_;
     std::string line_;

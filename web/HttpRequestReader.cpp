@@ -8,11 +8,11 @@
 namespace corvel {
 
 HttpRequestReader::HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing,
-                                     HttpExtensions extensions)
+                                     HttpExtensions extensions, HttpAppLines app)
     : socket_(socket),
       handler_(std::move(handler)),
       timing_(timing),
-      parser_(extensions),
+      parser_(extensions, app),
       deadline_(std::chrono::steady_clock::now() + timing.requestDeadline) {}
 
 bool HttpRequestReader::fillBuffer() {

@@ -36,7 +36,7 @@ public:
     // The socket must be non-blocking and outlive the reader. The deadline counts
     // from construction. extensions chooses the request lines the parser reads.
     HttpRequestReader(Socket& socket, RequestHandler handler, HttpReaderTiming timing = {},
-                      HttpExtensions extensions = HttpExtensions::Off);
+                      HttpExtensions extensions = HttpExtensions::Off, HttpAppLines app = HttpAppLines::Off);
 
     // Reads until the request is complete, then runs the handler; or until the
     // connection must end without an answer: the peer went silent, closed or failed,

@@ -9,6 +9,7 @@
 #include "platform/SocketShutdown.h"
 #include "tls/TlsServer.h"
 #include "web/HttpRequestReader.h"
+#include "web/WebApp.h"
 #include "web/WebRequestHandler.h"
 
 namespace corvel {
@@ -54,14 +55,21 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
     WebRequestHandler handler(context.users, &officialHostName, &context.logins,
                               WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions},
                               context.webCharset);
+    std::optional<WebApp> app;
+    if (context.appSessions)
+        app.emplace(context.users, &context.logins, *context.appSessions, context.tls != nullptr);
     HttpRequestReader reader(
         socket,
-        [&handler, &peer](Socket& s, const HttpRequest& request) {
+        [&handler, &app, &peer](Socket& s, const HttpRequest& request) {
             HttpRequest withPeer = request;
             withPeer.peerAddress = peer;
-            handler.handle(s, withPeer);
+            if (app && WebApp::handles(withPeer.path))
+                app->handle(s, withPeer);
+            else
+                handler.handle(s, withPeer);
         },
-        HttpReaderTiming{}, context.webExtensions ? HttpExtensions::On : HttpExtensions::Off);
+        HttpReaderTiming{}, context.webExtensions ? HttpExtensions::On : HttpExtensions::Off,
+        context.appSessions ? HttpAppLines::On : HttpAppLines::Off);
     reader.serve();
     closeGracefully(socket);
 }

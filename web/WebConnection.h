@@ -15,6 +15,7 @@ class LoginGuard;
 class TlsServer;
 class AccessPolicy;
 class BanList;
+class WebSessions;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -30,6 +31,9 @@ struct WebContext {
     // <webcharset>: the character set every page declares; empty: none, as designed.
     std::string webCharset;
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
+    // <webapp>yes: the web client under /app/ with these sessions; null: no client,
+    // and every request is read and answered as designed.
+    WebSessions* appSessions = nullptr;
 };
 
 // Serves the one request of a web connection and returns when it is done; the

@@ -67,6 +67,7 @@ const ExtensionField kExtensionFields[] = {
      &ExtensionForm::maxLoginPerAddress, nullptr, "8"},
     {"webpolicy", "Access policy and rights on the web", FieldKind::Flag, nullptr, &ExtensionForm::webPolicy, "no"},
     {"webext", "Ranges and HEAD on the web", FieldKind::Flag, nullptr, &ExtensionForm::webExtensions, "no"},
+    {"webapp", "Web client (uploads, folders) under /app/", FieldKind::Flag, nullptr, &ExtensionForm::webApp, "no"},
     {"webcharset", "Character set of the web pages", FieldKind::Text, &ExtensionForm::webCharset},
     {"maxwebconn", "Web connections at once", FieldKind::Text, &ExtensionForm::maxWebConnections, nullptr, "256"},
     {"webmaxperip", "Web connections per address", FieldKind::Text, &ExtensionForm::webMaxPerAddress, nullptr,

@@ -33,6 +33,7 @@ struct ExtensionForm {
     QString maxLoginPerAddress;               // <maxprelogin>
     bool webPolicy = false;                   // <webpolicy>
     bool webExtensions = false;               // <webext>
+    bool webApp = false;                      // <webapp>
     QString webCharset;                       // <webcharset>
     QString maxWebConnections;                // <maxwebconn>
     QString webMaxPerAddress;                 // <webmaxperip>

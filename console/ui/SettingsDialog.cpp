@@ -234,6 +234,7 @@ QWidget* SettingsDialog::buildNetworkTab() {
     maxLoginPerAddressEdit_->setPlaceholderText(QStringLiteral("8"));
     webPolicyCheck_ = addExtensionCheck(grid, "webpolicy", "webPolicyCheck");
     webExtensionsCheck_ = addExtensionCheck(grid, "webext", "webExtensionsCheck");
+    webAppCheck_ = addExtensionCheck(grid, "webapp", "webAppCheck");
     webCharsetEdit_ = addExtensionEdit(grid, "webcharset", "webCharsetEdit");
     webCharsetEdit_->setPlaceholderText(QStringLiteral("none declared; such as utf-8"));
     maxWebConnectionsEdit_ = addExtensionEdit(grid, "maxwebconn", "maxWebConnectionsEdit");
@@ -276,6 +277,7 @@ void SettingsDialog::showForm(const SettingsForm& form) {
     maxLoginPerAddressEdit_->setText(extensions.maxLoginPerAddress);
     webPolicyCheck_->setChecked(extensions.webPolicy);
     webExtensionsCheck_->setChecked(extensions.webExtensions);
+    webAppCheck_->setChecked(extensions.webApp);
     webCharsetEdit_->setText(extensions.webCharset);
     maxWebConnectionsEdit_->setText(extensions.maxWebConnections);
     webMaxPerAddressEdit_->setText(extensions.webMaxPerAddress);
@@ -309,6 +311,7 @@ SettingsForm SettingsDialog::readForm() const {
     extensions.maxLoginPerAddress = maxLoginPerAddressEdit_->text();
     extensions.webPolicy = webPolicyCheck_->isChecked();
     extensions.webExtensions = webExtensionsCheck_->isChecked();
+    extensions.webApp = webAppCheck_->isChecked();
     extensions.webCharset = webCharsetEdit_->text();
     extensions.maxWebConnections = maxWebConnectionsEdit_->text();
     extensions.webMaxPerAddress = webMaxPerAddressEdit_->text();

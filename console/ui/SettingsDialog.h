@@ -88,6 +88,7 @@ private:
     QLineEdit* maxLoginPerAddressEdit_ = nullptr;
     QCheckBox* webPolicyCheck_ = nullptr;
     QCheckBox* webExtensionsCheck_ = nullptr;
+    QCheckBox* webAppCheck_ = nullptr;
     QLineEdit* webCharsetEdit_ = nullptr;
     QLineEdit* maxWebConnectionsEdit_ = nullptr;
     QLineEdit* webMaxPerAddressEdit_ = nullptr;

@@ -1,0 +1,602 @@
+// Routes of the web client.
+#include "web/WebApp.h"
+
+#include <memory>
+#include <vector>
+
+#include "accounts/LoginGuard.h"
+#include "accounts/UserTable.h"
+#include "common/Permissions.h"
+#include "platform/Socket.h"
+#include "web/HttpText.h"
+#include "web/MultipartStream.h"
+#include "web/WebAppPages.h"
+#include "web/WebAppText.h"
+#include "web/WebPages.h"
+#include "web/WebRequestHandler.h"
+#include "web/ZipStream.h"
+
+namespace corvel {
+
+namespace {
+
+constexpr std::string_view kPartialPrefix = ".";
+constexpr std::string_view kPartialSuffix = ".corvel-upload";
+// Entries a folder view shows at most: the view sorts, so it holds them all.
+constexpr std::size_t kMaxViewEntries = 50000;
+constexpr std::string_view kHtml = "text/html; charset=utf-8";
+constexpr std::string_view kJson = "application/json";
+
+// A path from the home as the file service takes it: absolute, "/" between names.
+struct AppPath {
+    explicit AppPath(std::string_view fromHome) : text("/" + std::string(fromHome)) {}
+    PathArgument argument() const { return {text, '/', kMaxWebPathBytes}; }
+    std::string text;
+};
+
+std::string join(std::string_view folder, std::string_view name) {
+    return folder.empty() ? std::string(name) : std::string(folder) + "/" + std::string(name);
+}
+
+// The folder and the last name of a path from the home as the client wrote it
+// ("a/b/c" gives "a/b" and "c"). Split as text: the file service resolves the
+// folder, so a folder above the home is refused there, not quietly made the home.
+std::pair<std::string, std::string> splitLast(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string_view::npos) return {std::string(), std::string(path)};
+    return {std::string(path.substr(0, slash)), std::string(path.substr(slash + 1))};
+}
+
+void sendAnswer(Socket& socket, const HttpRequest& request, int status, std::string_view type, std::string_view body,
+                std::string_view extraFields = {}) {
+    std::string answer = appHeader(status, type, body.size(), extraFields);
+    if (request.method != HttpMethod::Head) answer += body;
+    sendAll(socket, answer);
+}
+
+void redirect(Socket& socket, const HttpRequest& request, std::string_view location, std::string_view extra = {}) {
+    std::string fields = "Location: " + std::string(location) + "\r\n" + std::string(extra);
+    sendAnswer(socket, request, 303, kHtml, {}, fields);
+}
+
+struct Refusal {
+    int status;
+    std::string text;
+};
+
+// What a refused operation tells the user, and its HTTP status. action completes
+// "Your account may not ...".
+Refusal refusalOf(FileStatus status, std::string_view action) {
+    switch (status) {
+        case FileStatus::NoRight:
+            return {403, "Your account may not " + std::string(action) + "."};
+        case FileStatus::InvalidPath:
+            return {400, "That name or path cannot be used."};
+        case FileStatus::Escaped:
+            return {403, "That path is outside your home folder."};
+        case FileStatus::NotFound:
+            return {404, "Nothing of that name is there (any more)."};
+        case FileStatus::WrongKind:
+            return {409, "A folder is there, where a file was expected (or the other way round)."};
+        case FileStatus::Exists:
+            return {409, "Something of that name is there already."};
+        case FileStatus::Refused:
+            return {409,
+                    "The system refused it: no permission on the disk, the disk is full, or the folder is not empty."};
+        case FileStatus::BeyondEnd:
+            return {409, "The upload does not go on where its stored part ends."};
+        case FileStatus::Ok:
+            break;
+    }
+    return {500, "Something went wrong."};
+}
+
+void sendRefusalPage(Socket& socket, const HttpRequest& request, const Refusal& refusal, std::string_view folder) {
+    sendAnswer(socket, request, refusal.status, kHtml, messagePage("Not done", refusal.text, folder));
+}
+
+void sendJsonError(Socket& socket, const HttpRequest& request, int status, std::string_view text,
+                   std::int64_t received = -1) {
+    std::string body = "{\"error\":\"" + jsonEscape(text) + "\"";
+    if (received >= 0) body += ",\"received\":" + std::to_string(received);
+    body += "}";
+    sendAnswer(socket, request, status, kJson, body);
+}
+
+// The name a download offers: as it is for browsers that read filename* (UTF-8),
+// and with every byte outside printable ASCII as '_' for the others.
+std::string dispositionOf(std::string_view name) {
+    std::string plain = safeHeaderFileName(name);
+    for (char& c : plain)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E || c == '\\') c = '_';
+    return "Content-Disposition: attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encodeLinkPath(name) +
+           "\r\n";
+}
+
+// Reads the rest of a body of length bytes (its first bytes came with the head) and
+// hands each piece to take, through one buffer of kReceiveBufferBytes, until take
+// returns false or all came. false when the peer closed, failed or stayed silent
+// kIdleLimitSeconds first.
+bool readBody(Socket& socket, std::string_view alreadyRead, std::int64_t length,
+              const std::function<bool(std::string_view)>& take) {
+    const std::size_t early = static_cast<std::size_t>(std::min<std::int64_t>(length, alreadyRead.size()));
+    std::int64_t left = length - static_cast<std::int64_t>(early);
+    if (early > 0 && !take(alreadyRead.substr(0, early))) return true;
+    if (left == 0) return true;
+    if (!socket.isOpen() || !socket.setNonBlocking()) return false;
+    auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
+    int idleSeconds = 0;
+    while (left > 0) {
+        const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(left, kReceiveBufferBytes));
+        const IoResult r = socket.receive(buffer.get(), room);
+        if (r.ok()) {
+            left -= static_cast<std::int64_t>(r.bytes);
+            idleSeconds = 0;
+            if (!take(std::string_view(buffer.get(), r.bytes))) return true;
+            continue;
+        }
+        if (r.state != IoState::WouldBlock) return false;
+        const WaitResult wait = socket.waitReadable(kWaitStepMs);
+        if (wait == WaitResult::Failed || (wait == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds))
+            return false;
+    }
+    return true;
+}
+
+// The last name of a file name a browser sent (some send a whole local path).
+std::string baseNameOf(std::string_view fileName) {
+    const std::size_t slash = fileName.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? fileName : fileName.substr(slash + 1));
+}
+
+// A client that sent "Expect: 100-continue" waits for this before its body (curl
+// does for large files); sent only once every check passed, so a refusal costs no body.
+void allowBody(Socket& socket, const HttpRequest& request) {
+    if (request.expectsContinue && request.bodyStart.empty())
+        (void)sendAll(socket, std::string("HTTP/1.1 100 Continue\r\n\r\n"));
+}
+
+bool accountIsActive(const UserTable& users, const std::string& user) {
+    for (const UserAccount& account : users.accounts())
+        if (account.username == user) return !account.disabled;
+    return false;
+}
+
+}  // namespace
+
+std::string partialUploadName(std::string_view name) {
+    return std::string(kPartialPrefix) + std::string(name) + std::string(kPartialSuffix);
+}
+
+bool isPartialUploadName(std::string_view name) {
+    return name.size() > kPartialPrefix.size() + kPartialSuffix.size() && name.substr(0, 1) == kPartialPrefix &&
+           name.substr(name.size() - kPartialSuffix.size()) == kPartialSuffix;
+}
+
+WebApp::WebApp(UserTable& users, const LoginGuard* logins, WebSessions& sessions, bool secureCookie,
+               std::function<WebClock::time_point()> clock)
+    : users_(users), logins_(logins), sessions_(sessions), secureCookie_(secureCookie), clock_(std::move(clock)) {}
+
+bool WebApp::handles(std::string_view path) { return path == "app" || path.substr(0, 4) == "app/"; }
+
+FileService WebApp::filesOf(const std::string& user) const {
+    std::string home;
+    users_.homeDirectoryOf(user, home);
+    // SECURITY: always the account's own rights, whatever <webpolicy> says.
+    return FileService(home, users_.privilegesOf(user));
+}
+
+std::optional<WebApp::Caller> WebApp::callerOf(const HttpRequest& request, bool& basicFailed) {
+    // SECURITY: a browser's request that changes something carries the Origin (or
+    // Referer) of the page that sent it; one from another site, or none, changes nothing.
+    const bool fromThisSite = (!request.origin.empty() || !request.referer.empty()) && isSameOriginRequest(request);
+    const std::string cookie = cookieValue(request.cookie, kSessionCookieName);
+    if (!cookie.empty()) {
+        if (std::optional<WebSession> session = sessions_.use(cookie, clock_())) {
+            // A disabled or removed account ends its sessions at once.
+            if (!accountIsActive(users_, session->user)) {
+                sessions_.closeAllOf(session->user);
+            } else {
+                std::string sent = request.csrfToken;
+                if (sent.empty()) sent = formField(request.query, "csrf").value_or("");
+                const bool tokenOk = !sent.empty() && equalSecrets(sent, session->csrfToken);
+                return Caller{session->user, session->csrfToken, tokenOk && fromThisSite, fromThisSite};
+            }
+        }
+    }
+    if (!request.sentCredentials) return std::nullopt;
+    // HTTP Basic, for scripts: reported as every web login is (delayed, logged,
+    // counted for bans). SECURITY: a browser sends cached credentials along with a
+    // form another site posts, so a change needs the X-CSRF-Token header, which
+    // such a form cannot set and another site's script cannot send without a
+    // preflight this server never allows.
+    const bool ok = users_.authenticate(request.user, request.password);
+    if (logins_) {
+        if (ok)
+            logins_->succeeded(LoginService::Web, request.peerAddress, request.user);
+        else
+            logins_->failed(LoginService::Web, request.peerAddress, request.user);
+    }
+    if (!ok) {
+        basicFailed = true;
+        return std::nullopt;
+    }
+    const bool sameOrNoOrigin = isSameOriginRequest(request);
+    return Caller{request.user, std::string(), !request.csrfToken.empty() && sameOrNoOrigin, fromThisSite};
+}
+
+void WebApp::handle(Socket& socket, const HttpRequest& request) {
+    if (request.path == "app") return redirect(socket, request, "/app/");
+    const std::string route = request.path.substr(4);
+    const bool reading = request.method == HttpMethod::Get || request.method == HttpMethod::Head;
+    if (route == "app.css") return sendAnswer(socket, request, 200, "text/css; charset=utf-8", kAppStyleSheet);
+    if (route == "app.js") return sendAnswer(socket, request, 200, "text/javascript; charset=utf-8", kAppScript);
+    if (route == "login") {
+        if (request.method == HttpMethod::Post) return serveLogin(socket, request);
+        if (!sessions_.use(cookieValue(request.cookie, kSessionCookieName), clock_()).has_value())
+            return sendAnswer(socket, request, 200, kHtml, loginPage({}));
+        return redirect(socket, request, "/app/");
+    }
+
+    bool basicFailed = false;
+    std::optional<Caller> caller = callerOf(request, basicFailed);
+    if (!caller) {
+        // A browser whose session ended goes to the sign-in page; only a script that
+        // tried Basic is asked for it again (a challenge would make a browser prompt).
+        if (reading && !basicFailed) return redirect(socket, request, "/app/login");
+        return sendAnswer(socket, request, 401, kHtml, loginPage("Please sign in."),
+                          basicFailed ? "WWW-Authenticate: Basic realm=\"CorvelFtp\", charset=\"UTF-8\"\r\n" : "");
+    }
+    // The form's token comes inside its body, so the form upload checks it there.
+    if (route == "send" && request.method == HttpMethod::Post) return serveFormUpload(socket, request, *caller);
+    if (!reading && !caller->mayChange) {
+        // SECURITY: nothing is looked at, so a forged request learns nothing either.
+        return sendAnswer(
+            socket, request, 403, kHtml,
+            messagePage("Not done",
+                        "This request did not come from this site's own page (its token or its origin is missing "
+                        "or wrong), so nothing was changed. Reload the page and try again.",
+                        ""));
+    }
+    if (route.empty() && reading) return serveFolder(socket, request, *caller);
+    if (route == "download" && reading) return serveDownload(socket, request, *caller);
+    if (route == "zip" && request.method == HttpMethod::Get) return serveZip(socket, request, *caller);
+    if (route == "upload" && reading) return serveUploadStatus(socket, request, *caller);
+    if (route == "upload" && request.method == HttpMethod::Put) return serveUpload(socket, request, *caller);
+    if (route == "logout" && request.method == HttpMethod::Post) return serveLogout(socket, request, *caller);
+    if ((route == "mkdir" || route == "rename" || route == "delete") && request.method == HttpMethod::Post)
+        return serveFolderChange(socket, request, *caller);
+    sendAnswer(socket, request, 404, kHtml, messagePage("Not found", "There is no such page.", ""));
+}
+
+void WebApp::serveLogin(Socket& socket, const HttpRequest& request) {
+    // SECURITY: a sign-in form posted by another site could sign the browser in to
+    // an account of the attacker's; only this site's own form counts.
+    if (request.origin.empty() && request.referer.empty()) {
+        return sendAnswer(socket, request, 403, kHtml, loginPage("Sign in from this site's own page."));
+    }
+    if (!isSameOriginRequest(request))
+        return sendAnswer(socket, request, 403, kHtml, loginPage("Sign in from this site's own page."));
+    const std::string user = formField(request.query, "user").value_or("");
+    const std::string password = formField(request.query, "password").value_or("");
+    const bool ok = users_.authenticate(user, password);
+    if (!ok) {
+        // Delayed, logged and counted for bans like every other web login.
+        if (logins_) logins_->failed(LoginService::Web, request.peerAddress, user);
+        return sendAnswer(socket, request, 401, kHtml, loginPage("Wrong user name or password."));
+    }
+    if (logins_) logins_->succeeded(LoginService::Web, request.peerAddress, user);
+    std::optional<std::string> cookie = sessions_.open(user, clock_());
+    if (!cookie) return sendAnswer(socket, request, 503, kHtml, loginPage("The server cannot make a session now."));
+    std::string setCookie =
+        "Set-Cookie: " + std::string(kSessionCookieName) + "=" + *cookie + "; Path=/app; HttpOnly; SameSite=Strict";
+    if (secureCookie_) setCookie += "; Secure";
+    setCookie += "\r\n";
+    redirect(socket, request, "/app/", setCookie);
+}
+
+void WebApp::serveLogout(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    (void)caller;
+    sessions_.close(cookieValue(request.cookie, kSessionCookieName));
+    std::string clear = "Set-Cookie: " + std::string(kSessionCookieName) +
+                        "=; Path=/app; Max-Age=0; HttpOnly; SameSite=Strict" + (secureCookie_ ? "; Secure" : "") +
+                        "\r\n";
+    redirect(socket, request, "/app/login", clear);
+}
+
+void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    FileService files = filesOf(caller.user);
+    const AppPath path(formField(request.query, "path").value_or(""));
+    const auto listing = files.list(path.argument());
+    if (!listing.ok()) return sendRefusalPage(socket, request, refusalOf(listing.status, "list this folder"), "");
+    if (listing.value.kind() != EntryKind::Directory)
+        return sendRefusalPage(socket, request, refusalOf(FileStatus::NotFound, ""), "");
+
+    FolderView view;
+    view.user = caller.user;
+    view.folder = listing.normalised;
+    view.csrfToken = caller.csrfToken;
+    view.sort = appSortOf(request.query);
+    view.rights = AppRights{.upload = files.permits(PERM_WRITE_FILE),
+                            .makeFolder = files.permits(PERM_CREATE_DIR),
+                            .removeFolder = files.permits(PERM_REMOVE_DIR),
+                            .removeFile = files.permits(PERM_REMOVE_FILE),
+                            .rename = files.permits(PERM_WRITE_FILE),
+                            .download = files.permits(PERM_READ_FILE)};
+    (void)listing.value.forEachEntry([&](const DirectoryEntry& entry) {
+        if (entry.name == "." || entry.name == ".." || isPartialUploadName(entry.name)) return true;
+        if (entry.info.kind != EntryKind::Directory && entry.info.kind != EntryKind::RegularFile) return true;
+        view.entries.push_back(AppEntry{entry.name, entry.info.kind == EntryKind::Directory, entry.info.size,
+                                        static_cast<std::int64_t>(entry.info.lastWrite)});
+        return view.entries.size() < kMaxViewEntries;
+    });
+    sortEntries(view.entries, view.sort);
+    sendAnswer(socket, request, 200, kHtml, folderPage(view));
+}
+
+void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string value = formField(request.query, "path").value_or("");
+    const AppPath path(value);
+    auto opened = filesOf(caller.user).openForReading(path.argument(), kTransferOpenAttempts);
+    if (!opened.ok())
+        return sendRefusalPage(socket, request, refusalOf(opened.status, "download files"), splitLast(value).first);
+    ReadSource& source = opened.value;
+    if (source.kind() != EntryKind::RegularFile || !source.isOpen())
+        return sendRefusalPage(socket, request, refusalOf(FileStatus::NotFound, ""), splitLast(value).first);
+    const std::string header = appHeader(200, "application/octet-stream", static_cast<std::uint64_t>(source.size()),
+                                         dispositionOf(splitLast(opened.normalised).second));
+    if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
+    source.transfer().sendOpenedLength(socket);
+}
+
+void WebApp::serveZip(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string value = formField(request.query, "path").value_or("");
+    const AppPath path(value);
+    FileService files = filesOf(caller.user);
+    const auto resolved = files.resolve(path.argument());
+    // The archive's top folder is the one asked for; the home is "files".
+    std::string root = resolved.ok() ? splitLast(resolved.normalised).second : std::string();
+    if (root.empty()) root = "files";
+    std::optional<ZipStream> zip;
+    // The header goes out with the first entry, once the rights and the folder were
+    // checked, so a refusal still gets its page.
+    auto begin = [&] {
+        if (zip) return zip->good();
+        const std::string header = appHeaderWithoutLength(200, "application/zip", dispositionOf(root + ".zip"));
+        if (sendAll(socket, header) < 0) return false;
+        zip.emplace(socket);
+        return zip->addFolder(validUtf8(root), 0);
+    };
+    const auto walked = files.forEachInTree(path.argument(), [&](const TreeEntry& entry, TransferFile* file) {
+        if (isPartialUploadName(splitLast(entry.relative).second)) return true;
+        if (!begin()) return false;
+        const std::string name = validUtf8(root + "/" + entry.relative);
+        if (entry.kind == EntryKind::Directory) return zip->addFolder(name, entry.lastWrite);
+        // A file held by an upload, or unreadable, is left out rather than waited for.
+        return file == nullptr || zip->addFile(name, entry.lastWrite, *file);
+    });
+    if (!walked.ok()) return sendRefusalPage(socket, request, refusalOf(walked.status, "download folders"), "");
+    if (begin()) (void)zip->finish();
+}
+
+void WebApp::serveUploadStatus(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const auto [folder, name] = splitLast(formField(request.query, "path").value_or(""));
+    if (!isSingleName(name) || isPartialUploadName(name))
+        return sendJsonError(socket, request, 400, "That name cannot be used.");
+    FileService files = filesOf(caller.user);
+    const AppPath target(join(folder, name));
+    const AppPath partial(join(folder, partialUploadName(name)));
+    const auto seen = files.stat(target.argument(), StatPurpose::Writing);
+    if (!seen.ok()) {
+        const Refusal refusal = refusalOf(seen.status, "upload here");
+        return sendJsonError(socket, request, refusal.status, refusal.text);
+    }
+    const auto part = files.stat(partial.argument(), StatPurpose::Writing);
+    const std::int64_t received = part.ok() && part.value.kind == EntryKind::RegularFile ? part.value.size : 0;
+    std::string body = "{\"received\":" + std::to_string(received) +
+                       ",\"exists\":" + (seen.value.kind != EntryKind::None ? "true" : "false") +
+                       ",\"folder\":" + (seen.value.kind == EntryKind::Directory ? "true" : "false") + "}";
+    sendAnswer(socket, request, 200, kJson, body);
+}
+
+void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const auto [folder, name] = splitLast(formField(request.query, "path").value_or(""));
+    if (!isSingleName(name) || isPartialUploadName(name))
+        return sendJsonError(socket, request, 400, "That name cannot be used.");
+    const std::optional<std::int64_t> offset = byteCountValue(formField(request.query, "offset").value_or("0"));
+    const bool done = formField(request.query, "done").value_or("") == "1";
+    const bool replace = formField(request.query, "replace").value_or("") == "1";
+    const std::optional<std::int64_t> total = byteCountValue(formField(request.query, "total").value_or(""));
+    if (request.sentTransferEncoding)
+        return sendJsonError(socket, request, 411, "An upload must say its length (no chunked transfer coding).");
+    if (!offset || request.contentLength < 0 || (done && !total))
+        return sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
+
+    FileService files = filesOf(caller.user);
+    const AppPath target(join(folder, name));
+    const AppPath partial(join(folder, partialUploadName(name)));
+    auto refuse = [&](FileStatus status, std::int64_t received = -1) {
+        const Refusal refusal = refusalOf(status, "upload here");
+        sendJsonError(socket, request, refusal.status, refusal.text, received);
+    };
+    if (*offset == 0) {
+        // A file is replaced only when the client says so (after asking its user);
+        // asked before a byte is written, so a refused upload costs nothing.
+        const auto seen = files.stat(target.argument(), StatPurpose::Writing);
+        if (!seen.ok()) return refuse(seen.status);
+        if (seen.value.kind == EntryKind::Directory) return refuse(FileStatus::WrongKind);
+        if (seen.value.kind != EntryKind::None && !replace)
+            return sendJsonError(socket, request, 409, "A file of that name is there; send replace=1 to replace it.");
+    }
+    std::int64_t stored = 0;
+    {
+        auto opened = files.openForWritingAt(partial.argument(), *offset);
+        if (!opened.ok()) return refuse(opened.status);
+        TransferFile& file = *opened.value;
+        stored = file.size();
+        // Chunks follow one another: one that starts inside the stored part would
+        // leave stale bytes behind its end.
+        if (*offset != stored)
+            return sendJsonError(socket, request, 409, "The stored part holds a different number of bytes.", stored);
+        allowBody(socket, request);
+        if (file.receiveExactly(socket, request.bodyStart, *offset, request.contentLength) !=
+            TransferResult::Completed) {
+            const auto part = files.stat(partial.argument(), StatPurpose::Writing);
+            return sendJsonError(socket, request, 400, "The upload broke off.", part.ok() ? part.value.size : 0);
+        }
+        stored = *offset + request.contentLength;
+    }  // the lock goes before the rename
+    if (done) {
+        if (stored != *total)
+            return sendJsonError(socket, request, 409, "The stored part does not hold the whole file.", stored);
+        const auto moved = replace ? files.replaceByRename(partial.argument(), target.argument())
+                                   : files.rename(partial.argument(), target.argument());
+        if (!moved.ok()) return refuse(moved.status, stored);
+    }
+    sendAnswer(socket, request, 200, kJson,
+               "{\"received\":" + std::to_string(stored) + ",\"done\":" + (done ? "true" : "false") + "}");
+}
+
+void WebApp::serveFolderChange(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string route = request.path.substr(4);
+    const std::string path = formField(request.query, "path").value_or("");
+    const std::string name = formField(request.query, "name").value_or("");
+    FileService files = filesOf(caller.user);
+    std::string back;
+    FileStatus status = FileStatus::Ok;
+    std::string_view action;
+    if (route == "mkdir") {
+        back = VirtualPath::parse(path, '/').joined();
+        action = "make folders here";
+        if (!isSingleName(name) || isPartialUploadName(name)) {
+            status = FileStatus::InvalidPath;
+        } else {
+            const AppPath folder(join(path, name));
+            status = files.makeFolder(folder.argument()).status;
+        }
+    } else if (route == "rename") {
+        auto [parent, oldName] = splitLast(path);
+        back = parent;
+        action = "rename here";
+        if (oldName.empty() || !isSingleName(name) || isPartialUploadName(name)) {
+            status = FileStatus::InvalidPath;
+        } else {
+            const AppPath from(path);
+            const AppPath to(join(parent, name));
+            status = files.rename(from.argument(), to.argument()).status;
+        }
+    } else {
+        back = splitLast(path).first;
+        const AppPath entry(path);
+        const bool folder = formField(request.query, "kind").value_or("") == "folder";
+        action = folder ? "remove folders here" : "delete files here";
+        status = splitLast(path).second.empty()
+                     ? FileStatus::InvalidPath
+                     : (folder ? files.removeFolder(entry.argument()) : files.removeFile(entry.argument())).status;
+    }
+    if (status != FileStatus::Ok) return sendRefusalPage(socket, request, refusalOf(status, action), back);
+    redirect(socket, request, folderLink(back));
+}
+
+void WebApp::serveFormUpload(Socket& socket, const HttpRequest& request, const Caller& caller) {
+    const std::string folder = formField(request.query, "path").value_or("");
+    // SECURITY: only a signed-in browser's own page sends this form; its token,
+    // which comes first in the body, is checked before a byte is written.
+    if (caller.csrfToken.empty() || !caller.fromThisSite)
+        return sendRefusalPage(socket, request, {403, "This form did not come from this site's own page."}, folder);
+    if (request.sentTransferEncoding || request.contentLength <= 0)
+        return sendRefusalPage(socket, request, {411, "The upload did not say its length."}, folder);
+    const std::optional<std::string> boundary = multipartBoundary(request.contentType);
+    if (!boundary) return sendRefusalPage(socket, request, {400, "The upload is no form of files."}, folder);
+
+    FileService files = filesOf(caller.user);
+    bool readingToken = false;
+    bool tokenOk = false;
+    std::string token;
+    std::optional<TransferFile> current;  // the file part being written, beside its name
+    std::string currentName;
+    bool diskFailed = false;
+    std::vector<std::pair<std::string, Refusal>> refused;
+    std::vector<std::string> uploaded;
+
+    MultipartHandler handler;
+    handler.partStart = [&](const PartHeader& part) {
+        if (part.name == "csrf") {
+            readingToken = true;
+            return true;
+        }
+        if (!tokenOk) return false;
+        if (!part.fileName || part.fileName->empty()) return true;  // another field, or no file chosen
+        currentName = baseNameOf(*part.fileName);
+        if (!isSingleName(currentName) || isPartialUploadName(currentName)) {
+            refused.emplace_back(currentName, refusalOf(FileStatus::InvalidPath, ""));
+            return true;
+        }
+        const AppPath target(join(folder, currentName));
+        const auto seen = files.stat(target.argument(), StatPurpose::Writing);
+        if (!seen.ok() || seen.value.kind != EntryKind::None) {
+            // Without the page's script nobody could be asked, so nothing is replaced.
+            refused.emplace_back(currentName, seen.ok() ? Refusal{409,
+                                                                  "A file of that name is there; it was not "
+                                                                  "replaced."}
+                                                        : refusalOf(seen.status, "upload here"));
+            return true;
+        }
+        const AppPath partial(join(folder, partialUploadName(currentName)));
+        auto opened = files.openForWritingAt(partial.argument(), 0);
+        if (!opened.ok()) {
+            refused.emplace_back(currentName, refusalOf(opened.status, "upload here"));
+            return true;
+        }
+        current = std::move(opened.value);
+        diskFailed = false;
+        return true;
+    };
+    handler.partBytes = [&](std::string_view bytes) {
+        if (readingToken) {
+            token.append(bytes.substr(0, std::min<std::size_t>(bytes.size(), 2 * kWebSecretBytes + 1)));
+            return token.size() <= 2 * kWebSecretBytes;
+        }
+        if (current && !diskFailed && !current->write(bytes)) diskFailed = true;
+        return true;
+    };
+    handler.partEnd = [&] {
+        if (readingToken) {
+            readingToken = false;
+            tokenOk = equalSecrets(token, caller.csrfToken);
+            return tokenOk;
+        }
+        if (!current) return true;
+        current.reset();  // the lock goes before the rename
+        const AppPath target(join(folder, currentName));
+        const AppPath partial(join(folder, partialUploadName(currentName)));
+        if (diskFailed) {
+            refused.emplace_back(currentName, refusalOf(FileStatus::Refused, ""));
+            return true;
+        }
+        const auto moved = files.rename(partial.argument(), target.argument());
+        if (moved.ok())
+            uploaded.push_back(currentName);
+        else
+            refused.emplace_back(currentName, refusalOf(moved.status, "upload here"));
+        return true;
+    };
+    MultipartStream body(*boundary, std::move(handler));
+    allowBody(socket, request);
+    const bool whole = readBody(socket, request.bodyStart, request.contentLength, [&](std::string_view bytes) {
+        return body.feed(bytes) == MultipartStream::State::Reading;
+    });
+    if (!tokenOk) {
+        return sendRefusalPage(socket, request,
+                               {403, "This form did not carry the page's token, so nothing was changed."}, folder);
+    }
+    if (!whole || body.state() != MultipartStream::State::Finished)
+        refused.emplace_back("", Refusal{400, "The upload broke off or was malformed; what arrived whole is kept."});
+    if (refused.empty()) return redirect(socket, request, folderLink(folder));
+    std::string text;
+    for (const std::string& name : uploaded) text += name + ": uploaded. ";
+    for (const auto& [name, refusal] : refused) text += (name.empty() ? "" : name + ": ") + refusal.text + " ";
+    sendRefusalPage(socket, request, {refused.front().second.status, text}, folder);
+}
+
+}  // namespace corvel
