@@ -53,7 +53,7 @@ std::vector<CommandEntry> buildTable() {
           kPasswordStdin},
          "add an account",
          "Adds an account. The password is asked for twice on the terminal (not shown), or read from standard "
-         "input with --password-stdin, and stored as its digest. The rights default to list,read. A running "
+         "input with --password-stdin, and stored as its digest (as Argon2id with <passwordhash>argon2id). The rights default to list,read. A running "
          "server is asked to reload the accounts."},
         {CommandId::UserPasswd, "user", "passwd", {"NAME"}, {}, {kPasswordStdin},
          "change an account's password",

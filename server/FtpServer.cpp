@@ -128,6 +128,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
         return fail(text, EINVAL);
     }
+    process_->users.setPasswordScheme(settings_.passwordScheme);
     if (const Status blocks = createBlocks(); !blocks.ok())
         return fail("cannot create the status and control blocks in " + namedObjectDirectory(), blocks.systemError());
 

@@ -37,6 +37,7 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webExtensions = off.webExtensions;
     settings.webCharset.clear();
     settings.proxyFrom.clear();
+    settings.passwordScheme = off.passwordScheme;
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -96,6 +97,13 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     if (std::optional<std::string> proxies = file.text("proxyfrom")) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
+    }
+    if (std::optional<std::string> hash = file.text("passwordhash")) {
+        if (std::optional<PasswordScheme> scheme = passwordSchemeValue(*hash))
+            settings.passwordScheme = *scheme;
+        else
+            // Not one of the tools' keys (the file alone sets it), so its words are here.
+            settings.problems.push_back("<passwordhash>" + *hash + "</passwordhash> is not argon2id");
     }
 }
 

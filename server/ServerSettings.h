@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/StoredPassword.h"
 #include "platform/Socket.h"
 #include "tls/TlsServer.h"
 
@@ -59,6 +60,7 @@ struct ServerSettings {
     bool webExtensions = false;             // <webext>yes: Range requests and HEAD on downloads
     std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
+    PasswordScheme passwordScheme = PasswordScheme::Designed;  // <passwordhash>argon2id: new passwords as Argon2id
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

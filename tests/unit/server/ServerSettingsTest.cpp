@@ -152,6 +152,21 @@ TEST(ServerSettings, ExtensionsAreOffUntilTheirElementsSayAndBadValuesAreProblem
     }
 }
 
+TEST(ServerSettings, PasswordHashTakesArgon2idOnlyAndIsOffWhenTakenAway) {
+    ServerSettings settings;
+    ASSERT_TRUE(applySettingsDocument("<c><passwordhash>argon2id</passwordhash></c>", settings));
+    EXPECT_EQ(settings.passwordScheme, PasswordScheme::Argon2id);
+    EXPECT_TRUE(settings.problems.empty());
+    ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
+    EXPECT_EQ(settings.passwordScheme, PasswordScheme::Designed);
+    for (const char* bad : {"md5", "", "Argon2id"}) {
+        ASSERT_TRUE(applySettingsDocument(std::string("<c><passwordhash>") + bad + "</passwordhash></c>", settings));
+        EXPECT_EQ(settings.problems, (std::vector<std::string>{std::string("<passwordhash>") + bad +
+                                                               "</passwordhash> is not argon2id"}));
+        EXPECT_EQ(settings.passwordScheme, PasswordScheme::Designed);
+    }
+}
+
 TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {
     // No limits: as configured.
     EXPECT_EQ(webConnectionLimit(256, 33, 0, 0).limit, 256u);
