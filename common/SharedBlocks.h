@@ -14,6 +14,7 @@ constexpr int kBlockMutexWaitMs = 5000;
 constexpr std::size_t kControlBlockSize = 4;
 constexpr std::uint32_t ReloadUsers = 0x2;
 constexpr std::uint32_t ReloadAccess = 0x4;
+constexpr std::uint32_t ReloadLog = 0x8;  // open the transfer log (<xferlog>) again
 
 // StatusBlock: 32 little-endian bytes.
 constexpr std::size_t kStatusBlockSize = 32;

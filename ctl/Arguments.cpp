@@ -105,10 +105,13 @@ std::vector<CommandEntry> buildTable() {
          "show the running server's status",
          "Shows whether a server runs and, when it does, its listen address, FTP and web ports, connection "
          "limit, live FTP connections and start time, as the console's panel does."},
-        {CommandId::Reload, "", "reload", {"users|policy"}, {"users", "policy"}, {},
+        {CommandId::Reload, "", "reload", {"users|policy|log"}, {"users", "policy"}, {},
          "make the running server reload a file",
-         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again at its next "
-         "loop turn. The user and policy commands ask for this themselves."},
+         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again, or to open its "
+         "transfer log (<xferlog>) again after it was rotated (log), at its next loop turn. The user and policy "
+         "commands ask for this themselves.",
+         {},
+         {"log"}},
         {CommandId::Stop, "", "stop", {}, {}, {},
          "stop the running server",
          "Signals the running server to stop and waits until it has. For the service, corveld -e does the "
@@ -367,9 +370,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     if (error.empty() && !entry->choices.empty()) {
         bool known = false;
         for (const std::string& choice : entry->choices) known = known || invocation.operands[0] == choice;
+        for (const std::string& choice : entry->extensionChoices) known = known || invocation.operands[0] == choice;
         if (!known)
             fail("'corvelctl " + commandName(*entry) + "' takes one of " + joined(entry->choices) + ", not '" +
-                 invocation.operands[0] + "'");
+                 invocation.operands[0] + "'" +
+                 (entry->extensionChoices.empty()
+                      ? std::string()
+                      : " (for the extensions also " + joined(entry->extensionChoices) + ")"));
     }
     if (error.empty()) {
         for (const OptionEntry& option : entry->options) {

@@ -49,6 +49,9 @@ struct CommandEntry {
     // Listed under "Keys:" in the help: each key of ftpconfig.xml the command takes
     // and what it says of it.
     std::vector<std::pair<std::string_view, std::string>> keys = {};
+    // Words the first operand may also be, for the server's extensions; a refusal
+    // names them after the designed ones.
+    std::vector<std::string> extensionChoices = {};
 };
 
 // Every command, in the order the help lists them.

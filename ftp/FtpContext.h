@@ -20,6 +20,7 @@ class AccessPolicy;
 class LoginGuard;
 class BanList;
 class SessionRegistry;
+class TransferLog;
 
 // A connection that has not logged in this long after its greeting is closed (with
 // a 421 reply), so connections that never log in cannot pile up; a client that
@@ -50,6 +51,7 @@ struct FtpContext {
     std::uint32_t maxPerAddress = 0;       // <maxperip>: sessions one address may hold; 0: any number
     std::uint32_t maxLoginPerAddress = 0;  // <maxprelogin>: of them not logged in yet; 0: any number
     std::chrono::milliseconds loginDeadline = kLoginDeadline;  // tests shorten it
+    TransferLog* transferLog = nullptr;    // <xferlog>: every RETR, STOR and APPE is a line there
 };
 
 }  // namespace corvel

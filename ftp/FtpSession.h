@@ -82,6 +82,11 @@ private:
     std::optional<ResolvedPath> resolveListingPath(const std::string& path);
     void closeData() { data_.close(); }
     void storeFile(const std::string& argument, bool append);
+    // The transfer's line in <xferlog> (nothing without it), once data_ is closed. For
+    // a download expected is what a complete one sends; for an upload, where in the
+    // file it started.
+    void recordTransfer(const std::string& localPath, std::chrono::steady_clock::time_point started, bool outgoing,
+                        bool complete, std::int64_t expected);
 
     // Login and session commands.
     void handleUser(const std::string& argument);

@@ -143,8 +143,10 @@ void FtpSession::handleRetr(const std::string& argument) {
     }
     reply(transferOpening(argument, source.size));
     if (!protectData()) return;
+    const auto started = std::chrono::steady_clock::now();
     TransferResult result = source.file->sendTo(data_, offset);
     closeData();
+    recordTransfer(path->localPath, started, true, result == TransferResult::Completed, source.size - (offset > 0 ? offset : 0));
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 
@@ -195,8 +197,11 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
     }
     reply(transferOpening(argument));
     if (!protectData()) return;
+    const auto started = std::chrono::steady_clock::now();
+    const std::int64_t startsAt = append ? opened->size() : resumeAt;
     TransferResult result = resumeAt > 0 ? opened->receiveAt(data_, resumeAt) : opened->receiveFrom(data_);
     closeData();
+    recordTransfer(path->localPath, started, false, result == TransferResult::Completed, startsAt);
     reply(result == TransferResult::Completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 

@@ -16,6 +16,7 @@
 #include "server/ProcessContext.h"
 #include "server/ProxyProtocol.h"
 #include "server/TlsSetup.h"
+#include "server/TransferLogSetup.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -83,6 +84,11 @@ void FtpServer::serveControlBlock() {
         requests &= ~ReloadAccess;
         writeControlWord(word, requests);
     }
+    if (requests & ReloadLog) {
+        reopenTransferLog(process_->transferLog, process_->log);
+        requests &= ~ReloadLog;
+        writeControlWord(word, requests);
+    }
 }
 
 void FtpServer::writeStatusBlock() {
@@ -129,6 +135,9 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         return fail(text, EINVAL);
     }
     process_->users.setPasswordScheme(settings_.passwordScheme);
+    if (const Status opened = openTransferLog(settings_, process_->programDirectory, process_->transferLog);
+        !opened.ok())
+        return fail(opened.text(), opened.systemError());
     if (const Status blocks = createBlocks(); !blocks.ok())
         return fail("cannot create the status and control blocks in " + namedObjectDirectory(), blocks.systemError());
 
@@ -183,6 +192,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .sessions = &process_->sessions,
         .maxPerAddress = settings_.maxPerAddress,
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
+        .transferLog = &process_->transferLog,
     });
     auto webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
@@ -192,7 +202,8 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    .webPolicy = settings_.webPolicy,
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
-                   .bans = &process_->bans});
+                   .bans = &process_->bans,
+                   .transferLog = &process_->transferLog});
     auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
 

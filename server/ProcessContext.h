@@ -10,6 +10,7 @@
 #include "accounts/BanList.h"
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "files/TransferLog.h"
 #include "ftp/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
@@ -27,7 +28,8 @@ struct ProcessContext {
           users(programDirectory, &log),
           policy(programDirectory, &log),
           bans(&log),
-          logins(&log, kFailedLoginDelay, &bans) {}
+          logins(&log, kFailedLoginDelay, &bans),
+          transferLog(&log) {}
     ProcessContext(const ProcessContext&) = delete;
     ProcessContext& operator=(const ProcessContext&) = delete;
 
@@ -43,6 +45,7 @@ struct ProcessContext {
     // The live web connections by client address (<webmaxperip>).
     const std::shared_ptr<AddressSlots> webSlots = std::make_shared<AddressSlots>();
     LoginGuard logins;
+    TransferLog transferLog;  // <xferlog>; off without it
 };
 
 }  // namespace corvel

@@ -38,6 +38,7 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webCharset.clear();
     settings.proxyFrom.clear();
     settings.passwordScheme = off.passwordScheme;
+    settings.transferLog.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -97,6 +98,12 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     if (std::optional<std::string> proxies = file.text("proxyfrom")) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
+    }
+    if (std::optional<std::string> log = file.text("xferlog")) {
+        if (!log->empty() && log->find_first_of(std::string_view("\0\n\r", 3)) == std::string::npos)
+            settings.transferLog = *log;
+        else
+            settings.problems.push_back("<xferlog>" + *log + "</xferlog> is not a file name");
     }
     if (std::optional<std::string> hash = file.text("passwordhash")) {
         if (std::optional<PasswordScheme> scheme = passwordSchemeValue(*hash))

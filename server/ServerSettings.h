@@ -61,6 +61,8 @@ struct ServerSettings {
     std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
     PasswordScheme passwordScheme = PasswordScheme::Designed;  // <passwordhash>argon2id: new passwords as Argon2id
+    // <xferlog>: the transfer log, relative to the program directory unless absolute; empty: none.
+    std::string transferLog;
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

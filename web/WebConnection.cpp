@@ -54,6 +54,7 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
     WebRequestHandler handler(context.users, &officialHostName, &context.logins,
                               WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions},
                               context.webCharset);
+    handler.recordTransfersIn(context.transferLog);
     HttpRequestReader reader(
         socket,
         [&handler, &peer](Socket& s, const HttpRequest& request) {

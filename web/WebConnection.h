@@ -15,6 +15,7 @@ class LoginGuard;
 class TlsServer;
 class AccessPolicy;
 class BanList;
+class TransferLog;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -30,6 +31,7 @@ struct WebContext {
     // <webcharset>: the character set every page declares; empty: none, as designed.
     std::string webCharset;
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
+    TransferLog* transferLog = nullptr;    // <xferlog>: every download is a line there
 };
 
 // Serves the one request of a web connection and returns when it is done; the

@@ -228,7 +228,9 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
         // The designed download: always the whole file, whatever Range says.
         std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size));
         if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
-        source.file->sendOpenedLength(socket);
+        const auto started = std::chrono::steady_clock::now();
+        const TransferResult result = source.file->sendOpenedLength(socket);
+        recordDownload(socket, request, target.localPath, started, result, source.size, header.size());
         return;
     }
     // Only a GET has ranges (a HEAD or a form ignores Range, as RFC 9110 says). An
@@ -240,12 +242,14 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
         return sendPage(socket, request, withCharset(rangeNotSatisfiablePage(source.size), pageCharset_));
     std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size, choice);
     if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
+    const auto started = std::chrono::steady_clock::now();
     // Never past the size the file was opened with, which the header announced, so
     // a file that grows meanwhile still sends exactly that.
-    if (choice.kind == RangeChoice::Kind::Part)
-        source.file->sendRange(socket, choice.first, choice.last + 1);
-    else
-        source.file->sendOpenedLength(socket);
+    const bool part = choice.kind == RangeChoice::Kind::Part;
+    const TransferResult result = part ? source.file->sendRange(socket, choice.first, choice.last + 1)
+                                       : source.file->sendOpenedLength(socket);
+    recordDownload(socket, request, target.localPath, started, result,
+                   part ? choice.last + 1 - choice.first : source.size, header.size());
 }
 
 void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& request) {

@@ -4,6 +4,7 @@
 // 401 / 404 / 416 page.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,8 @@ namespace corvel {
 class Socket;
 class UserTable;
 class LoginGuard;
+class TransferLog;
+enum class TransferResult;
 
 // Longest "path" value (after decoding) that is served; a longer one gets the 404 page.
 constexpr std::size_t kMaxWebPathBytes = 259;
@@ -58,12 +61,21 @@ public:
     // the socket and ends the answer. Never closes the socket otherwise.
     void handle(Socket& socket, const HttpRequest& request);
 
+    // Every download (not a HEAD) becomes a line of log (<xferlog>); nullptr: none.
+    void recordTransfersIn(TransferLog* log) { transferLog_ = log; }
+
 private:
     void serveListing(Socket& socket, const HttpRequest& request);
     void serveDownload(Socket& socket, const HttpRequest& request);
     void servePasswordForm(Socket& socket, const HttpRequest& request);
     void servePasswordUpdate(Socket& socket, const HttpRequest& request);
     std::string frameStart(const HttpRequest& request);
+
+    // The download's line in the transfer log: body is what a complete one sends,
+    // after headerBytes of header.
+    void recordDownload(Socket& socket, const HttpRequest& request, const std::string& localPath,
+                        std::chrono::steady_clock::time_point started, TransferResult result, std::int64_t body,
+                        std::size_t headerBytes);
 
     bool authenticated(const HttpRequest& request);
     // With WebFeatures::rights, whether the account holds permission; always true
@@ -79,6 +91,7 @@ private:
     // The fixed pages, with the character set declared when one is set.
     std::string unauthorizedPage_;
     std::string notFoundPage_;
+    TransferLog* transferLog_ = nullptr;
 };
 
 }  // namespace corvel

@@ -5,6 +5,7 @@
 #include "server/ConnectionLimits.h"
 #include "accounts/ExtensionSettings.h"
 #include "server/ServerSettings.h"
+#include "server/TransferLogSetup.h"
 
 #include <utility>
 #include <vector>
@@ -165,6 +166,20 @@ TEST(ServerSettings, PasswordHashTakesArgon2idOnlyAndIsOffWhenTakenAway) {
                                                                "</passwordhash> is not argon2id"}));
         EXPECT_EQ(settings.passwordScheme, PasswordScheme::Designed);
     }
+}
+
+TEST(ServerSettings, TransferLogIsAFileNameAndOffWhenTakenAway) {
+    ServerSettings settings;
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog>logs/xferlog</xferlog></c>", settings));
+    EXPECT_EQ(settings.transferLog, "logs/xferlog");
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "/opt/corvelftp/logs/xferlog");
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog>/var/log/x</xferlog></c>", settings));
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "/var/log/x");
+    ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
+    EXPECT_EQ(settings.transferLog, "");
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "");
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog></xferlog></c>", settings));
+    EXPECT_EQ(settings.problems, (std::vector<std::string>{"<xferlog></xferlog> is not a file name"}));
 }
 
 TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {

@@ -1,0 +1,39 @@
+// The <xferlog> line of RETR, STOR and APPE.
+#include <algorithm>
+
+#include "accounts/UserTable.h"
+#include "files/LocalFile.h"
+#include "files/TransferLog.h"
+#include "ftp/FtpSession.h"
+
+namespace corvel {
+
+void FtpSession::recordTransfer(const std::string& localPath, std::chrono::steady_clock::time_point started,
+                                bool outgoing, bool complete, std::int64_t expected) {
+    if (!context_.transferLog || !context_.transferLog->enabled()) return;
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    TransferRecord record;
+    record.finished = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    record.seconds = std::chrono::round<std::chrono::seconds>(elapsed).count();
+    record.remoteHost = peerAddress_;
+    record.fileName = localPath;
+    record.binary = transferType_ == TransferType::Binary;
+    record.outgoing = outgoing;
+    record.anonymous = context_.users.logsInWithoutPassword(userName_);
+    record.user = userName_;
+    record.complete = complete;
+    // A complete transfer moved exactly the file's bytes; one that broke off as far
+    // as the connection's count tells (it counts a TLS layer's own bytes as well).
+    const SocketTraffic traffic = data_.trafficAtClose();
+    if (outgoing) {
+        const auto whole = static_cast<std::uint64_t>(std::max<std::int64_t>(expected, 0));
+        record.bytes = complete ? whole : std::min(traffic.sentAcknowledged, whole);
+    } else {
+        const std::int64_t size = LocalFile(localPath).info().size;
+        record.bytes =
+            complete ? static_cast<std::uint64_t>(std::max<std::int64_t>(size - expected, 0)) : traffic.received;
+    }
+    context_.transferLog->record(record);
+}
+
+}  // namespace corvel
