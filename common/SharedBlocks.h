@@ -14,7 +14,14 @@ constexpr int kBlockMutexWaitMs = 5000;
 constexpr std::size_t kControlBlockSize = 4;
 constexpr std::uint32_t ReloadUsers = 0x2;
 constexpr std::uint32_t ReloadAccess = 0x4;
-constexpr std::uint32_t ReloadLog = 0x8;  // open the transfer log (<xferlog>) again
+// The extensions' requests, well above the designed bits: a bit the server does not
+// know stays set for whoever set it.
+constexpr std::uint32_t ReloadLog = 0x100;  // open the transfer log (<xferlog>) again
+constexpr std::uint32_t ReloadTls = 0x200;  // load the certificate and key files again
+// The server's answer to ReloadTls, set as it clears that bit: the new pair serves
+// new connections, or it was refused (the reason is in the system log).
+constexpr std::uint32_t TlsReloaded = 0x400;
+constexpr std::uint32_t TlsReloadRefused = 0x800;
 
 // StatusBlock: 32 little-endian bytes.
 constexpr std::size_t kStatusBlockSize = 32;

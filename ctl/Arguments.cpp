@@ -105,13 +105,15 @@ std::vector<CommandEntry> buildTable() {
          "show the running server's status",
          "Shows whether a server runs and, when it does, its listen address, FTP and web ports, connection "
          "limit, live FTP connections and start time, as the console's panel does."},
-        {CommandId::Reload, "", "reload", {"users|policy|log"}, {"users", "policy"}, {},
+        {CommandId::Reload, "", "reload", {"users|policy|log|tls"}, {"users", "policy"}, {},
          "make the running server reload a file",
-         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again, or to open its "
-         "transfer log (<xferlog>) again after it was rotated (log), at its next loop turn. The user and policy "
-         "commands ask for this themselves.",
+         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again, to open its "
+         "transfer log (<xferlog>) again after it was rotated (log), or to load its certificate and key files "
+         "again after they were renewed (tls: new connections get the new pair, live ones keep theirs; a pair "
+         "that cannot be loaded is refused with its reason and the one in use stays), at its next loop turn. The "
+         "user and policy commands ask for this themselves.",
          {},
-         {"log"}},
+         {"log", "tls"}},
         {CommandId::Stop, "", "stop", {}, {}, {},
          "stop the running server",
          "Signals the running server to stop and waits until it has. For the service, corveld -e does the "

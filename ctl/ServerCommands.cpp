@@ -10,6 +10,7 @@
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
 #include "ctl/TextTable.h"
+#include "ctl/TlsReloadCommand.h"
 #include "platform/LocalTime.h"
 #include "platform/NamedObjects.h"
 
@@ -78,6 +79,7 @@ int showStatus(const CommandContext& context) {
 
 int reloadFile(const CommandContext& context) {
     const std::string& what = context.operand(0);
+    if (what == "tls") return reloadTlsPair(context);
     const bool users = what == "users";
     const bool log = what == "log";
     const char* fileName = users ? kUsersFileName : kAccessFileName;

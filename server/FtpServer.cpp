@@ -89,6 +89,12 @@ void FtpServer::serveControlBlock() {
         requests &= ~ReloadLog;
         writeControlWord(word, requests);
     }
+    if (requests & ReloadTls) {
+        std::string why;
+        const bool taken = reloadTls(tls_.get(), settings_, process_->programDirectory, process_->log, &why);
+        requests &= ~(ReloadTls | TlsReloaded | TlsReloadRefused);
+        writeControlWord(word, requests | (taken ? TlsReloaded : TlsReloadRefused));
+    }
 }
 
 void FtpServer::writeStatusBlock() {
@@ -158,9 +164,9 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                              [&sessions](const std::string& address) { sessions.closeAll(address); });
 
     std::string why;
-    std::shared_ptr<const TlsServer> tls =
-        prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
-    if (!tls && !why.empty()) return fail("TLS: " + why, EINVAL);
+    tls_ = prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
+    if (!tls_ && !why.empty()) return fail("TLS: " + why, EINVAL);
+    const std::shared_ptr<const TlsServer> tls = tls_;
 
     Status listening;
     auto ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &listening);

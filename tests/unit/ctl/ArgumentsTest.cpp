@@ -106,7 +106,7 @@ TEST(CorvelctlArguments, ReloadTakesTheExtensionsWordsAndNamesThemWhenRefusing) 
     EXPECT_EQ(log.invocation.operands, (std::vector<std::string>{"log"}));
     const ParsedArguments wrong = parse({"reload", "logs"});
     EXPECT_EQ(wrong.outcome, ParseOutcome::UsageError);
-    EXPECT_NE(wrong.text.find("takes one of users, policy, not 'logs' (for the extensions also log)"),
+    EXPECT_NE(wrong.text.find("takes one of users, policy, not 'logs' (for the extensions also log, tls)"),
               std::string::npos)
         << wrong.text;
 }
