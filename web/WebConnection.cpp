@@ -52,7 +52,7 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins,
-                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions},
+                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions, .health = context.webExtensions},
                               context.webCharset);
     handler.recordTransfersIn(context.transferLog);
     HttpRequestReader reader(

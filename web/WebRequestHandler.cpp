@@ -12,6 +12,7 @@
 #include "files/PathResolution.h"
 #include "files/VirtualPath.h"
 #include "platform/Socket.h"
+#include "web/HealthCheck.h"
 #include "web/HttpText.h"
 #include "web/Icons.h"
 #include "web/WebPages.h"
@@ -139,6 +140,7 @@ std::string WebRequestHandler::frameStart(const HttpRequest& request) {
 }
 
 void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
+    if (features_.health && isHealthCheck(request)) return sendPage(socket, request, kHealthAnswer);
     // SECURITY: every route, the icons included, needs a successful login.
     if (!authenticated(request)) return sendPage(socket, request, unauthorizedPage_);
     // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as

@@ -40,6 +40,9 @@ struct WebFeatures {
     // <webext>yes: downloads answer one byte range (206, 416) and say
     // "Accept-Ranges: bytes"; downloads and icons send Content-Type on one line.
     bool ranges = false;
+    // <webext>yes as well: GET /health answers "200 ok" without a login, for load
+    // balancers and monitors.
+    bool health = false;
 };
 
 // One per request (or reused for several, one at a time); owned by the connection's
