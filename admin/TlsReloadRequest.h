@@ -16,12 +16,11 @@ enum class TlsReloadOutcome {
     TimedOut,  // the block's mutex stayed busy; nothing was set
 };
 
-// Longest wait for the server's answer: it serves the block every loop turn, well
-// under a second apart.
+// Longest wait for the server's answer.
 constexpr std::chrono::milliseconds kTlsReloadAnswerWait{10000};
 
 // Clears an earlier answer, sets ReloadTls and waits for TlsReloaded or
-// TlsReloadRefused, looking every few milliseconds, at most answerWait in all.
+// TlsReloadRefused, at most answerWait in all.
 TlsReloadOutcome requestTlsReload(std::chrono::milliseconds answerWait = kTlsReloadAnswerWait,
                                   int mutexWaitMs = kBlockMutexWaitMs);
 

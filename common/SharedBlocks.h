@@ -22,6 +22,12 @@ constexpr std::uint32_t ReloadTls = 0x200;  // load the certificate and key file
 // new connections, or it was refused (the reason is in the system log).
 constexpr std::uint32_t TlsReloaded = 0x400;
 constexpr std::uint32_t TlsReloadRefused = 0x800;
+// Fill the sessions block (common/SessionsBlock.h); answered with SessionsPublished.
+constexpr std::uint32_t PublishSessions = 0x1000;
+constexpr std::uint32_t SessionsPublished = 0x2000;
+// Close the sessions the sessions block names; answered with SessionsKicked.
+constexpr std::uint32_t KickSessions = 0x4000;
+constexpr std::uint32_t SessionsKicked = 0x8000;
 
 // StatusBlock: 32 little-endian bytes.
 constexpr std::size_t kStatusBlockSize = 32;

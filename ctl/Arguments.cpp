@@ -118,6 +118,19 @@ std::vector<CommandEntry> buildTable() {
          "stop the running server",
          "Signals the running server to stop and waits until it has. For the service, corveld -e does the "
          "same through systemd."},
+        {CommandId::Sessions, "", "sessions", {}, {}, {},
+         "list the running server's live sessions",
+         "Lists the running server's live FTP sessions and web connections: the id kick takes, the protocol, "
+         "the account (- before a login), the client's address, since when, and the bytes moved (of an FTP "
+         "session its transfers, the running one as far as it came; of a web connection what it carried)."},
+        {CommandId::Kick, "", "kick", {"ID"}, {}, {{"--user", "NAME", "close every session of that account", false, ""}},
+         "close live sessions",
+         "Closes the running server's session with that id (from corvelctl sessions), or with --user every "
+         "session of that account, FTP and web: their connections end at once, a running transfer too. Says "
+         "how many were closed; none is a refusal.",
+         {},
+         {},
+         1},
     };
 }
 
@@ -361,7 +374,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         fail(group.empty() ? std::string("no command given")
                            : "'" + group + "' needs a command: " + joined(verbsOf(group)));
     if (error.empty()) {
-        if (invocation.operands.size() < entry->operands.size())
+        if (invocation.operands.size() < entry->operands.size() - entry->optionalOperands)
             fail("'corvelctl " + commandName(*entry) + "' needs " +
                  std::string(entry->operands[invocation.operands.size()]));
         else if (invocation.operands.size() > entry->operands.size())

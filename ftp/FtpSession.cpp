@@ -75,6 +75,7 @@ FtpSession::FtpSession(Socket control, const FtpContext& context, std::optional<
         control_.close();
         return;
     }
+    if (context_.liveSessions) listed_ = context_.liveSessions->join(SessionProtocol::Ftp, peerAddress_, control_);
     loginDeadline_ = std::chrono::steady_clock::now() + context_.loginDeadline;
     sendGreeting();
 }

@@ -143,7 +143,7 @@ void FtpSession::handleRetr(const std::string& argument) {
     }
     reply(transferOpening(argument, source.size));
     if (!protectData()) return;
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = transferStarting();
     TransferResult result = source.file->sendTo(data_, offset);
     closeData();
     recordTransfer(path->localPath, started, true, result == TransferResult::Completed, source.size - (offset > 0 ? offset : 0));
@@ -197,7 +197,7 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
     }
     reply(transferOpening(argument));
     if (!protectData()) return;
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = transferStarting();
     const std::int64_t startsAt = append ? opened->size() : resumeAt;
     TransferResult result = resumeAt > 0 ? opened->receiveAt(data_, resumeAt) : opened->receiveFrom(data_);
     closeData();

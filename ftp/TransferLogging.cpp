@@ -1,4 +1,4 @@
-// The <xferlog> line of RETR, STOR and APPE.
+// What RETR, STOR and APPE leave: the <xferlog> line and the bytes of the session's row.
 #include <algorithm>
 
 #include "accounts/UserTable.h"
@@ -8,9 +8,15 @@
 
 namespace corvel {
 
+std::chrono::steady_clock::time_point FtpSession::transferStarting() {
+    if (listed_) listed_->transferStarted(data_);
+    return std::chrono::steady_clock::now();
+}
+
 void FtpSession::recordTransfer(const std::string& localPath, std::chrono::steady_clock::time_point started,
                                 bool outgoing, bool complete, std::int64_t expected) {
-    if (!context_.transferLog || !context_.transferLog->enabled()) return;
+    const bool logged = context_.transferLog && context_.transferLog->enabled();
+    if (!logged && !listed_) return;
     const auto elapsed = std::chrono::steady_clock::now() - started;
     TransferRecord record;
     record.finished = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -33,7 +39,8 @@ void FtpSession::recordTransfer(const std::string& localPath, std::chrono::stead
         record.bytes =
             complete ? static_cast<std::uint64_t>(std::max<std::int64_t>(size - expected, 0)) : traffic.received;
     }
-    context_.transferLog->record(record);
+    if (listed_) listed_->transferEnded(record.bytes);
+    if (logged) context_.transferLog->record(record);
 }
 
 }  // namespace corvel

@@ -16,6 +16,7 @@
 #include "server/ProcessContext.h"
 #include "server/ProxyProtocol.h"
 #include "server/TlsSetup.h"
+#include "server/SessionsPublisher.h"
 #include "server/TransferLogSetup.h"
 #include "web/WebConnection.h"
 
@@ -94,6 +95,18 @@ void FtpServer::serveControlBlock() {
         const bool taken = reloadTls(tls_.get(), settings_, process_->programDirectory, process_->log, &why);
         requests &= ~(ReloadTls | TlsReloaded | TlsReloadRefused);
         writeControlWord(word, requests | (taken ? TlsReloaded : TlsReloadRefused));
+        requests = readControlWord(word);
+    }
+    if (requests & PublishSessions) {
+        const bool published = sessionsPublisher_.publish(process_->liveSessions);
+        requests &= ~(PublishSessions | SessionsPublished);
+        writeControlWord(word, requests | (published ? SessionsPublished : 0));
+        requests = readControlWord(word);
+    }
+    if (requests & KickSessions) {
+        sessionsPublisher_.kick(process_->liveSessions);
+        requests &= ~KickSessions;
+        writeControlWord(word, requests | SessionsKicked);
     }
 }
 
@@ -199,6 +212,7 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
         .maxPerAddress = settings_.maxPerAddress,
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
         .transferLog = &process_->transferLog,
+        .liveSessions = &process_->liveSessions,
     });
     auto webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
@@ -209,7 +223,8 @@ void FtpServer::run(RunMode mode, RunObserver* observer) {
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
                    .bans = &process_->bans,
-                   .transferLog = &process_->transferLog});
+                   .transferLog = &process_->transferLog,
+                   .liveSessions = &process_->liveSessions});
     auto proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     if (observer) observer->serving();
 

@@ -8,6 +8,7 @@
 
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
+#include "accounts/LiveSessions.h"
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "files/TransferLog.h"
@@ -46,6 +47,7 @@ struct ProcessContext {
     const std::shared_ptr<AddressSlots> webSlots = std::make_shared<AddressSlots>();
     LoginGuard logins;
     TransferLog transferLog;  // <xferlog>; off without it
+    LiveSessions liveSessions;  // every FTP session and web connection, for corvelctl sessions and kick
 };
 
 }  // namespace corvel

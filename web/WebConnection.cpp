@@ -7,6 +7,7 @@
 #include "accounts/BanList.h"
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
+#include "accounts/LiveSessions.h"
 #include "tls/TlsServer.h"
 #include "web/HttpRequestReader.h"
 #include "web/WebRequestHandler.h"
@@ -55,6 +56,9 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
                               WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions, .health = context.webExtensions},
                               context.webCharset);
     handler.recordTransfersIn(context.transferLog);
+    const std::unique_ptr<LiveSessions::Entry> listed =
+        context.liveSessions ? context.liveSessions->join(SessionProtocol::Web, peer, socket) : nullptr;
+    if (listed) handler.onLogin([&listed](const std::string& user) { listed->setUser(user); });
     HttpRequestReader reader(
         socket,
         [&handler, &peer](Socket& s, const HttpRequest& request) {

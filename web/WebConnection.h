@@ -16,6 +16,7 @@ class TlsServer;
 class AccessPolicy;
 class BanList;
 class TransferLog;
+class LiveSessions;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -32,6 +33,7 @@ struct WebContext {
     std::string webCharset;
     BanList* bans = nullptr;               // banned addresses are turned away (<banfailures>)
     TransferLog* transferLog = nullptr;    // <xferlog>: every download is a line there
+    LiveSessions* liveSessions = nullptr;  // every connection served is listed (corvelctl sessions, kick)
 };
 
 // Serves the one request of a web connection and returns when it is done; the

@@ -143,6 +143,7 @@ void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
     if (features_.health && isHealthCheck(request)) return sendPage(socket, request, kHealthAnswer);
     // SECURITY: every route, the icons included, needs a successful login.
     if (!authenticated(request)) return sendPage(socket, request, unauthorizedPage_);
+    if (loginListener_) loginListener_(request.user);
     // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as
     // on the FTP port; the icons and the password pages need no right. A missing
     // right gets the 401 page, which makes the browser ask for another account (the

@@ -66,6 +66,8 @@ public:
 
     // Every download (not a HEAD) becomes a line of log (<xferlog>); nullptr: none.
     void recordTransfersIn(TransferLog* log) { transferLog_ = log; }
+    // Told the account of every request that logged in.
+    void onLogin(std::function<void(const std::string&)> listener) { loginListener_ = std::move(listener); }
 
 private:
     void serveListing(Socket& socket, const HttpRequest& request);
@@ -95,6 +97,7 @@ private:
     std::string unauthorizedPage_;
     std::string notFoundPage_;
     TransferLog* transferLog_ = nullptr;
+    std::function<void(const std::string&)> loginListener_;
 };
 
 }  // namespace corvel
