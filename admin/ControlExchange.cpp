@@ -33,6 +33,8 @@ ExchangeOutcome exchangeControlBits(std::uint32_t request, std::uint32_t answers
         const std::uint32_t word = readControlWord(block->data());
         if (word & request) continue;
         *answer = word & answers;
+        // Taken: the word holds requests only again.
+        writeControlWord(block->data(), word & ~answers);
         return ExchangeOutcome::Answered;
     }
     return ExchangeOutcome::NoAnswer;

@@ -1,6 +1,6 @@
 // A request through the control block that the server answers in the same word: the
-// request bit is set (its earlier answers cleared), and the answer bits are read once
-// the server cleared the request, as it does when it served it.
+// request bit is set (its earlier answers cleared), and the answer bits are read, and
+// cleared, once the server cleared the request, as it does when it served it.
 #pragma once
 
 #include <chrono>
