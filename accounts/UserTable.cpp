@@ -93,8 +93,11 @@ private:
 
 bool UserTable::matches(const UserAccount& account, const std::string& password, const std::string& designedDigest) {
     if (!isArgon2idForm(account.password)) return account.password == designedDigest;
+    if (verified_.recall(account.password, password)) return true;
     HashSlot slot(hashSlots_);
-    return storedPasswordMatches(account.password, password);
+    if (!storedPasswordMatches(account.password, password)) return false;
+    verified_.remember(account.password, password);
+    return true;
 }
 
 std::optional<std::string> UserTable::storedFormOf(const std::string& password) {

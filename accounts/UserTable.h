@@ -12,6 +12,7 @@
 
 #include "accounts/StoredPassword.h"
 #include "accounts/UsersFile.h"
+#include "accounts/VerifiedPasswords.h"
 
 namespace corvel {
 
@@ -94,6 +95,7 @@ private:
     std::shared_ptr<const Snapshot> snapshot_;
     std::atomic<PasswordScheme> scheme_{PasswordScheme::Designed};
     std::counting_semaphore<kConcurrentHashes> hashSlots_{kConcurrentHashes};
+    VerifiedPasswords verified_;  // the web's repeated logins pay the Argon2id check once
 };
 
 }  // namespace corvel
