@@ -8,24 +8,30 @@
 
 namespace corvel {
 
-std::string loginLogLine(bool success, LoginService service, const std::string& address, std::string_view user) {
-    std::string line = success ? "login succeeded: service=" : "login failed: service=";
-    line += service == LoginService::Ftp ? "ftp" : "web";
-    line += " address=";
-    line += address.empty() ? "unknown" : address;
-    line += " user=\"";
-    for (unsigned char c : user) {
+std::string quotedForLog(std::string_view text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
         // SECURITY: the name is the client's text; it must not be able to end the
         // line, close the quotes or reach a terminal as a control sequence.
         if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
             char escaped[5];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            line += escaped;
+            quoted += escaped;
         } else {
-            line += static_cast<char>(c);
+            quoted += static_cast<char>(c);
         }
     }
-    line += '"';
+    quoted += '"';
+    return quoted;
+}
+
+std::string loginLogLine(bool success, LoginService service, const std::string& address, std::string_view user) {
+    std::string line = success ? "login succeeded: service=" : "login failed: service=";
+    line += service == LoginService::Ftp ? "ftp" : "web";
+    line += " address=";
+    line += address.empty() ? "unknown" : address;
+    line += " user=";
+    line += quotedForLog(user);
     return line;
 }
 

@@ -44,4 +44,7 @@ private:
 // the line nor fake another address.
 std::string loginLogLine(bool success, LoginService service, const std::string& address, std::string_view user);
 
+// text in double quotes, with the escapes of loginLogLine's user name.
+std::string quotedForLog(std::string_view text);
+
 }  // namespace corvel

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "accounts/LoginGuard.h"
 #include "common/PasswordDigest.h"
 #include "common/XmlFiles.h"
 #include "platform/AtomicFile.h"
@@ -72,13 +73,73 @@ const UserAccount* UserTable::findFirst(const Snapshot& table, const std::string
     return nullptr;
 }
 
-bool UserTable::authenticate(const std::string& username, const std::string& password) const {
+namespace {
+
+// Holds one of the table's hash slots for a scope.
+class HashSlot {
+public:
+    explicit HashSlot(std::counting_semaphore<UserTable::kConcurrentHashes>& slots) : slots_(slots) {
+        slots_.acquire();
+    }
+    ~HashSlot() { slots_.release(); }
+    HashSlot(const HashSlot&) = delete;
+    HashSlot& operator=(const HashSlot&) = delete;
+
+private:
+    std::counting_semaphore<UserTable::kConcurrentHashes>& slots_;
+};
+
+}  // namespace
+
+bool UserTable::matches(const UserAccount& account, const std::string& password, const std::string& designedDigest) {
+    if (!isArgon2idForm(account.password)) return account.password == designedDigest;
+    if (verified_.recall(account.password, password)) return true;
+    HashSlot slot(hashSlots_);
+    if (!storedPasswordMatches(account.password, password)) return false;
+    verified_.remember(account.password, password);
+    return true;
+}
+
+std::optional<std::string> UserTable::storedFormOf(const std::string& password) {
+    const PasswordScheme scheme = scheme_;
+    if (scheme == PasswordScheme::Designed) return storedPasswordFor(password, scheme);
+    HashSlot slot(hashSlots_);
+    return storedPasswordFor(password, scheme);
+}
+
+bool UserTable::authenticate(const std::string& username, const std::string& password) {
     auto table = snapshot();
     if (username == "anonymous" && table->anonymousEnabled) return true;
     const std::string digest = passwordDigest(password);
-    for (const UserAccount& account : table->accounts)
-        if (account.username == username && account.password == digest && !account.disabled) return true;
+    for (const UserAccount& account : table->accounts) {
+        if (account.username != username || account.disabled || !matches(account, password, digest)) continue;
+        if (scheme_ == PasswordScheme::Argon2id && !isArgon2idForm(account.password))
+            upgradeStoredPassword(account, password);
+        return true;
+    }
     return false;
+}
+
+void UserTable::upgradeStoredPassword(const UserAccount& account, const std::string& password) {
+    const std::optional<std::string> upgraded = storedFormOf(password);
+    if (!upgraded)
+        return log(true, "could not make the Argon2id form of a password (no random salt); user " +
+                             quotedForLog(account.username) + " keeps its digest");
+    const std::string path = programDirectory_ + kUsersFileName;
+    {
+        UsersFileLock lock(kUpgradeLockWaitMs);
+        if (!lock.held()) return;  // the next login tries again
+        UsersFile file = UsersFile::read(path);
+        // The element must still hold what this login matched: a file changed
+        // meanwhile is left to its writer.
+        if (!file.loaded() || !file.replacePassword(account.element, account.username, account.password, *upgraded))
+            return;
+        if (!file.save(path))
+            return log(true, "could not write " + path + " to store the Argon2id form of the password of user " +
+                                 quotedForLog(account.username));
+    }
+    log(false, "stored the password of user " + quotedForLog(account.username) + " as Argon2id");
+    (void)loadFile(LoadMode::Refresh);
 }
 
 bool UserTable::logsInWithoutPassword(const std::string& username) const {
@@ -103,14 +164,16 @@ std::uint32_t UserTable::privilegesOf(const std::string& username) const {
 
 bool UserTable::updatePassword(const std::string& username, const std::string& newPassword) {
     const std::string path = programDirectory_ + kUsersFileName;
+    // Hashed before the lock is taken, so the lock is held no longer than before.
+    const std::optional<std::string> stored = storedFormOf(newPassword);
+    if (!stored) return false;
     {
         // Taken around the read-modify-write so a console save cannot interleave;
         // released before the reload takes it again.
         UsersFileLock lock(kUsersFileLockWaitMs);
         if (!lock.held()) return false;
         UsersFile file = UsersFile::read(path);
-        if (!file.loaded() || !file.setPassword(username, passwordDigest(newPassword)) || !file.save(path))
-            return false;
+        if (!file.loaded() || !file.setPassword(username, *stored) || !file.save(path)) return false;
     }
     (void)loadFile(LoadMode::Refresh);
     return true;

@@ -2,12 +2,16 @@
 // session and the web browser, and the web browser's password change.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <vector>
 
+#include "accounts/StoredPassword.h"
+#include "accounts/VerifiedPasswords.h"
 #include "config/UsersFile.h"
 
 namespace corvel {
@@ -35,7 +39,15 @@ public:
     // is left as it is (said so in the log), so a damaged file never opens the server.
     bool reload();
 
-    bool authenticate(const std::string& username, const std::string& password) const;
+    // How new and changed passwords are stored (<passwordhash>); Designed until set.
+    void setPasswordScheme(PasswordScheme scheme) { scheme_ = scheme; }
+
+    // Whether the password is that of an enabled account of that name (either stored
+    // form). Under Argon2id an account that logged in with a designed digest has it
+    // rewritten as Argon2id in the file (under the users-file lock; skipped, for the
+    // next login, when the lock is held). Runs on connection threads: an Argon2id
+    // check takes tens of milliseconds.
+    bool authenticate(const std::string& username, const std::string& password);
     // Whether username logs in without a password check (the anonymous account while
     // it is enabled); such an account has no password of its own to change.
     bool logsInWithoutPassword(const std::string& username) const;
@@ -52,6 +64,13 @@ public:
     std::vector<UserAccount> accounts() const;
     bool anonymousEnabled() const;
 
+    // Argon2id checks and hashes that run at once; more wait, so a burst of logins
+    // cannot take kArgon2MemoryKiB each without bound.
+    static constexpr std::ptrdiff_t kConcurrentHashes = 4;
+    // Longest wait for the users-file mutex before a digest's upgrade is left for the
+    // account's next login (milliseconds): a login never waits on a console dialog.
+    static constexpr int kUpgradeLockWaitMs = 200;
+
 private:
     struct Snapshot {
         std::vector<UserAccount> accounts;
@@ -66,11 +85,17 @@ private:
     void log(bool error, const std::string& text) const;
     std::shared_ptr<const Snapshot> snapshot() const;
     const UserAccount* findFirst(const Snapshot& table, const std::string& username) const;
+    bool matches(const UserAccount& account, const std::string& password, const std::string& designedDigest);
+    std::optional<std::string> storedFormOf(const std::string& password);
+    void upgradeStoredPassword(const UserAccount& account, const std::string& password);
 
     std::string programDirectory_;
     LogSink* log_;
     mutable std::mutex snapshotMutex_;  // guards snapshot_ (the pointer, not the table)
     std::shared_ptr<const Snapshot> snapshot_;
+    std::atomic<PasswordScheme> scheme_{PasswordScheme::Designed};
+    std::counting_semaphore<kConcurrentHashes> hashSlots_{kConcurrentHashes};
+    VerifiedPasswords verified_;  // the web's repeated logins pay the Argon2id check once
 };
 
 }  // namespace corvel

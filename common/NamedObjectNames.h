@@ -13,5 +13,8 @@ inline constexpr char kStatusMutex[] = "CORVELFTP_STATUSMutex";
 inline constexpr char kUsersFileMutex[] = "LUMOXMLUSERTABLE";
 inline constexpr char kConsoleMutex[] = "CORVELFTP_CONSOLE_MUTEX";
 inline constexpr char kPopEvent[] = "CORVELFTP_POP_EVENT";
+// Made by the server at the first `corvelctl sessions` or `kick` of its run.
+inline constexpr char kSessionsBlock[] = "CORVELFTP_SESSIONS";
+inline constexpr char kSessionsMutex[] = "CORVELFTP_SESSIONSMutex";
 
 }  // namespace corvel::names

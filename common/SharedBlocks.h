@@ -14,6 +14,20 @@ constexpr int kBlockMutexWaitMs = 5000;
 constexpr std::size_t kControlBlockSize = 4;
 constexpr std::uint32_t ReloadUsers = 0x2;
 constexpr std::uint32_t ReloadAccess = 0x4;
+// The extensions' requests, well above the designed bits: a bit the server does not
+// know stays set for whoever set it.
+constexpr std::uint32_t ReloadLog = 0x100;  // open the transfer log (<xferlog>) again
+constexpr std::uint32_t ReloadTls = 0x200;  // load the certificate and key files again
+// The server's answer to ReloadTls, set as it clears that bit: the new pair serves
+// new connections, or it was refused (the reason is in the system log).
+constexpr std::uint32_t TlsReloaded = 0x400;
+constexpr std::uint32_t TlsReloadRefused = 0x800;
+// Fill the sessions block (common/SessionsBlock.h); answered with SessionsPublished.
+constexpr std::uint32_t PublishSessions = 0x1000;
+constexpr std::uint32_t SessionsPublished = 0x2000;
+// Close the sessions the sessions block names; answered with SessionsKicked.
+constexpr std::uint32_t KickSessions = 0x4000;
+constexpr std::uint32_t SessionsKicked = 0x8000;
 
 // StatusBlock: 32 little-endian bytes.
 constexpr std::size_t kStatusBlockSize = 32;

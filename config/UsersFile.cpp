@@ -111,6 +111,20 @@ bool UsersFile::setPassword(const std::string& username, const std::string& dige
     return false;
 }
 
+bool UsersFile::replacePassword(int element, const std::string& username, const std::string& expected,
+                                const std::string& replacement) {
+    TiXmlElement* root = document().RootElement();
+    if (!root || element < 0) return false;
+    int index = 0;
+    for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user"), ++index) {
+        if (index != element) continue;
+        if (attributeText(*user, "username") != username || attributeText(*user, "password") != expected) return false;
+        user->SetAttribute("password", replacement.c_str());
+        return true;
+    }
+    return false;
+}
+
 void UsersFile::replaceAccounts(const std::vector<UserAccount>& accounts) {
     TiXmlElement* root = document().RootElement();
     if (!root) {

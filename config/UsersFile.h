@@ -53,6 +53,11 @@ public:
     // Sets the password of the first element whose username is username; nothing
     // else in the file changes. false when there is no such element.
     bool setPassword(const std::string& username, const std::string& digest);
+    // Sets the password of the user element at index (0-based, as UserAccount::element)
+    // when it still holds username and expected; nothing else in the file changes.
+    // false when that element holds anything else (the file changed since it was read).
+    bool replacePassword(int element, const std::string& username, const std::string& expected,
+                         const std::string& replacement);
 
     // Makes accounts, in this order, the file's accounts. Each is written with the
     // seven attributes in their fixed order; one read from an element keeps that

@@ -53,7 +53,7 @@ std::vector<CommandEntry> buildTable() {
           kPasswordStdin},
          "add an account",
          "Adds an account. The password is asked for twice on the terminal (not shown), or read from standard "
-         "input with --password-stdin, and stored as its digest. The rights default to list,read. A running "
+         "input with --password-stdin, and stored as its digest (as Argon2id with <passwordhash>argon2id). The rights default to list,read. A running "
          "server is asked to reload the accounts."},
         {CommandId::UserPasswd, "user", "passwd", {"NAME"}, {}, {kPasswordStdin},
          "change an account's password",
@@ -105,14 +105,32 @@ std::vector<CommandEntry> buildTable() {
          "show the running server's status",
          "Shows whether a server runs and, when it does, its listen address, FTP and web ports, connection "
          "limit, live FTP connections and start time, as the console's panel does."},
-        {CommandId::Reload, "", "reload", {"users|policy"}, {"users", "policy"}, {},
+        {CommandId::Reload, "", "reload", {"users|policy|log|tls"}, {"users", "policy"}, {},
          "make the running server reload a file",
-         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again at its next "
-         "loop turn. The user and policy commands ask for this themselves."},
+         "Asks the running server to read ftpusers.xml (users) or ftpaccess.xml (policy) again, to open its "
+         "transfer log (<xferlog>) again after it was rotated (log), or to load its certificate and key files "
+         "again after they were renewed (tls: new connections get the new pair, live ones keep theirs; a pair "
+         "that cannot be loaded is refused with its reason and the one in use stays), at its next loop turn. The "
+         "user and policy commands ask for this themselves.",
+         {},
+         {"log", "tls"}},
         {CommandId::Stop, "", "stop", {}, {}, {},
          "stop the running server",
          "Signals the running server to stop and waits until it has. For the service, corveld -e does the "
          "same through systemd."},
+        {CommandId::Sessions, "", "sessions", {}, {}, {},
+         "list the running server's live sessions",
+         "Lists the running server's live FTP sessions and web connections: the id kick takes, the protocol, "
+         "the account (- before a login), the client's address, since when, and the bytes moved (of an FTP "
+         "session its transfers, the running one as far as it came; of a web connection what it carried)."},
+        {CommandId::Kick, "", "kick", {"ID"}, {}, {{"--user", "NAME", "close every session of that account", false, ""}},
+         "close live sessions",
+         "Closes the running server's session with that id (from corvelctl sessions), or with --user every "
+         "session of that account, FTP and web: their connections end at once, a running transfer too. Says "
+         "how many were closed; none is a refusal.",
+         {},
+         {},
+         1},
     };
 }
 
@@ -356,7 +374,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
         fail(group.empty() ? std::string("no command given")
                            : "'" + group + "' needs a command: " + joined(verbsOf(group)));
     if (error.empty()) {
-        if (invocation.operands.size() < entry->operands.size())
+        if (invocation.operands.size() < entry->operands.size() - entry->optionalOperands)
             fail("'corvelctl " + commandName(*entry) + "' needs " +
                  std::string(entry->operands[invocation.operands.size()]));
         else if (invocation.operands.size() > entry->operands.size())
@@ -367,9 +385,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     if (error.empty() && !entry->choices.empty()) {
         bool known = false;
         for (const std::string& choice : entry->choices) known = known || invocation.operands[0] == choice;
+        for (const std::string& choice : entry->extensionChoices) known = known || invocation.operands[0] == choice;
         if (!known)
             fail("'corvelctl " + commandName(*entry) + "' takes one of " + joined(entry->choices) + ", not '" +
-                 invocation.operands[0] + "'");
+                 invocation.operands[0] + "'" +
+                 (entry->extensionChoices.empty()
+                      ? std::string()
+                      : " (for the extensions also " + joined(entry->extensionChoices) + ")"));
     }
     if (error.empty()) {
         for (const OptionEntry& option : entry->options) {

@@ -26,6 +26,8 @@ enum class CommandId {
     Status,
     Reload,
     Stop,
+    Sessions,
+    Kick,
 };
 
 struct OptionEntry {
@@ -49,6 +51,12 @@ struct CommandEntry {
     // Listed under "Keys:" in the help: each key of ftpconfig.xml the command takes
     // and what it says of it.
     std::vector<std::pair<std::string_view, std::string>> keys = {};
+    // Words the first operand may also be, for the server's extensions; a refusal
+    // names them after the designed ones.
+    std::vector<std::string> extensionChoices = {};
+    // How many of the last operands may be left out (a command may take an option
+    // instead, as kick takes --user NAME instead of ID).
+    std::size_t optionalOperands = 0;
 };
 
 // Every command, in the order the help lists them.

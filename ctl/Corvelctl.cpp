@@ -2,6 +2,7 @@
 
 #include "ctl/PolicyCommands.h"
 #include "ctl/ServerCommands.h"
+#include "ctl/SessionCommands.h"
 #include "ctl/SettingsCommands.h"
 #include "ctl/UserCommands.h"
 #include "platform/FileSystem.h"
@@ -26,13 +27,16 @@ int run(const CommandContext& context) {
         case CommandId::Status: return showStatus(context);
         case CommandId::Reload: return reloadFile(context);
         case CommandId::Stop: return stopServer(context);
+        case CommandId::Sessions: return listSessions(context);
+        case CommandId::Kick: return kickSessions(context);
     }
     return kExitUsage;
 }
 
 // The commands that work on the files of the program directory.
 bool usesProgramDirectory(CommandId command) {
-    return command != CommandId::Status && command != CommandId::Reload && command != CommandId::Stop;
+    return command != CommandId::Status && command != CommandId::Reload && command != CommandId::Stop &&
+           command != CommandId::Sessions && command != CommandId::Kick;
 }
 
 }  // namespace

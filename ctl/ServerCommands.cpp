@@ -10,6 +10,7 @@
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
 #include "ctl/TextTable.h"
+#include "ctl/TlsReloadCommand.h"
 #include "platform/LocalTime.h"
 #include "platform/NamedObjects.h"
 
@@ -77,11 +78,17 @@ int showStatus(const CommandContext& context) {
 }
 
 int reloadFile(const CommandContext& context) {
-    const bool users = context.operand(0) == "users";
+    const std::string& what = context.operand(0);
+    if (what == "tls") return reloadTlsPair(context);
+    const bool users = what == "users";
+    const bool log = what == "log";
     const char* fileName = users ? kUsersFileName : kAccessFileName;
-    switch (requestReload(users ? ReloadUsers : ReloadAccess)) {
+    switch (requestReload(log ? ReloadLog : users ? ReloadUsers : ReloadAccess)) {
         case ReloadOutcome::Requested:
-            context.io.out << "The running server reloads " << fileName << " at its next turn.\n";
+            if (log)
+                context.io.out << "The running server opens its transfer log (<xferlog>) again at its next turn.\n";
+            else
+                context.io.out << "The running server reloads " << fileName << " at its next turn.\n";
             return kExitDone;
         case ReloadOutcome::NoServer: return context.refuse("no server is running");
         case ReloadOutcome::TimedOut: break;

@@ -2,8 +2,8 @@
 
 #include <functional>
 
+#include "accounts/StoredPassword.h"
 #include "config/UsersFile.h"
-#include "common/PasswordDigest.h"
 #include "common/Permissions.h"
 #include "common/XmlFiles.h"
 #include "ctl/JsonWriter.h"
@@ -23,6 +23,14 @@ std::string lockedText() {
            std::to_string(kUsersFileLockWaitMs / 1000) + " seconds: another program holds it, or " +
            namedObjectDirectory() + " cannot be used; try again later";
 }
+
+// The stored form of password, as ftpconfig.xml's <passwordhash> says (the server
+// stores the passwords it changes the same way).
+std::optional<std::string> storedPasswordOf(const CommandContext& context, const std::string& password) {
+    return storedPasswordFor(password, configuredPasswordScheme(context.programDirectory));
+}
+
+std::string noRandomSaltText() { return "could not store the password: the system gave no random salt"; }
 
 // Reads the file; the caller holds the lock. A missing file is an empty list (the
 // first change creates it, 0600); an unreadable one is refused and never rewritten.
@@ -149,9 +157,12 @@ int addUser(const CommandContext& context) {
     std::optional<std::string> password = context.newPassword(&exitCode);
     if (!password) return exitCode;
 
+    const std::optional<std::string> stored = storedPasswordOf(context, *password);
+    if (!stored) return context.refuse(noRandomSaltText());
+
     UserAccount account;
     account.username = name;
-    account.password = passwordDigest(*password);
+    account.password = *stored;
     account.alias = context.invocation.has("--description") ? *context.invocation.value("--description") : "";
     account.workDir = home;
     account.welcomeMessage = context.invocation.has("--welcome") ? *context.invocation.value("--welcome") : "";
@@ -179,7 +190,9 @@ int changePassword(const CommandContext& context) {
     if (findAccount(*accounts, name) < 0) return context.refuse(noSuchUser(name));
     std::optional<std::string> password = context.newPassword(&exitCode);
     if (!password) return exitCode;
-    const std::string digest = passwordDigest(*password);
+    const std::optional<std::string> stored = storedPasswordOf(context, *password);
+    if (!stored) return context.refuse(noRandomSaltText());
+    const std::string& digest = *stored;
     return editUsers(
         context,
         [&name, &digest](UsersFile& file) -> std::optional<std::string> {

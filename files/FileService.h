@@ -95,6 +95,7 @@ public:
     void reopen(int attempts) { source_ = file_.openForSending(attempts); }
     // A folder found where a file was asked for, to list instead.
     FolderListing asFolder() const { return FolderListing(file_, source_.kind); }
+    const std::string& localPath() const { return file_.path(); }
 
 private:
     LocalFile file_;
@@ -108,6 +109,7 @@ public:
     explicit WriteTarget(LocalFile file) : file_(std::move(file)) {}
     // Opens the file under the exclusive lock; nullopt when it cannot be had.
     std::optional<TransferFile> open(WriteMode mode) const { return file_.openForReceiving(mode); }
+    const std::string& localPath() const { return file_.path(); }
     // A folder is there (an FTP STOR answers it when the open fails).
     bool isFolder() const { return file_.isDirectory(); }
 

@@ -106,11 +106,13 @@ bool DataChannel::protect() {
     return false;
 }
 
-void DataChannel::transfer(const std::string& opening, const std::function<bool(Socket&)>& body) {
+void DataChannel::transfer(const std::string& opening, const std::function<bool(Socket&)>& body,
+                           const std::function<void(bool completed)>& finished) {
     reply(opening);
     if (!protect()) return;
     const bool completed = body(socket_);
     socket_.close();
+    if (finished) finished(completed);
     reply(completed ? replies::kTransferComplete : replies::kTransferAborted);
 }
 

@@ -56,8 +56,10 @@ public:
     bool mayTransfer();
     // The frame of a transfer: the opening reply, the TLS handshake of a protected
     // connection (a failure is replied and closes it), then body on the connection,
-    // which is closed afterwards; 226 when body returns true, else 426.
-    void transfer(const std::string& opening, const std::function<bool(Socket&)>& body);
+    // which is closed afterwards; finished (when given) learns how it went before the
+    // final reply, 226 when body returned true, else 426.
+    void transfer(const std::string& opening, const std::function<bool(Socket&)>& body,
+                  const std::function<void(bool completed)>& finished = {});
 
 private:
     std::optional<TcpListener> openPassiveListener();

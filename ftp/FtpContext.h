@@ -21,6 +21,8 @@ class AccessPolicy;
 class LoginGuard;
 class BanList;
 class SessionAdmission;
+class TransferLog;
+class LiveSessions;
 
 // A connection that has not logged in this long after its greeting is closed (with
 // a 421 reply), so connections that never log in cannot pile up; a client that
@@ -51,6 +53,8 @@ struct FtpContext {
     std::uint32_t maxPerAddress = 0;       // <maxperip>: sessions one address may hold; 0: any number
     std::uint32_t maxLoginPerAddress = 0;  // <maxprelogin>: of them not logged in yet; 0: any number
     std::chrono::milliseconds loginDeadline = kLoginDeadline;  // tests shorten it
+    TransferLog* transferLog = nullptr;    // <xferlog>: every RETR, STOR and APPE is a line there
+    LiveSessions* liveSessions = nullptr;  // every greeted session is listed (corvelctl sessions, kick)
 };
 
 }  // namespace corvel

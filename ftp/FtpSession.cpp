@@ -90,6 +90,7 @@ void FtpSession::admit() {
         control_.close();
         return;
     }
+    if (context_.liveSessions) listed_ = context_.liveSessions->join(SessionProtocol::Ftp, peerAddress_, control_);
     loginDeadline_ = std::chrono::steady_clock::now() + context_.loginDeadline;
     sendGreeting();
 }

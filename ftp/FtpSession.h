@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/LiveSessions.h"
 #include "ftp/CommandLineAssembler.h"
 #include "ftp/DataChannel.h"
 #include "ftp/FtpContext.h"
@@ -103,6 +104,14 @@ private:
     std::optional<FileResult<FolderListing>> listingOrReply(const std::string& path);
     void closeData() { data_.close(); }
     void storeFile(const std::string& argument, bool append);
+    // The transfer's line in <xferlog> (nothing without it), once data_ is closed. For
+    // a download expected is what a complete one sends; for an upload, where in the
+    // file it started.
+    void recordTransfer(const std::string& localPath, std::chrono::steady_clock::time_point started, bool outgoing,
+                        bool complete, std::int64_t expected);
+    // A transfer on data_ begins now: its bytes count in the session's row, and a kick
+    // closes it too. The time it began.
+    std::chrono::steady_clock::time_point transferStarting();
 
     // Login and session commands.
     void handleUser(const std::string& argument);
@@ -214,6 +223,8 @@ private:
     // In the registry while the session lives (declared after control_, so it leaves
     // before the connection is closed at the end).
     std::unique_ptr<SessionPlace> registration_;
+    // The session's row among the live sessions (corvelctl sessions, kick).
+    std::unique_ptr<LiveSessions::Entry> listed_;
 
     // TLS of this session (extension <tls>).
     bool controlProtected_ = false;

@@ -64,6 +64,7 @@ void FtpSession::handlePass(const std::string& argument) {
         // client opens on reading 230 already finds this one counted as logged in.
         loginState_ = LoginState::LoggedIn;
         if (!everLoggedIn_ && registration_) registration_->markLoggedIn();
+        if (listed_) listed_->setUser(userName_);
         everLoggedIn_ = true;
         reply(replies::loggedIn(dialect_, welcome, uptime, userName_));
         return;

@@ -133,9 +133,15 @@ void FtpSession::handleRetr(const std::string& argument) {
         reply(replies::kRestartBeyondEnd);
         return;
     }
-    data_.transfer(transferOpening(argument, source.size()), [&](Socket& data) {
-        return source.transfer().sendTo(data, offset) == TransferResult::Completed;
-    });
+    std::chrono::steady_clock::time_point started{};
+    const std::int64_t expected = source.size() - (offset > 0 ? offset : 0);
+    data_.transfer(
+        transferOpening(argument, source.size()),
+        [&](Socket& data) {
+            started = transferStarting();
+            return source.transfer().sendTo(data, offset) == TransferResult::Completed;
+        },
+        [&](bool completed) { recordTransfer(source.localPath(), started, true, completed, expected); });
 }
 
 void FtpSession::storeFile(const std::string& argument, bool append) {
@@ -173,10 +179,16 @@ void FtpSession::storeFile(const std::string& argument, bool append) {
         reply(replies::kRestartBeyondEnd);
         return;
     }
-    data_.transfer(transferOpening(argument), [&](Socket& data) {
-        const TransferResult result = resumeAt > 0 ? opened->receiveAt(data, resumeAt) : opened->receiveFrom(data);
-        return result == TransferResult::Completed;
-    });
+    std::chrono::steady_clock::time_point started{};
+    const std::int64_t startsAt = append ? opened->size() : resumeAt;
+    data_.transfer(
+        transferOpening(argument),
+        [&](Socket& data) {
+            started = transferStarting();
+            const TransferResult result = resumeAt > 0 ? opened->receiveAt(data, resumeAt) : opened->receiveFrom(data);
+            return result == TransferResult::Completed;
+        },
+        [&](bool completed) { recordTransfer(prepared.value.localPath(), started, false, completed, startsAt); });
 }
 
 void FtpSession::handleStor(const std::string& argument) { storeFile(argument, false); }

@@ -22,6 +22,13 @@ constexpr int kIdleLimitSeconds = 120;
 
 enum class WaitResult { Ready, TimedOut, Failed };
 
+// What a TCP connection carried, as the kernel counts it: bytes the peer acknowledged
+// and bytes received (a TLS layer's own bytes included).
+struct SocketTraffic {
+    std::uint64_t sentAcknowledged = 0;
+    std::uint64_t received = 0;
+};
+
 // Owns one socket descriptor. Movable, not copyable; moving or closing leaves the
 // source marked closed, and a closed socket is never used again. Owned by one thread.
 class Socket {
@@ -37,6 +44,10 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     // Closes the descriptor (after the layer's goodbye, when one is attached).
     void close();
+    // What the connection last closed through this object carried (zero before any
+    // close, and for descriptors that are no TCP connection): a transfer that broke
+    // off tells from it how far it came.
+    SocketTraffic trafficAtClose() const { return trafficAtClose_; }
 
     // From now on every byte passes through layer (TLS once its handshake is done).
     void attachLayer(std::unique_ptr<StreamLayer> layer) { layer_ = std::move(layer); }
@@ -91,6 +102,7 @@ private:
     std::unique_ptr<StreamLayer> layer_;
     TransferInterrupt* interrupt_ = nullptr;
     unsigned stepsSinceInterruptLook_ = 0;
+    SocketTraffic trafficAtClose_;
 };
 
 // Writes the whole buffer, waiting for writability in one-second steps. After

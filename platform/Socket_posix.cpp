@@ -1,5 +1,6 @@
 // POSIX implementation of the socket layer.
 #include "platform/Socket.h"
+#include "platform/SocketTraffic.h"
 
 #include <arpa/inet.h>
 #include <algorithm>
@@ -33,6 +34,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 void Socket::close() {
     if (fd_ >= 0) {
         if (layer_) layer_->shutdown(fd_);
+        trafficAtClose_ = trafficOfDescriptor(fd_);
         ::close(fd_);
         fd_ = -1;
     }

@@ -16,6 +16,8 @@
 #include "server/ProcessContext.h"
 #include "server/ProxyProtocol.h"
 #include "server/TlsSetup.h"
+#include "server/SessionsPublisher.h"
+#include "server/TransferLogSetup.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -84,6 +86,29 @@ void FtpServer::serveControlBlock() {
         requests &= ~ReloadAccess;
         writeControlWord(word, requests);
     }
+    if (requests & ReloadLog) {
+        reopenTransferLog(process_->transferLog, process_->log);
+        requests &= ~ReloadLog;
+        writeControlWord(word, requests);
+    }
+    if (requests & ReloadTls) {
+        std::string why;
+        const bool taken = reloadTls(tls_.get(), settings_, process_->programDirectory, process_->log, &why);
+        requests &= ~(ReloadTls | TlsReloaded | TlsReloadRefused);
+        writeControlWord(word, requests | (taken ? TlsReloaded : TlsReloadRefused));
+        requests = readControlWord(word);
+    }
+    if (requests & PublishSessions) {
+        const bool published = sessionsPublisher_.publish(process_->liveSessions);
+        requests &= ~(PublishSessions | SessionsPublished);
+        writeControlWord(word, requests | (published ? SessionsPublished : 0));
+        requests = readControlWord(word);
+    }
+    if (requests & KickSessions) {
+        sessionsPublisher_.kick(process_->liveSessions);
+        requests &= ~KickSessions;
+        writeControlWord(word, requests | SessionsKicked);
+    }
 }
 
 void FtpServer::writeStatusBlock() {
@@ -145,6 +170,10 @@ Status FtpServer::start(Serving& serving) {
         for (std::size_t i = 0; i < settings_.problems.size(); ++i) text += (i ? "; " : "") + settings_.problems[i];
         return Status::failure(EINVAL, text);
     }
+    process_->users.setPasswordScheme(settings_.passwordScheme);
+    if (const Status opened = openTransferLog(settings_, process_->programDirectory, process_->transferLog);
+        !opened.ok())
+        return opened;
     if (const Status blocks = createBlocks(); !blocks.ok())
         return Status::failure(blocks.systemError(),
                                "cannot create the status and control blocks in " + namedObjectDirectory());
@@ -166,9 +195,9 @@ Status FtpServer::start(Serving& serving) {
                              [&sessions](const std::string& address) { sessions.closeAll(address); });
 
     std::string why;
-    std::shared_ptr<const TlsServer> tls =
-        prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
-    if (!tls && !why.empty()) return Status::failure(EINVAL, "TLS: " + why);
+    tls_ = prepareTls(settings_, process_->programDirectory, officialHostName(), process_->log, &why);
+    if (!tls_ && !why.empty()) return Status::failure(EINVAL, "TLS: " + why);
+    const std::shared_ptr<const TlsServer> tls = tls_;
 
     Status listening;
     serving.ftpListener = TcpListener::open(settings_.listenAddress, settings_.ftpPort, 0, &listening);
@@ -200,6 +229,8 @@ Status FtpServer::start(Serving& serving) {
         .sessions = &process_->sessions,
         .maxPerAddress = settings_.maxPerAddress,
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
+        .transferLog = &process_->transferLog,
+        .liveSessions = &process_->liveSessions,
     });
     serving.webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
@@ -210,14 +241,17 @@ Status FtpServer::start(Serving& serving) {
                    .webExtensions = settings_.webExtensions,
                    .webCharset = settings_.webCharset,
                    .bans = &process_->bans,
-                   .appSessions = settings_.webApp ? &process_->webSessions : nullptr});
+                   .appSessions = settings_.webApp ? &process_->webSessions : nullptr,
+                   .transferLog = &process_->transferLog,
+                   .liveSessions = &process_->liveSessions});
     serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     return {};
 }
 
 void FtpServer::doPeriodicDuties() {
     // Every turn, busy or idle, in this order:
-    //  1. the reload requests of the control block (users, access policy);
+    //  1. the requests of the control block (reloads of users, policy, log and TLS;
+    //     the live sessions to publish or kick);
     //  2. the status block the console and corvelctl read;
     //  3. the existence event, the heartbeat that tells them the server lives;
     //  4. the bans that ran out are logged and dropped.

@@ -13,6 +13,8 @@
 #include "platform/WakePipe.h"
 #include "server/ConnectionThreads.h"
 #include "server/ServerSettings.h"
+#include "server/SessionsPublisher.h"
+#include "tls/TlsServer.h"
 
 namespace corvel {
 
@@ -84,6 +86,8 @@ private:
 
     std::shared_ptr<ProcessContext> process_;
     ServerSettings settings_;
+    std::shared_ptr<TlsServer> tls_;  // null while TLS is off; its pair is swapped by a reload
+    SessionsPublisher sessionsPublisher_;  // corvelctl sessions and kick
     std::uint32_t webConnectionLimit_ = kDefaultMaxWebConnections;
     std::int64_t startTime_ = 0;
 

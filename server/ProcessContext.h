@@ -8,8 +8,10 @@
 
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
+#include "accounts/LiveSessions.h"
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "files/TransferLog.h"
 #include "server/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
@@ -28,7 +30,8 @@ struct ProcessContext {
           users(programDirectory, &log),
           policy(programDirectory, &log),
           bans(&log),
-          logins(&log, kFailedLoginDelay, &bans) {}
+          logins(&log, kFailedLoginDelay, &bans),
+          transferLog(&log) {}
     ProcessContext(const ProcessContext&) = delete;
     ProcessContext& operator=(const ProcessContext&) = delete;
 
@@ -46,6 +49,8 @@ struct ProcessContext {
     LoginGuard logins;
     // The web client's signed-in browsers (<webapp>yes); kept across reloads.
     WebSessions webSessions;
+    TransferLog transferLog;  // <xferlog>; off without it
+    LiveSessions liveSessions;  // every FTP session and web connection, for corvelctl sessions and kick
 };
 
 }  // namespace corvel

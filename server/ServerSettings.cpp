@@ -38,6 +38,8 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webApp = off.webApp;
     settings.webCharset.clear();
     settings.proxyFrom.clear();
+    settings.passwordScheme = off.passwordScheme;
+    settings.transferLog.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -96,6 +98,19 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     if (std::optional<std::string> proxies = file.text("proxyfrom")) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
+    }
+    if (std::optional<std::string> log = file.text("xferlog")) {
+        if (!log->empty() && log->find_first_of(std::string_view("\0\n\r", 3)) == std::string::npos)
+            settings.transferLog = *log;
+        else
+            settings.problems.push_back("<xferlog>" + *log + "</xferlog> is not a file name");
+    }
+    if (std::optional<std::string> hash = file.text("passwordhash")) {
+        if (std::optional<PasswordScheme> scheme = passwordSchemeValue(*hash))
+            settings.passwordScheme = *scheme;
+        else
+            // Not one of the tools' keys (the file alone sets it), so its words are here.
+            settings.problems.push_back("<passwordhash>" + *hash + "</passwordhash> is not argon2id");
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/StoredPassword.h"
 #include "platform/Socket.h"
 #include "config/TlsMode.h"
 #include "tls/TlsServer.h"
@@ -61,6 +62,9 @@ struct ServerSettings {
     bool webApp = false;                    // <webapp>yes: the web client under /app/
     std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
+    PasswordScheme passwordScheme = PasswordScheme::Designed;  // <passwordhash>argon2id: new passwords as Argon2id
+    // <xferlog>: the transfer log, relative to the program directory unless absolute; empty: none.
+    std::string transferLog;
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

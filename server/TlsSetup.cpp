@@ -16,7 +16,7 @@ std::string keyPathOf(const ServerSettings& settings, const std::string& program
     return tlsFilePath(settings.tlsKey, kDefaultKeyFile, programDirectory);
 }
 
-std::shared_ptr<const TlsServer> prepareTls(const ServerSettings& settings, const std::string& programDirectory,
+std::shared_ptr<TlsServer> prepareTls(const ServerSettings& settings, const std::string& programDirectory,
                                             const std::string& hostName, LogSink& log, std::string* error) {
     error->clear();
     if (settings.tls == TlsMode::Off && !settings.webTls) return nullptr;
@@ -33,7 +33,24 @@ std::shared_ptr<const TlsServer> prepareTls(const ServerSettings& settings, cons
     std::optional<std::string> fingerprint = certificateFingerprint(certificate);
     log.write(LogSeverity::Information,
               "TLS certificate " + certificate + ", SHA-256 fingerprint " + fingerprint.value_or("unknown"));
-    return std::make_shared<const TlsServer>(std::move(*server));
+    return std::make_shared<TlsServer>(std::move(*server));
+}
+
+bool reloadTls(TlsServer* tls, const ServerSettings& settings, const std::string& programDirectory, LogSink& log,
+               std::string* error) {
+    if (!tls) {
+        *error = "TLS is off (<tls> and <webtls>), so there is no certificate to reload";
+    } else {
+        const std::string certificate = certificatePathOf(settings, programDirectory);
+        if (tls->replacePair(certificate, keyPathOf(settings, programDirectory), error)) {
+            log.write(LogSeverity::Information, "TLS certificate reloaded for new connections: " + certificate +
+                                                    ", SHA-256 fingerprint " +
+                                                    certificateFingerprint(certificate).value_or("unknown"));
+            return true;
+        }
+    }
+    log.write(LogSeverity::Error, "TLS certificate reload refused: " + *error + "; the certificate in use stays");
+    return false;
 }
 
 }  // namespace corvel

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
@@ -136,9 +137,23 @@ TlsSessionToken newTlsSessionToken() {
     return token;
 }
 
+using SharedContext = std::shared_ptr<SSL_CTX>;
+
+// Bytes of a context's ticket keys as the library hands them out: the key name,
+// the HMAC key and the AES key.
+constexpr std::size_t kTicketKeyBytes = 16 + 32 + 32;
+
 struct TlsServer::Impl {
-    SSL_CTX* context = nullptr;
-    ~Impl() { SSL_CTX_free(context); }
+    // Swapped whole by a certificate reload; a handshake takes the one current then,
+    // and its SSL holds a reference of its own, so a live connection keeps its
+    // certificate while new ones get the new.
+    mutable std::mutex mutex;
+    SharedContext context;
+
+    SharedContext current() const {
+        std::lock_guard<std::mutex> guard(mutex);
+        return context;
+    }
 };
 
 // The TLS 1.2 suites of Mozilla's "intermediate" profile, in its order, and the
@@ -154,17 +169,19 @@ TlsServer::~TlsServer() = default;
 TlsServer::TlsServer(TlsServer&&) noexcept = default;
 TlsServer& TlsServer::operator=(TlsServer&&) noexcept = default;
 
-std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, const std::string& keyFile,
-                                         std::string* error) {
-    auto fail = [error](const std::string& text) -> std::optional<TlsServer> {
+namespace {
+
+// A context with the settings of this server and the pair from the files; nullptr
+// with *error for people when a file cannot be read or the key is another's.
+SharedContext makeContext(const std::string& certificateFile, const std::string& keyFile, std::string* error) {
+    auto fail = [error](const std::string& text) -> SharedContext {
         if (error) *error = text;
-        return std::nullopt;
+        return nullptr;
     };
     ERR_clear_error();
-    auto impl = std::make_unique<Impl>();
-    impl->context = SSL_CTX_new(TLS_server_method());
-    if (!impl->context) return fail(libraryError("cannot create a TLS context"));
-    SSL_CTX* context = impl->context;
+    SharedContext owned(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
+    if (!owned) return fail(libraryError("cannot create a TLS context"));
+    SSL_CTX* context = owned.get();
     // SECURITY: TLS 1.2 and 1.3 only, with authenticated encryption (AEAD) suites
     // only, as Mozilla's "intermediate" profile has them: no CBC, no SHA-1 MACs;
     // no renegotiation.
@@ -190,7 +207,37 @@ std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, con
     }
     if (SSL_CTX_check_private_key(context) != 1)
         return fail(libraryError(("the key " + keyFile + " does not belong to the certificate " + certificateFile).c_str()));
+    return owned;
+}
+
+}  // namespace
+
+std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, const std::string& keyFile,
+                                         std::string* error) {
+    SharedContext context = makeContext(certificateFile, keyFile, error);
+    if (!context) return std::nullopt;
+    auto impl = std::make_unique<Impl>();
+    impl->context = std::move(context);
     return TlsServer(std::move(impl));
+}
+
+bool TlsServer::replacePair(const std::string& certificateFile, const std::string& keyFile, std::string* error) {
+    SharedContext fresh = makeContext(certificateFile, keyFile, error);
+    if (!fresh) return false;
+    // The tickets issued before stay readable, so the data connections of a live
+    // session still resume the session of its control connection.
+    unsigned char keys[kTicketKeyBytes];
+    const SharedContext old = impl_->current();
+    if (SSL_CTX_get_tlsext_ticket_keys(old.get(), keys, sizeof keys) != 1 ||
+        SSL_CTX_set_tlsext_ticket_keys(fresh.get(), keys, sizeof keys) != 1) {
+        OPENSSL_cleanse(keys, sizeof keys);
+        if (error) *error = libraryError("cannot carry the session ticket keys over to the new certificate");
+        return false;
+    }
+    OPENSSL_cleanse(keys, sizeof keys);
+    std::lock_guard<std::mutex> guard(impl_->mutex);
+    impl_->context = std::move(fresh);
+    return true;
 }
 
 TlsAccept TlsServer::accept(Socket& socket, const TlsSessionToken& token, TlsRole role,
@@ -198,7 +245,7 @@ TlsAccept TlsServer::accept(Socket& socket, const TlsSessionToken& token, TlsRol
     const bool dataConnection = role == TlsRole::Data || role == TlsRole::ResumingData;
     const bool mustResume = role == TlsRole::ResumingData;
     if (!socket.isOpen()) return TlsAccept::Failed;
-    SSL* ssl = SSL_new(impl_->context);
+    SSL* ssl = SSL_new(impl_->current().get());
     if (!ssl) return TlsAccept::Failed;
     auto layer = std::make_unique<TlsLayer>(ssl, token);
     if (SSL_set_fd(ssl, socket.descriptor()) != 1) return TlsAccept::Failed;

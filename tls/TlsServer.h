@@ -1,5 +1,6 @@
 // The server side of TLS (OpenSSL): one context per run with the certificate and key
-// loaded once, and the handshake that turns an accepted socket into a protected one.
+// loaded at start (and again when a renewed pair is reloaded), and the handshake that
+// turns an accepted socket into a protected one.
 #pragma once
 
 #include <array>
@@ -52,6 +53,13 @@ public:
     // read or the key does not belong to the certificate.
     static std::optional<TlsServer> load(const std::string& certificateFile, const std::string& keyFile,
                                          std::string* error);
+
+    // Loads a new pair (a renewed certificate) for the handshakes from now on; live
+    // connections keep the one they began with, and the session tickets issued so far
+    // stay valid. false, with *error for people and the pair in use unchanged, when a
+    // file cannot be read or the key does not belong to the certificate. Thread-safe
+    // beside accept.
+    bool replacePair(const std::string& certificateFile, const std::string& keyFile, std::string* error);
 
     // Runs the server side of a handshake on socket (non-blocking), within limit,
     // then attaches TLS to it so every later receive and send is protected. The

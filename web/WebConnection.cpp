@@ -7,6 +7,7 @@
 #include "accounts/BanList.h"
 #include "platform/HostName.h"
 #include "platform/SocketShutdown.h"
+#include "accounts/LiveSessions.h"
 #include "tls/TlsServer.h"
 #include "web/HttpRequestReader.h"
 #include "web/WebApp.h"
@@ -53,11 +54,15 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
     // HTTPS: the handshake first; one that fails or stalls ends the connection.
     if (context.tls && context.tls->accept(socket, newTlsSessionToken(), TlsRole::Web) != TlsAccept::Done) return;
     WebRequestHandler handler(context.users, &officialHostName, &context.logins,
-                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions},
+                              WebFeatures{.rights = context.webPolicy, .ranges = context.webExtensions, .health = context.webExtensions},
                               context.webCharset);
     std::optional<WebApp> app;
     if (context.appSessions)
         app.emplace(context.users, &context.logins, *context.appSessions, context.tls != nullptr);
+    handler.recordTransfersIn(context.transferLog);
+    const std::unique_ptr<LiveSessions::Entry> listed =
+        context.liveSessions ? context.liveSessions->join(SessionProtocol::Web, peer, socket) : nullptr;
+    if (listed) handler.onLogin([&listed](const std::string& user) { listed->setUser(user); });
     HttpRequestReader reader(
         socket,
         [&handler, &app, &peer](Socket& s, const HttpRequest& request) {

@@ -16,6 +16,8 @@ class TlsServer;
 class AccessPolicy;
 class BanList;
 class WebSessions;
+class TransferLog;
+class LiveSessions;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -34,6 +36,8 @@ struct WebContext {
     // <webapp>yes: the web client under /app/ with these sessions; null: no client,
     // and every request is read and answered as designed.
     WebSessions* appSessions = nullptr;
+    TransferLog* transferLog = nullptr;    // <xferlog>: every download is a line there
+    LiveSessions* liveSessions = nullptr;  // every connection served is listed (corvelctl sessions, kick)
 };
 
 // Serves the one request of a web connection and returns when it is done; the

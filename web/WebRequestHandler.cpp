@@ -9,6 +9,7 @@
 #include "files/ListEntry.h"
 #include "files/VirtualPath.h"
 #include "platform/Socket.h"
+#include "web/HealthCheck.h"
 #include "web/HttpText.h"
 #include "web/Icons.h"
 #include "web/WebPages.h"
@@ -139,8 +140,10 @@ std::string WebRequestHandler::frameStart(const HttpRequest& request) {
 }
 
 void WebRequestHandler::handle(Socket& socket, const HttpRequest& request) {
+    if (features_.health && isHealthCheck(request)) return sendPage(socket, request, kHealthAnswer);
     // SECURITY: every route, the icons included, needs a successful login.
     if (!authenticated(request)) return sendPage(socket, request, unauthorizedPage_);
+    if (loginListener_) loginListener_(request.user);
     // SECURITY: with <webpolicy>, the listing needs List and a download Read File, as
     // on the FTP port (the file service checks them before it looks at the path, so
     // a refusal tells nothing about what exists); the icons and the password pages
@@ -223,7 +226,9 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
         // The designed download: always the whole file, whatever Range says.
         std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size()));
         if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
-        source.transfer().sendOpenedLength(socket);
+        const auto started = std::chrono::steady_clock::now();
+        const TransferResult result = source.transfer().sendOpenedLength(socket);
+        recordDownload(socket, request, source.localPath(), started, result, source.size(), header.size());
         return;
     }
     // Only a GET has ranges (a HEAD or a form ignores Range, as RFC 9110 says). An
@@ -235,12 +240,14 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
         return sendPage(socket, request, withCharset(rangeNotSatisfiablePage(source.size()), pageCharset_));
     std::string header = extendedDownloadHeader(type, downloadNameOf(lowered), source.size(), choice);
     if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
+    const auto started = std::chrono::steady_clock::now();
     // Never past the size the file was opened with, which the header announced, so
     // a file that grows meanwhile still sends exactly that.
-    if (choice.kind == RangeChoice::Kind::Part)
-        source.transfer().sendRange(socket, choice.first, choice.last + 1);
-    else
-        source.transfer().sendOpenedLength(socket);
+    const bool part = choice.kind == RangeChoice::Kind::Part;
+    const TransferResult result = part ? source.transfer().sendRange(socket, choice.first, choice.last + 1)
+                                       : source.transfer().sendOpenedLength(socket);
+    recordDownload(socket, request, source.localPath(), started, result,
+                   part ? choice.last + 1 - choice.first : source.size(), header.size());
 }
 
 void WebRequestHandler::servePasswordForm(Socket& socket, const HttpRequest& request) {

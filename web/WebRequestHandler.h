@@ -4,6 +4,7 @@
 // 401 / 404 / 416 page.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,8 @@ namespace corvel {
 class Socket;
 class UserTable;
 class LoginGuard;
+class TransferLog;
+enum class TransferResult;
 
 // Longest "path" value (after decoding) that is served; a longer one gets the 404 page.
 constexpr std::size_t kMaxWebPathBytes = 259;
@@ -38,6 +41,9 @@ struct WebFeatures {
     // <webext>yes: downloads answer one byte range (206, 416) and say
     // "Accept-Ranges: bytes"; downloads and icons send Content-Type on one line.
     bool ranges = false;
+    // <webext>yes as well: GET /health answers "200 ok" without a login, for load
+    // balancers and monitors.
+    bool health = false;
 };
 
 // One per request (or reused for several, one at a time); owned by the connection's
@@ -59,12 +65,23 @@ public:
     // the socket and ends the answer. Never closes the socket otherwise.
     void handle(Socket& socket, const HttpRequest& request);
 
+    // Every download (not a HEAD) becomes a line of log (<xferlog>); nullptr: none.
+    void recordTransfersIn(TransferLog* log) { transferLog_ = log; }
+    // Told the account of every request that logged in.
+    void onLogin(std::function<void(const std::string&)> listener) { loginListener_ = std::move(listener); }
+
 private:
     void serveListing(Socket& socket, const HttpRequest& request);
     void serveDownload(Socket& socket, const HttpRequest& request);
     void servePasswordForm(Socket& socket, const HttpRequest& request);
     void servePasswordUpdate(Socket& socket, const HttpRequest& request);
     std::string frameStart(const HttpRequest& request);
+
+    // The download's line in the transfer log: body is what a complete one sends,
+    // after headerBytes of header.
+    void recordDownload(Socket& socket, const HttpRequest& request, const std::string& localPath,
+                        std::chrono::steady_clock::time_point started, TransferResult result, std::int64_t body,
+                        std::size_t headerBytes);
 
     bool authenticated(const HttpRequest& request);
     // The signed-in account's files: its home, and with WebFeatures::rights its
@@ -82,6 +99,8 @@ private:
     // The fixed pages, with the character set declared when one is set.
     std::string unauthorizedPage_;
     std::string notFoundPage_;
+    TransferLog* transferLog_ = nullptr;
+    std::function<void(const std::string&)> loginListener_;
 };
 
 }  // namespace corvel

@@ -3,7 +3,8 @@
 #include <QFile>
 
 #include "admin/ReloadRequest.h"
-#include "common/PasswordDigest.h"
+#include "config/SettingsFile.h"
+#include "accounts/StoredPassword.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"
 
@@ -44,7 +45,9 @@ UserAccount accountOf(const UserRecord& record, int element) {
 }  // namespace
 
 UserListEditor::UserListEditor(const QString& programDirectory, MessageBoxPort& prompt)
-    : path_(programDirectory + QString::fromLatin1(kUsersFileName)), prompt_(prompt) {}
+    : path_(programDirectory + QString::fromLatin1(kUsersFileName)),
+      settingsPath_(programDirectory + QString::fromLatin1(kSettingsFileName)),
+      prompt_(prompt) {}
 
 void UserListEditor::load() {
     records_.clear();
@@ -121,9 +124,18 @@ bool UserListEditor::create(const UserInfoForm& form) {
             return false;
         }
     }
+    // Stored as ftpconfig.xml's <passwordhash> says, as the server stores a changed one.
+    const SettingsFile settings = SettingsFile::read(QFile::encodeName(settingsPath_).toStdString());
+    const PasswordScheme scheme = settings.loaded() ? passwordSchemeOf(settings) : PasswordScheme::Designed;
+    const std::optional<std::string> stored = storedPasswordFor(form.password.toStdString(), scheme);
+    if (!stored) {
+        showError(prompt_, QString::fromLatin1(kErrorTitle),
+                  QStringLiteral("The password could not be stored: the system gave no random salt"));
+        return false;
+    }
     UserRecord record;
     record.username = form.username;
-    record.password = QString::fromStdString(passwordDigest(form.password.toStdString()));
+    record.password = QString::fromStdString(*stored);
     record.alias = form.description;
     record.homeDirectory = form.home;
     record.welcomeMessage = form.welcomeMessage;

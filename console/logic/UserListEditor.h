@@ -36,8 +36,8 @@ public:
     bool isReadOnly() const { return readOnly_; }
     QString path() const { return path_; }
 
-    // Adds an account from the info dialog's OK (the password is stored as its
-    // digest). Refuses an exact duplicate name with "User has already exists". true
+    // Adds an account from the info dialog's OK (the password is stored in the form
+    // ftpconfig.xml's <passwordhash> names). Refuses an exact duplicate name with "User has already exists". true
     // when the account was added and the file written.
     bool create(const UserInfoForm& form);
 
@@ -57,6 +57,7 @@ private:
     bool commit(std::vector<UserRecord> records, std::vector<int> elements);
 
     QString path_;
+    QString settingsPath_;  // ftpconfig.xml, for how a new password is stored
     MessageBoxPort& prompt_;
     std::vector<UserRecord> records_;
     // For each record, the file's user element it came from (-1: new), so a save keeps

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "accounts/StoredPassword.h"
 #include "admin/ReloadRequest.h"
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
@@ -80,6 +81,16 @@ TEST_F(UserListEditorTest, NewAccountWithDefaultBoxesIsWrittenInAttributeOrder) 
               "<users>\n    <user username=\"carol\" password=\"" + passwordDigest("pw") +
                   "\" alias=\"Carol &amp; co\" privilege=\"131074\" work_dir=\"/srv/carol\" "
                   "welcome_msg=\"hello\" disabled=\"no\" />\n</users>\n");
+}
+
+TEST_F(UserListEditorTest, NewAccountGetsArgon2idWhenThePasswordHashElementSaysSo) {
+    dir.write("ftpconfig.xml", "<config><passwordhash>argon2id</passwordhash></config>");
+    editor.load();
+    ASSERT_TRUE(editor.create(newUser("carol", "pw")));
+    const std::string stored = UsersFile::read(dir.file("ftpusers.xml")).accounts().at(0).password;
+    EXPECT_TRUE(isArgon2idForm(stored)) << stored;
+    EXPECT_TRUE(storedPasswordMatches(stored, "pw"));
+    EXPECT_EQ(editor.records().at(0).password.toStdString(), stored);
 }
 
 TEST_F(UserListEditorTest, CodePageBytesOfOtherAccountsSurviveASave) {

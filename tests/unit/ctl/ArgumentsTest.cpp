@@ -99,6 +99,18 @@ TEST(CorvelctlArguments, EveryMistakeIsAUsageErrorThatSaysWhat) {
     }
 }
 
+TEST(CorvelctlArguments, ReloadTakesTheExtensionsWordsAndNamesThemWhenRefusing) {
+    const ParsedArguments log = parse({"reload", "log"});
+    EXPECT_NE(log.outcome, ParseOutcome::UsageError) << log.text;
+    EXPECT_EQ(log.invocation.command, CommandId::Reload);
+    EXPECT_EQ(log.invocation.operands, (std::vector<std::string>{"log"}));
+    const ParsedArguments wrong = parse({"reload", "logs"});
+    EXPECT_EQ(wrong.outcome, ParseOutcome::UsageError);
+    EXPECT_NE(wrong.text.find("takes one of users, policy, not 'logs' (for the extensions also log, tls)"),
+              std::string::npos)
+        << wrong.text;
+}
+
 struct CorvelctlExitStatus : CtlFixture {};
 
 TEST_F(CorvelctlExitStatus, UsageErrorsExitTwoWithTheHintAndHelpExitsZeroOnStandardOutput) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "accounts/StoredPassword.h"
 #include "config/UsersFile.h"
 #include "common/NamedObjectNames.h"
 #include "common/PasswordDigest.h"
@@ -101,6 +102,25 @@ TEST_F(UserCommands, TheTerminalAsksTwiceAndRefusesTwoDifferentAnswers) {
     EXPECT_EQ(run({"user", "passwd", "dave", "--password-stdin"}).status, 1);
     EXPECT_EQ(run({"user", "passwd", "dave", "--password-stdin"}).status, 1);  // the input ended
     EXPECT_EQ(accounts().at(0).password, passwordDigest("same"));
+}
+
+TEST_F(UserCommands, AddAndPasswdWriteTheFormThePasswordHashElementNames) {
+    dir.write("ftpconfig.xml", "<config><passwordhash>argon2id</passwordhash></config>");
+    ASSERT_EQ(add("alice", "s3cret").status, 0);
+    const std::string added = accounts().at(0).password;
+    EXPECT_TRUE(isArgon2idForm(added)) << added;
+    EXPECT_TRUE(storedPasswordMatches(added, "s3cret"));
+    passwords.type("other");
+    ASSERT_EQ(run({"user", "passwd", "alice", "--password-stdin"}).status, 0);
+    const std::string changed = accounts().at(0).password;
+    EXPECT_TRUE(isArgon2idForm(changed));
+    EXPECT_TRUE(storedPasswordMatches(changed, "other"));
+    EXPECT_FALSE(storedPasswordMatches(changed, "s3cret"));
+    // Taken away again: the designed digest, as before.
+    dir.write("ftpconfig.xml", "<config></config>");
+    passwords.type("third");
+    ASSERT_EQ(run({"user", "passwd", "alice", "--password-stdin"}).status, 0);
+    EXPECT_EQ(accounts().at(0).password, passwordDigest("third"));
 }
 
 TEST_F(UserCommands, PasswdSetAndDelChangeOnlyTheirAccountAndWhatIsGiven) {

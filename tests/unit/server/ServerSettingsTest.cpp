@@ -5,6 +5,7 @@
 #include "server/ConnectionLimits.h"
 #include "config/ExtensionSettings.h"
 #include "server/ServerSettings.h"
+#include "server/TransferLogSetup.h"
 
 #include <utility>
 #include <vector>
@@ -150,6 +151,35 @@ TEST(ServerSettings, ExtensionsAreOffUntilTheirElementsSayAndBadValuesAreProblem
         ASSERT_TRUE(applySettingsDocument(bad, settings)) << bad;
         EXPECT_EQ(settings.problems.size(), 1u) << bad;
     }
+}
+
+TEST(ServerSettings, PasswordHashTakesArgon2idOnlyAndIsOffWhenTakenAway) {
+    ServerSettings settings;
+    ASSERT_TRUE(applySettingsDocument("<c><passwordhash>argon2id</passwordhash></c>", settings));
+    EXPECT_EQ(settings.passwordScheme, PasswordScheme::Argon2id);
+    EXPECT_TRUE(settings.problems.empty());
+    ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
+    EXPECT_EQ(settings.passwordScheme, PasswordScheme::Designed);
+    for (const char* bad : {"md5", "", "Argon2id"}) {
+        ASSERT_TRUE(applySettingsDocument(std::string("<c><passwordhash>") + bad + "</passwordhash></c>", settings));
+        EXPECT_EQ(settings.problems, (std::vector<std::string>{std::string("<passwordhash>") + bad +
+                                                               "</passwordhash> is not argon2id"}));
+        EXPECT_EQ(settings.passwordScheme, PasswordScheme::Designed);
+    }
+}
+
+TEST(ServerSettings, TransferLogIsAFileNameAndOffWhenTakenAway) {
+    ServerSettings settings;
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog>logs/xferlog</xferlog></c>", settings));
+    EXPECT_EQ(settings.transferLog, "logs/xferlog");
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "/opt/corvelftp/logs/xferlog");
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog>/var/log/x</xferlog></c>", settings));
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "/var/log/x");
+    ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
+    EXPECT_EQ(settings.transferLog, "");
+    EXPECT_EQ(transferLogPathOf(settings, "/opt/corvelftp/"), "");
+    ASSERT_TRUE(applySettingsDocument("<c><xferlog></xferlog></c>", settings));
+    EXPECT_EQ(settings.problems, (std::vector<std::string>{"<xferlog></xferlog> is not a file name"}));
 }
 
 TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {

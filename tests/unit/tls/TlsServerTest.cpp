@@ -153,6 +153,76 @@ TEST_F(TlsServerTest, ADataConnectionMustResumeItsOwnControlSession) {
     EXPECT_EQ(dataConnection(control, nullptr, TlsRole::Data, &resumed), TlsAccept::Done);
 }
 
+// The common name of the certificate a client was shown.
+std::string peerName(SSL* ssl) {
+    X509* peer = SSL_get1_peer_certificate(ssl);
+    if (!peer) return {};
+    char name[256] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(peer), NID_commonName, name, sizeof name);
+    X509_free(peer);
+    return name;
+}
+
+TEST_F(TlsServerTest, AReloadedPairServesNewHandshakesWhileLiveOnesAndTheirTicketsGoOn) {
+    auto handshakeName = [&](SSL_SESSION* resume = nullptr, bool* resumed = nullptr) {
+        SocketPair pair;
+        EXPECT_TRUE(pair.near.setNonBlocking());
+        std::string name;
+        std::thread client = connectClient(pair.far.descriptor(), resume, [&](SSL* ssl) { name = peerName(ssl); },
+                                           resumed);
+        (void)server_->accept(pair.near, newTlsSessionToken(), TlsRole::Web);
+        pair.near.close();
+        client.join();
+        return name;
+    };
+    EXPECT_EQ(handshakeName(), "files.example");
+
+    // A control connection that lives through the reload, with the ticket it was given.
+    const TlsSessionToken token = newTlsSessionToken();
+    SocketPair live;
+    ASSERT_TRUE(live.near.setNonBlocking());
+    std::string liveName, afterReload;
+    std::thread liveClient = connectClient(live.far.descriptor(), nullptr, [&](SSL* ssl) {
+        char byte;
+        SSL_read(ssl, &byte, 1);
+        saved_ = SSL_get1_session(ssl);
+        liveName = peerName(ssl);
+        char buffer[16] = {};
+        const int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n > 0) afterReload.assign(buffer, static_cast<std::size_t>(n));
+    });
+    ASSERT_EQ(server_->accept(live.near, token, TlsRole::Control), TlsAccept::Done);
+    EXPECT_EQ(sendAll(live.near, "x"), 1);
+
+    ASSERT_TRUE(createSelfSignedCertificate(path("renewed.pem"), path("renewed-key.pem"), "renewed.example"));
+    std::string error;
+    ASSERT_TRUE(server_->replacePair(path("renewed.pem"), path("renewed-key.pem"), &error)) << error;
+    EXPECT_EQ(handshakeName(), "renewed.example");
+    EXPECT_EQ(sendAll(live.near, "still here"), 10);
+    live.near.close();
+    liveClient.join();
+    EXPECT_EQ(liveName, "files.example");
+    EXPECT_EQ(afterReload, "still here");
+
+    // A data connection of the live session resumes the session it was given before.
+    ASSERT_NE(saved_, nullptr);
+    SocketPair data;
+    ASSERT_TRUE(data.near.setNonBlocking());
+    bool resumed = false;
+    std::thread dataClient = connectClient(data.far.descriptor(), saved_, [](SSL*) {}, &resumed);
+    EXPECT_EQ(server_->accept(data.near, token, TlsRole::ResumingData), TlsAccept::Done);
+    data.near.close();
+    dataClient.join();
+    EXPECT_TRUE(resumed);
+
+    // A pair that does not match, or a file that is not there, is refused; the renewed one stays.
+    EXPECT_FALSE(server_->replacePair(path("cert.pem"), path("renewed-key.pem"), &error));
+    EXPECT_NE(error.find("does not belong to the certificate"), std::string::npos) << error;
+    EXPECT_FALSE(server_->replacePair(path("gone.pem"), path("key.pem"), &error));
+    EXPECT_NE(error.find("cannot read the certificate"), std::string::npos) << error;
+    EXPECT_EQ(handshakeName(), "renewed.example");
+}
+
 TEST_F(TlsServerTest, ClearTextOrSilenceInsteadOfAHandshakeFails) {
     SocketPair pair;
     ASSERT_TRUE(pair.near.setNonBlocking());

@@ -138,3 +138,24 @@ TEST_F(WebFeaturesTest, RightsGateTheListingAndDownloadsOnly) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST_F(WebFeaturesTest, HealthAnswersWithoutALoginOnlyWithTheExtensions) {
+    const WebFeatures health{.rights = true, .ranges = true, .health = true};
+    const std::string ok =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nCache-Control: no-store\r\n\r\nok";
+    EXPECT_EQ(answer(health, "health", "&", "", HttpMethod::Get, ""), ok);
+    EXPECT_EQ(answer(health, "health", "probe=1&", "", HttpMethod::Get, "mallory"), ok);  // credentials are not looked at
+    EXPECT_EQ(answer(health, "health", "&", "", HttpMethod::Head, ""), ok.substr(0, ok.size() - 2));
+    // Not a form's target, and nothing else without a login.
+    EXPECT_EQ(answer(health, "health", "&", "", HttpMethod::Post, ""), std::string(kUnauthorizedPage));
+    EXPECT_EQ(answer(health, "health.html", "&", "", HttpMethod::Get, ""), std::string(kUnauthorizedPage));
+    // Without <webext> it is a route like any other: the login first, then 404.
+    EXPECT_EQ(answer({}, "health", "&", "", HttpMethod::Get, ""), std::string(kUnauthorizedPage));
+    EXPECT_EQ(answer({}, "health", "&"), std::string(kNotFoundPage));
+}
+
+}  // namespace
+}  // namespace corvel
