@@ -17,19 +17,19 @@ LiveSessions::Entry::Entry(Key, LiveSessions& table, std::uint64_t id, SessionPr
 LiveSessions::Entry::~Entry() { table_.remove(this); }
 
 void LiveSessions::Entry::setUser(const std::string& user) {
-    std::lock_guard<std::mutex> lock(table_.mutex_);
+    MutexLock lock(table_.mutex_);
     user_ = user;
 }
 
 void LiveSessions::Entry::transferStarted(const Socket& data) {
     UniqueFd handle = duplicateSocketHandle(data);
-    std::lock_guard<std::mutex> lock(table_.mutex_);
+    MutexLock lock(table_.mutex_);
     transfer_ = std::move(handle);
 }
 
 void LiveSessions::Entry::transferEnded(std::uint64_t bytes) {
     UniqueFd done;
-    std::lock_guard<std::mutex> lock(table_.mutex_);
+    MutexLock lock(table_.mutex_);
     done = std::move(transfer_);  // closed after the lock is let go
     finishedBytes_ += bytes;
 }
@@ -37,7 +37,7 @@ void LiveSessions::Entry::transferEnded(std::uint64_t bytes) {
 std::unique_ptr<LiveSessions::Entry> LiveSessions::join(SessionProtocol protocol, std::string address,
                                                         const Socket& connection) {
     UniqueFd handle = duplicateSocketHandle(connection);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto entry =
         std::make_unique<Entry>(Entry::Key{}, *this, ++lastId_, protocol, std::move(address), std::move(handle));
     entries_.emplace(entry->id_, entry.get());
@@ -45,12 +45,12 @@ std::unique_ptr<LiveSessions::Entry> LiveSessions::join(SessionProtocol protocol
 }
 
 void LiveSessions::remove(const Entry* entry) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.erase(entry->id_);
 }
 
 std::vector<LiveSessionRow> LiveSessions::rows() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<LiveSessionRow> rows;
     rows.reserve(entries_.size());
     for (const auto& [id, entry] : entries_) {
@@ -71,7 +71,7 @@ void LiveSessions::shutDown(Entry& entry) {
 }
 
 std::size_t LiveSessions::kick(std::uint64_t id) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = entries_.find(id);
     if (found == entries_.end()) return 0;
     shutDown(*found->second);
@@ -79,7 +79,7 @@ std::size_t LiveSessions::kick(std::uint64_t id) {
 }
 
 std::size_t LiveSessions::kickUser(const std::string& user) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::size_t count = 0;
     for (const auto& [id, entry] : entries_) {
         if (entry->user_ != user) continue;

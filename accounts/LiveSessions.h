@@ -7,11 +7,11 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/UniqueFd.h"
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -85,9 +85,9 @@ private:
     void remove(const Entry* entry);
     static void shutDown(Entry& entry);
 
-    mutable std::mutex mutex_;
-    std::map<std::uint64_t, Entry*> entries_;  // guarded by mutex_
-    std::uint64_t lastId_ = 0;                 // guarded by mutex_
+    mutable Mutex mutex_;
+    std::map<std::uint64_t, Entry*> entries_ GUARDED_BY(mutex_);
+    std::uint64_t lastId_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace corvel

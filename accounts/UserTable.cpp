@@ -14,7 +14,7 @@ UserTable::UserTable(std::string programDirectory, LogSink* log)
     : programDirectory_(std::move(programDirectory)), log_(log), snapshot_(std::make_shared<Snapshot>()) {}
 
 std::shared_ptr<const UserTable::Snapshot> UserTable::snapshot() const {
-    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    MutexLock guard(snapshotMutex_);
     return snapshot_;
 }
 
@@ -62,7 +62,7 @@ bool UserTable::loadFile(LoadMode mode) {
         table->accounts = file.accounts();
         table->anonymousEnabled = file.anonymousEnabled();
     }
-    std::lock_guard<std::mutex> guard(snapshotMutex_);
+    MutexLock guard(snapshotMutex_);
     snapshot_ = std::move(table);
     return true;
 }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <semaphore>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "accounts/StoredPassword.h"
 #include "accounts/VerifiedPasswords.h"
 #include "config/UsersFile.h"
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -91,8 +91,8 @@ private:
 
     std::string programDirectory_;
     LogSink* log_;
-    mutable std::mutex snapshotMutex_;  // guards snapshot_ (the pointer, not the table)
-    std::shared_ptr<const Snapshot> snapshot_;
+    mutable Mutex snapshotMutex_;
+    std::shared_ptr<const Snapshot> snapshot_ GUARDED_BY(snapshotMutex_);  // the pointer, not the table
     std::atomic<PasswordScheme> scheme_{PasswordScheme::Designed};
     std::counting_semaphore<kConcurrentHashes> hashSlots_{kConcurrentHashes};
     VerifiedPasswords verified_;  // the web's repeated logins pay the Argon2id check once

@@ -31,7 +31,7 @@ bool VerifiedPasswords::recall(const std::string& stored, std::string_view passw
     Tag tag{};
     if (!tagOf(password, tag)) return false;
     const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     while (!entries_.empty() && entries_.front().expires <= now) entries_.pop_front();
     for (const Entry& entry : entries_)
         if (entry.stored == stored && sameTag(entry.tag, tag)) return true;
@@ -41,7 +41,7 @@ bool VerifiedPasswords::recall(const std::string& stored, std::string_view passw
 void VerifiedPasswords::remember(const std::string& stored, std::string_view password) {
     Tag tag{};
     if (!tagOf(password, tag)) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (entries_.size() >= kCapacity) entries_.pop_front();
     entries_.push_back({stored, tag, std::chrono::steady_clock::now() + kLifetime});
 }

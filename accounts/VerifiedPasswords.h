@@ -7,9 +7,9 @@
 #include <array>
 #include <chrono>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <string_view>
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -39,8 +39,8 @@ private:
 
     std::array<unsigned char, 16> key_{};
     bool keyed_ = false;
-    std::mutex mutex_;
-    std::deque<Entry> entries_;  // guarded by mutex_, oldest first
+    Mutex mutex_;
+    std::deque<Entry> entries_ GUARDED_BY(mutex_);  // oldest first
 };
 
 }  // namespace corvel

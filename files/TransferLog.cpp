@@ -7,7 +7,7 @@ namespace corvel {
 Status TransferLog::open(const std::string& path) {
     Status failure;
     std::optional<AppendFile> file = AppendFile::open(path, &failure);
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     path_ = path;
     file_ = file ? std::make_shared<const AppendFile>(std::move(*file)) : nullptr;
     return failure;
@@ -19,7 +19,7 @@ Status TransferLog::reopen() {
     std::optional<AppendFile> file = AppendFile::open(path_, &failure);
     if (!file) return failure;
     auto fresh = std::make_shared<const AppendFile>(std::move(*file));
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     // Sessions writing to the old file finish their line there; the old descriptor
     // closes with the last of them.
     file_ = std::move(fresh);
@@ -29,7 +29,7 @@ Status TransferLog::reopen() {
 bool TransferLog::enabled() const { return current() != nullptr; }
 
 std::shared_ptr<const AppendFile> TransferLog::current() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return file_;
 }
 

@@ -5,12 +5,12 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "files/XferlogLine.h"
 #include "platform/AppendFile.h"
 #include "platform/Status.h"
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -41,8 +41,8 @@ private:
 
     LogSink* log_;
     std::string path_;          // set by open, before any session records
-    mutable std::mutex mutex_;  // guards file_ (the pointer, not the file)
-    std::shared_ptr<const AppendFile> file_;
+    mutable Mutex mutex_;
+    std::shared_ptr<const AppendFile> file_ GUARDED_BY(mutex_);  // the pointer, not the file
     std::atomic<bool> failing_{false};
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
@@ -13,6 +12,7 @@
 
 #include "platform/Socket.h"
 #include "platform/StreamLayer.h"
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 namespace {
@@ -147,11 +147,13 @@ struct TlsServer::Impl {
     // Swapped whole by a certificate reload; a handshake takes the one current then,
     // and its SSL holds a reference of its own, so a live connection keeps its
     // certificate while new ones get the new.
-    mutable std::mutex mutex;
-    SharedContext context;
+    explicit Impl(SharedContext first) : context(std::move(first)) {}
+
+    mutable Mutex mutex;
+    SharedContext context GUARDED_BY(mutex);
 
     SharedContext current() const {
-        std::lock_guard<std::mutex> guard(mutex);
+        MutexLock guard(mutex);
         return context;
     }
 };
@@ -216,9 +218,7 @@ std::optional<TlsServer> TlsServer::load(const std::string& certificateFile, con
                                          std::string* error) {
     SharedContext context = makeContext(certificateFile, keyFile, error);
     if (!context) return std::nullopt;
-    auto impl = std::make_unique<Impl>();
-    impl->context = std::move(context);
-    return TlsServer(std::move(impl));
+    return TlsServer(std::make_unique<Impl>(std::move(context)));
 }
 
 bool TlsServer::replacePair(const std::string& certificateFile, const std::string& keyFile, std::string* error) {
@@ -235,7 +235,7 @@ bool TlsServer::replacePair(const std::string& certificateFile, const std::strin
         return false;
     }
     OPENSSL_cleanse(keys, sizeof keys);
-    std::lock_guard<std::mutex> guard(impl_->mutex);
+    MutexLock guard(impl_->mutex);
     impl_->context = std::move(fresh);
     return true;
 }

@@ -36,7 +36,7 @@ std::optional<std::string> WebSessions::open(const std::string& user, WebClock::
     std::optional<std::string> cookie = newWebSecret();
     std::optional<std::string> token = newWebSecret();
     if (!cookie || !token) return std::nullopt;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     dropIdle(now);
     if (sessions_.size() >= capacity_) {
         auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
@@ -49,7 +49,7 @@ std::optional<std::string> WebSessions::open(const std::string& user, WebClock::
 }
 
 std::optional<WebSession> WebSessions::use(std::string_view cookie, WebClock::time_point now) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = sessions_.find(cookie);
     if (found == sessions_.end()) return std::nullopt;
     if (now - found->second.lastUse > idleLimit_) {
@@ -61,17 +61,17 @@ std::optional<WebSession> WebSessions::use(std::string_view cookie, WebClock::ti
 }
 
 void WebSessions::close(std::string_view cookie) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (auto found = sessions_.find(cookie); found != sessions_.end()) sessions_.erase(found);
 }
 
 void WebSessions::closeAllOf(std::string_view user) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::erase_if(sessions_, [&](const auto& item) { return item.second.session.user == user; });
 }
 
 std::size_t WebSessions::size() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return sessions_.size();
 }
 

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <cstddef>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include "common/ThreadSafety.h"
 
 namespace corvel {
 
@@ -53,12 +53,12 @@ private:
         WebSession session;
         WebClock::time_point lastUse;
     };
-    void dropIdle(WebClock::time_point now);  // with mutex_ held
+    void dropIdle(WebClock::time_point now) REQUIRES(mutex_);
 
     const std::chrono::seconds idleLimit_;
     const std::size_t capacity_;
-    mutable std::mutex mutex_;
-    std::map<std::string, Entry, std::less<>> sessions_;
+    mutable Mutex mutex_;
+    std::map<std::string, Entry, std::less<>> sessions_ GUARDED_BY(mutex_);
 };
 
 // kWebSecretBytes from the system's generator, hex-written; nullopt without them.
