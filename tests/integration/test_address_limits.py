@@ -104,7 +104,10 @@ class BanTableUnderAFlood(unittest.TestCase):
         addresses = ["127.10.%d.%d" % (i // 250, i % 250 + 1) for i in range(self.ATTACKERS)]
 
         def attack(source):
-            return web_request(server.web_port, "GET / HTTP/1.1\r\n" + basic("alice", "guess") + "\r\n", source)
+            # A generous wait: each failure is answered a second late, and a busy
+            # runner may add to that; what is checked is that every one is answered.
+            return web_request(server.web_port, "GET / HTTP/1.1\r\n" + basic("alice", "guess") + "\r\n", source,
+                               timeout=30)
 
         taken = {"greeting": [], "login": [], "web": []}
         with concurrent.futures.ThreadPoolExecutor(self.AT_ONCE) as pool:
@@ -123,7 +126,8 @@ class BanTableUnderAFlood(unittest.TestCase):
                 time.sleep(0.1)
             answers = list(answers)
         self.assertGreaterEqual(probes, 5)
-        self.assertEqual(sum(a.startswith(b"HTTP/1.1 401") for a in answers), self.ATTACKERS)
+        others = [a[:40] for a in answers if not a.startswith(b"HTTP/1.1 401")]
+        self.assertEqual(others, [], "%d of %d attackers got no 401" % (len(others), self.ATTACKERS))
         # A login of another address stays prompt while the table fills (the failed
         # logins' one-second pause is theirs alone). The median is held to the bound
         # and every probe to ten times it: a table searched in full under the accept
