@@ -113,6 +113,15 @@ private:
     LocalFile file_;
 };
 
+// What an open of a handle asks for (SFTP's open flags say it so).
+struct HandleRequest {
+    HandleAccess access = HandleAccess::Read;
+    bool create = false;     // make the file when nothing is there (needs Create too)
+    bool exclusive = false;  // with create: Exists when anything is there already
+    bool truncate = false;   // empty an existing file once it is locked
+    bool append = false;     // every write goes to the end
+};
+
 // Why a file's details are asked for, which decides the right that is needed.
 enum class StatPurpose { Listing, Reading };
 
@@ -167,6 +176,12 @@ public:
     // file is made empty; resumeAt > 0 wants existing bytes to resume after.
     // WrongKind when the path names neither file nor folder after that.
     FileResult<WriteTarget> prepareUpload(PathArgument path, std::int64_t resumeAt) const;
+
+    // Opens a regular file as a handle for reads at offsets (Read right) or writes
+    // at offsets (Write right; Create as well to make it). value holds the handle
+    // when ok(). NotFound: nothing there and nothing to create; WrongKind: a folder
+    // or another kind; Refused: the system refused, or the lock stayed held.
+    FileResult<std::optional<FileHandle>> openHandle(PathArgument path, HandleRequest request) const;
 
     FileResult<Done> makeFolder(PathArgument path) const;    // Exists: a folder is there
     FileResult<Done> removeFolder(PathArgument path) const;  // NotFound: no folder there
