@@ -37,6 +37,8 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.webExtensions = off.webExtensions;
     settings.webCharset.clear();
     settings.proxyFrom.clear();
+    settings.sftpPort = off.sftpPort;
+    settings.sftpListenAddress.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -95,6 +97,13 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
     }
+    if (std::optional<std::string> port = file.text("sftpport")) {
+        if (std::optional<std::uint32_t> value = countValue(*port, 1, 65535))
+            settings.sftpPort = static_cast<std::uint16_t>(*value);
+        else
+            problem("sftpport", *port);
+    }
+    settings.sftpListenAddress = file.text("sftplistenip").value_or("");
 }
 
 bool applyFile(const SettingsFile& file, ServerSettings& settings) {

@@ -60,6 +60,8 @@ struct ServerSettings {
     bool webExtensions = false;             // <webext>yes: Range requests and HEAD on downloads
     std::string webCharset;                 // <webcharset>: the character set pages declare; empty: none
     std::vector<std::string> proxyFrom;     // <proxyfrom>: balancers whose connections start with a PROXY header
+    std::uint16_t sftpPort = 0;             // <sftpport>: the SFTP port; 0: no SFTP
+    std::string sftpListenAddress;          // <sftplistenip>: empty: the FTP listen address
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

@@ -1,0 +1,194 @@
+"""SFTP with <sftpport>: OpenSSH's sftp and ssh clients against the real server on
+loopback, signing in with the accounts of ftpusers.xml (by password, through
+sshpass), with the homes and rights FTP uses; the host keys made on first start;
+refusals of escapes, links, shells, missing rights, disabled accounts and banned
+addresses. Without <sftpport> nothing of it exists."""
+import os
+import re
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+from harness import Control, Server, digest, free_port, settings_document, user_element, users_document, wait_until
+
+SFTP = shutil.which("sftp")
+SSHPASS = shutil.which("sshpass")
+FULL = 0x7001F
+READ_AND_LIST = 0x20002
+KEYS = ("corveld-sftp-ed25519.key", "corveld-sftp-rsa.key")
+
+
+def client_options(port):
+    return ["-F", "/dev/null", "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+            "-o", "PreferredAuthentications=password", "-o", "PubkeyAuthentication=no",
+            "-o", "NumberOfPasswordPrompts=1", "-o", "LogLevel=ERROR", "-o", "ConnectTimeout=10"]
+
+
+@unittest.skipUnless(SFTP and SSHPASS, "OpenSSH's sftp and sshpass are needed (scripts/install-deps.sh test)")
+class Sftp(unittest.TestCase):
+    def serve(self, extra=""):
+        self.sftp_port = free_port()
+        server = Server(start=False, settings=False)
+        self.addCleanup(server.cleanup)
+        server.write("ftpconfig.xml", settings_document(
+            ftpport=server.ftp_port, httpport=server.web_port,
+            extra="<sftpport>%d</sftpport>%s" % (self.sftp_port, extra)))
+        self.home = server.path("home")
+        os.makedirs(os.path.join(self.home, "docs"))
+        with open(os.path.join(self.home, "docs", "a.txt"), "wb") as f:
+            f.write(b"hello from the home")
+        server.write("outside.txt", "not yours")
+        server.write("ftpusers.xml", users_document(
+            user_element("u", digest("pw"), self.home, privilege=FULL),
+            user_element("ro", digest("pw"), self.home, privilege=READ_AND_LIST),
+            user_element("off", digest("pw"), self.home, privilege=FULL, disabled="yes")))
+        server.start(args=("-d",))
+        self.local = tempfile.mkdtemp(prefix="sftp-client-")
+        self.addCleanup(shutil.rmtree, self.local, ignore_errors=True)
+        self.server = server
+        return server
+
+    def log(self):
+        return self.server.read("stderr.log").decode("utf-8", "replace")
+
+    def batch(self, commands, user="u", password="pw"):
+        """Runs the commands with sftp -b in the local folder; (return code, output)."""
+        script = os.path.join(self.local, "batch.txt")
+        with open(script, "w") as f:
+            f.write("\n".join(commands) + "\n")
+        # BatchMode stays off ahead of -b, so sshpass can give the password.
+        args = [SSHPASS, "-p", password, SFTP, *client_options(self.sftp_port), "-o", "BatchMode=no",
+                "-P", str(self.sftp_port), "-b", script, "%s@127.0.0.1" % user]
+        done = subprocess.run(args, cwd=self.local, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=60, env=dict(os.environ, HOME=self.local))
+        return done.returncode, done.stdout + done.stderr
+
+    def local_file(self, name, data):
+        with open(os.path.join(self.local, name), "wb") as f:
+            f.write(data)
+
+    def remote(self, *names):
+        return os.path.join(self.home, *names)
+
+    def test_batch_transfers_folders_and_names(self):
+        self.serve()
+        big = bytes(range(256)) * 4000  # 1 MB: many requests at offsets
+        self.local_file("big.bin", big)
+        code, out = self.batch(["put big.bin", "get docs/a.txt got.txt", "ls -l", "mkdir new",
+                                "rename big.bin new/moved.bin", "ls -l new"])
+        self.assertEqual(code, 0, out)
+        with open(self.remote("new", "moved.bin"), "rb") as f:
+            self.assertEqual(f.read(), big)
+        with open(os.path.join(self.local, "got.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"hello from the home")
+        self.assertRegex(out, r"(?m)^d[rwx-]{9} .* docs$")
+        self.assertRegex(out, r"(?m)^-[rwx-]{9} .* %d .*moved\.bin$" % len(big))
+
+        # Resumed transfers: the part that is there stays, the rest follows at its offset.
+        with open(self.remote("half.bin"), "wb") as f:
+            f.write(big[:300000])
+        self.local_file("half.bin", big)
+        self.local_file("partial.bin", big[:123456])
+        os.rename(self.remote("new", "moved.bin"), self.remote("partial.bin"))
+        code, out = self.batch(["reput half.bin", "reget partial.bin"])
+        self.assertEqual(code, 0, out)
+        with open(self.remote("half.bin"), "rb") as f:
+            self.assertEqual(f.read(), big)
+        with open(os.path.join(self.local, "partial.bin"), "rb") as f:
+            self.assertEqual(f.read(), big)
+
+        code, out = self.batch(["rm half.bin", "rm partial.bin", "rmdir new"])
+        self.assertEqual(code, 0, out)
+        self.assertEqual(sorted(os.listdir(self.home)), ["docs"])
+        self.assertIn('login succeeded: service=sftp address=127.0.0.1 user="u"', self.log())
+
+    def test_host_keys_are_made_once_private_and_logged(self):
+        server = self.serve()
+        fingerprints = []
+        for name in KEYS:
+            path = server.path(name)
+            self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+            public = subprocess.run(["ssh-keygen", "-y", "-f", path], capture_output=True, text=True, timeout=30)
+            self.assertEqual(public.returncode, 0, public.stderr)
+            with open(os.path.join(self.local, "key.pub"), "w") as f:
+                f.write(public.stdout)
+            listed = subprocess.run(["ssh-keygen", "-l", "-f", os.path.join(self.local, "key.pub")],
+                                    capture_output=True, text=True, timeout=30)
+            fingerprint = listed.stdout.split()[1]
+            self.assertIn(fingerprint, self.log())
+            fingerprints.append((listed.stdout.split()[0], server.read(name)))
+        self.assertEqual(fingerprints[1][0], "3072")
+        # What the client sees is one of them.
+        scanned = subprocess.run(["ssh-keyscan", "-p", str(self.sftp_port), "-t", "ed25519", "127.0.0.1"],
+                                 capture_output=True, text=True, timeout=30)
+        self.assertIn("ssh-ed25519", scanned.stdout)
+        server.stop()
+        server.start(args=("-d",))
+        self.assertEqual([server.read(name) for name in KEYS], [content for _, content in fingerprints])
+
+    def test_rights_escapes_and_links_are_refused(self):
+        self.serve()
+        self.local_file("x.txt", b"x")
+        for command in ["put x.txt", "rm docs/a.txt", "mkdir d", "rename docs/a.txt b.txt"]:
+            code, out = self.batch([command], user="ro")
+            self.assertNotEqual(code, 0, command)
+        code, out = self.batch(["get docs/a.txt ro.txt"], user="ro")
+        self.assertEqual(code, 0, out)
+        for command in ["get ../outside.txt", "get /../outside.txt", "cd ..", "get %s" % self.server.path("outside.txt"),
+                        "ln -s /etc/passwd link", "ln docs/a.txt hard", "put x.txt ../x.txt"]:
+            code, out = self.batch([command])
+            self.assertNotEqual(code, 0, command)
+        self.assertEqual(sorted(os.listdir(self.home)), ["docs"])
+        self.assertFalse(os.path.lexists(self.remote("link")))
+        self.assertFalse(os.path.exists(self.server.path("x.txt")))
+        self.assertEqual(self.server.read("outside.txt"), b"not yours")
+
+    def test_shells_commands_and_forwarding_are_refused_and_logged(self):
+        self.serve()
+        ssh = [SSHPASS, "-p", "pw", "ssh", *client_options(self.sftp_port), "-p", str(self.sftp_port)]
+        env = dict(os.environ, HOME=self.local)
+        done = subprocess.run([*ssh, "u@127.0.0.1", "cat /etc/passwd"], stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=60, env=env)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertNotIn("root:", done.stdout)
+        done = subprocess.run([*ssh, "-N", "-o", "ExitOnForwardFailure=yes", "-R", "%d:127.0.0.1:22" % free_port(),
+                               "u@127.0.0.1"], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
+                              env=env)
+        self.assertNotEqual(done.returncode, 0)
+        self.assertTrue(wait_until(lambda: "refused a command" in self.log() and "refused port forwarding" in self.log(),
+                                   timeout=10), self.log())
+
+    def test_wrong_passwords_and_disabled_accounts_are_refused(self):
+        self.serve()
+        for user, password in [("u", "wrong"), ("off", "pw"), ("nobody", "pw")]:
+            code, out = self.batch(["ls"], user=user, password=password)
+            self.assertNotEqual(code, 0, user)
+            self.assertIn('login failed: service=sftp address=127.0.0.1 user="%s"' % user, self.log())
+        self.assertNotIn('login succeeded: service=sftp', self.log())
+
+    def test_a_banned_address_is_refused_on_every_port(self):
+        self.serve("<banfailures>2</banfailures><banminutes>1</banminutes>")
+        code, out = self.batch(["ls"], password="wrong")
+        self.assertNotEqual(code, 0)
+        code, out = self.batch(["ls"], password="wrong")
+        self.assertNotEqual(code, 0)
+        self.assertTrue(wait_until(lambda: "ban: address=127.0.0.1" in self.log(), timeout=10), self.log())
+        code, out = self.batch(["ls"])
+        self.assertNotEqual(code, 0, out)
+        with Control(self.server.ftp_port) as control:
+            self.assertEqual(control.read_all_until_closed(), b"")
+        self.assertEqual(self.log().count('login succeeded: service=sftp'), 0)
+
+
+class WithoutSftpPort(unittest.TestCase):
+    def test_no_keys_and_no_new_port(self):
+        server = Server()
+        self.addCleanup(server.cleanup)
+        self.assertEqual([name for name in os.listdir(server.dir) if "sftp" in name], [])
+        self.assertNotIn("SSH", server.read("stderr.log").decode("utf-8", "replace"))
+
+
+if __name__ == "__main__":
+    unittest.main()
