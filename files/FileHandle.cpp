@@ -13,6 +13,8 @@ bool FileHandle::write(const char* data, std::size_t length, std::int64_t offset
     return access_ == HandleAccess::Write && writeFileAt(file_, data, length, offset);
 }
 
+bool FileHandle::sync() const { return syncFile(file_); }
+
 std::optional<EntryInfo> FileHandle::info() const { return openFileInfo(file_); }
 
 }  // namespace corvel

@@ -28,6 +28,8 @@ public:
     std::optional<std::size_t> read(char* buffer, std::size_t length, std::int64_t offset) const;
     // All of data at offset; false when the system refused or the handle is only for reading.
     bool write(const char* data, std::size_t length, std::int64_t offset) const;
+    // Puts what was written on the disk before it answers; false when the system refused.
+    bool sync() const;
     // The open file's details now (its size grows with the writes).
     std::optional<EntryInfo> info() const;
 

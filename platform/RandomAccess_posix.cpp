@@ -33,6 +33,13 @@ bool writeFileAt(const UniqueFd& file, const char* data, std::size_t length, std
     return true;
 }
 
+bool syncFile(const UniqueFd& file) {
+    for (;;) {
+        if (::fsync(file.get()) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 std::optional<EntryInfo> openFileInfo(const UniqueFd& file) {
     struct stat looked {};
     if (::fstat(file.get(), &looked) != 0) return std::nullopt;

@@ -22,8 +22,6 @@ constexpr char kCiphers[] =
     "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes128-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr";
 constexpr char kMacs[] = "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,hmac-sha2-512";
 constexpr char kHostKeyAlgorithms[] = "ssh-ed25519,rsa-sha2-512,rsa-sha2-256";
-// The pre-sign-in time bounds each of libssh's waits as well.
-constexpr long kSessionTimeoutSeconds = sftp::kSignInTime.count();
 
 // One place in the live session count, given back when the connection ends.
 class LiveCount {
@@ -122,8 +120,6 @@ void SftpEndpoint::serve(Socket socket, const SftpContext& context) const {
         // libssh owns the descriptor from here and closes it with the session.
         if (ssh_bind_accept_fd(state_->bind.get(), session.get(), socket.release()) != SSH_OK) return;
     }
-    long timeout = kSessionTimeoutSeconds;
-    if (ssh_options_set(session.get(), SSH_OPTIONS_TIMEOUT, &timeout) != SSH_OK) return;
     sftp::runSshConnection(session.get(), context, peer, place.get());
     ssh_disconnect(session.get());
 }

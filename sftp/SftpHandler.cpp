@@ -65,7 +65,11 @@ std::string SftpHandler::handle(std::string_view packet) {
     const std::uint8_t type = in.byte();
     if (type == kInit) {
         // Version 3 whatever the client offers: it is the one every client speaks.
-        return WireWriter(kVersion).u32(kProtocolVersion).string("posix-rename@openssh.com").string("1").finish();
+        WireWriter version(kVersion);
+        version.u32(kProtocolVersion);
+        for (const char* extension : {"posix-rename@openssh.com", "fsync@openssh.com", "limits@openssh.com"})
+            version.string(extension).string("1");
+        return version.finish();
     }
     const std::uint32_t id = in.u32();
     if (!in.ok()) return statusReply(0, StatusCode::BadMessage);
@@ -298,6 +302,22 @@ std::string SftpHandler::extended(std::uint32_t id, WireReader& in) {
     if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
     // The file service never replaces a file by a rename, so neither does this one.
     if (name == "posix-rename@openssh.com") return rename(id, in);
+    if (name == "limits@openssh.com") {
+        // What a client may send and ask for: OpenSSH's client sizes its requests by it.
+        return WireWriter(kExtendedReply)
+            .u32(id)
+            .u64(PacketFramer::kMaxPacketBytes)
+            .u64(kMaxReadBytes)
+            .u64(kMaxWriteBytes)
+            .u64(kMaxOpenHandles)
+            .finish();
+    }
+    if (name == "fsync@openssh.com") {
+        OpenHandle* handle = find(in.string());
+        if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
+        if (!handle || !handle->file) return statusReply(id, StatusCode::Failure, "No such handle");
+        return statusReply(id, handle->file->sync() ? StatusCode::Ok : StatusCode::Failure);
+    }
     if (name == "hardlink@openssh.com")
         return statusReply(id, StatusCode::OpUnsupported, "Links are not made on this server");
     return statusReply(id, StatusCode::OpUnsupported);

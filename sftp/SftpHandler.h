@@ -18,6 +18,8 @@ namespace corvel::sftp {
 // Handles one session may hold open at once, and the bytes one read returns at most.
 constexpr std::size_t kMaxOpenHandles = 256;
 constexpr std::uint32_t kMaxReadBytes = 256 * 1024 - 1024;
+// The data one write carries at most, so its packet stays within the framer's limit.
+constexpr std::uint32_t kMaxWriteBytes = 256 * 1024 - 1024;
 // Names one READDIR reply carries at most.
 constexpr std::size_t kNamesPerReply = 100;
 

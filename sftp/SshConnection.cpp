@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes taken from the channel at once: a client's largest write request and more.
 constexpr std::size_t kChannelReadBytes = 64 * 1024;
+// How long libssh waits for a signed-in client (a window to send in, a request).
+constexpr long kSignedInWaitSeconds = 120;
 // How long one wait for the client's next bytes lasts before it is checked again.
 constexpr int kChannelWaitMs = 1000;
 
@@ -76,9 +78,16 @@ public:
         : session_(session), context_(context), peer_(peer), place_(place) {}
 
     void run() {
+        // SECURITY: the time to sign in runs from the connection's start, and every
+        // wait of libssh's before it ends with it.
+        const Clock::time_point deadline = Clock::now() + kSignInTime;
+        if (!waitAtMostUntil(deadline)) return;
         if (ssh_handle_key_exchange(session_) != SSH_OK) return;  // a scanner or a client that gave up
-        std::optional<SignedIn> account = signIn();
+        std::optional<SignedIn> account = signIn(deadline);
         if (!account) return;
+        // Signed in, a wait lasts as long as a transfer's idle limit.
+        long idle = kSignedInWaitSeconds;
+        if (ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &idle) != SSH_OK) return;
         SshChannel channel = openSftpChannel(account->user);
         if (!channel) return;
         serveSftp(channel.get(), account->user);
@@ -92,13 +101,20 @@ public:
     }
 
 private:
-    std::optional<SignedIn> signIn() {
+    // Makes libssh's waits end by deadline; false when it has passed.
+    bool waitAtMostUntil(Clock::time_point deadline) const {
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        long seconds = static_cast<long>(left);
+        return ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &seconds) == SSH_OK;
+    }
+
+    std::optional<SignedIn> signIn(Clock::time_point deadline) {
         // SECURITY: password sign-in only until keys per account exist; a client is
         // told so on every other attempt.
         ssh_set_auth_methods(session_, SSH_AUTH_METHOD_PASSWORD);
-        const Clock::time_point deadline = Clock::now() + kSignInTime;
         int attempts = 0;
-        while (Clock::now() < deadline) {
+        while (waitAtMostUntil(deadline)) {
             SshMessage message(ssh_message_get(session_));
             if (!message) return std::nullopt;  // the client left, or kept silent past the session timeout
             if (ssh_message_type(message.get()) != SSH_REQUEST_AUTH) {

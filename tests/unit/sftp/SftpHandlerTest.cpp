@@ -84,8 +84,21 @@ TEST_F(SftpHandlerTest, InitAnswersVersionThreeAndItsExtension) {
     (void)in.u32();
     EXPECT_EQ(in.byte(), kVersion);
     EXPECT_EQ(in.u32(), 3u);
-    EXPECT_EQ(in.string(), "posix-rename@openssh.com");
+    for (const char* extension : {"posix-rename@openssh.com", "fsync@openssh.com", "limits@openssh.com"}) {
+        EXPECT_EQ(in.string(), extension);
+        EXPECT_EQ(in.string(), "1");
+    }
     EXPECT_TRUE(in.ok());
+    // The limits a client sizes its requests by fit what the framer takes.
+    Reply limits = ask(sftp, std::move(WireWriter(kExtended).u32(2).string("limits@openssh.com")));
+    ASSERT_EQ(limits.type, kExtendedReply);
+    WireReader values(limits.rest);
+    const std::uint64_t packet = values.u64();
+    EXPECT_EQ(packet, PacketFramer::kMaxPacketBytes);
+    EXPECT_LT(values.u64() + 13, packet);  // a DATA reply's header and its data
+    EXPECT_LT(values.u64() + 33, packet);  // a WRITE's header, its handle and its data
+    EXPECT_EQ(values.u64(), kMaxOpenHandles);
+    EXPECT_TRUE(values.ok());
 }
 
 TEST_F(SftpHandlerTest, WritesAndReadsAtOffsetsThroughHandles) {
@@ -95,6 +108,8 @@ TEST_F(SftpHandlerTest, WritesAndReadsAtOffsetsThroughHandles) {
               StatusCode::Ok);
     // A write handle does not read.
     EXPECT_EQ(ask(sftp, std::move(WireWriter(kRead).u32(9).string(written).u64(0).u32(4))).type, kStatus);
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kExtended).u32(9).string("fsync@openssh.com").string(written)))),
+              StatusCode::Ok);
     EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kClose).u32(10).string(written)))), StatusCode::Ok);
     EXPECT_EQ(read("home/docs/a.txt"), "012ab56789");
     // A closed handle is gone.
