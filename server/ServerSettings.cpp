@@ -97,13 +97,15 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
         settings.proxyFrom = addressListValue(*proxies);
         if (settings.proxyFrom.empty()) problem("proxyfrom", *proxies);
     }
-    if (std::optional<std::string> port = file.text("sftpport")) {
-        if (std::optional<std::uint32_t> value = countValue(*port, 1, 65535))
-            settings.sftpPort = static_cast<std::uint16_t>(*value);
+    std::uint32_t sftpPort = 0;
+    number("sftpport", sftpPort);
+    settings.sftpPort = static_cast<std::uint16_t>(sftpPort);
+    if (std::optional<std::string> address = file.text("sftplistenip")) {
+        if (!extensionValueProblem(*findExtensionElement("sftplistenip"), *address))
+            settings.sftpListenAddress = *address;
         else
-            problem("sftpport", *port);
+            problem("sftplistenip", *address);
     }
-    settings.sftpListenAddress = file.text("sftplistenip").value_or("");
 }
 
 bool applyFile(const SettingsFile& file, ServerSettings& settings) {

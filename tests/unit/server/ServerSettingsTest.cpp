@@ -184,6 +184,12 @@ TEST(ServerSettings, SftpIsOffWithoutItsPortAndAPortThatIsNoneIsAProblem) {
         ASSERT_EQ(settings.problems.size(), 1u);
         EXPECT_NE(settings.problems[0].find("<sftpport>"), std::string::npos);
     }
+    ASSERT_TRUE(applySettingsDocument("<c><sftplistenip>sftp.example.org</sftplistenip></c>", settings));
+    ASSERT_EQ(settings.problems.size(), 1u);
+    EXPECT_TRUE(settings.sftpListenAddress.empty());
+    ASSERT_TRUE(applySettingsDocument("<c><sftplistenip>::1</sftplistenip></c>", settings));
+    EXPECT_TRUE(settings.problems.empty());
+    EXPECT_EQ(settings.sftpListenAddress, "::1");
     // Taken away again, SFTP is off.
     ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
     EXPECT_EQ(settings.sftpPort, 0);
