@@ -14,6 +14,10 @@ import unittest
 from harness import Control, Server, digest, free_port, settings_document, user_element, users_document, wait_until
 
 SFTP = shutil.which("sftp")
+CURL = shutil.which("curl")
+# Debian's paramiko belongs to the system's Python, which may not be the one running
+# the tests: the paramiko client runs under it as a script of its own.
+SYSTEM_PYTHON = "/usr/bin/python3"
 SSHPASS = shutil.which("sshpass")
 FULL = 0x7001F
 READ_AND_LIST = 0x20002
@@ -180,6 +184,84 @@ class Sftp(unittest.TestCase):
         with Control(self.server.ftp_port) as control:
             self.assertEqual(control.read_all_until_closed(), b"")
         self.assertEqual(self.log().count('login succeeded: service=sftp'), 0)
+
+
+    def curl(self, *args, user="u:pw"):
+        # --insecure: the host key is new to curl's known_hosts, which it would refuse.
+        done = subprocess.run([CURL, "-sS", "--insecure", "--max-time", "60", "-u", user, *args], cwd=self.local,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=90,
+                              env=dict(os.environ, HOME=self.local))
+        return done.returncode, done.stdout
+
+    @unittest.skipUnless(CURL and "sftp" in subprocess.run([CURL or "true", "-V"], capture_output=True,
+                                                           text=True).stdout, "curl without SFTP")
+    def test_curl_downloads_uploads_and_is_refused_without_the_right(self):
+        self.serve()
+        url = "sftp://127.0.0.1:%d/" % self.sftp_port
+        code, body = self.curl(url + "docs/a.txt")
+        self.assertEqual((code, body), (0, b"hello from the home"))
+        self.local_file("up.bin", bytes(range(256)) * 1000)
+        code, _ = self.curl("-T", "up.bin", url + "docs/up.bin")
+        self.assertEqual(code, 0)
+        with open(self.remote("docs", "up.bin"), "rb") as f:
+            self.assertEqual(f.read(), bytes(range(256)) * 1000)
+        code, listing = self.curl(url + "docs/")
+        self.assertEqual(code, 0)
+        self.assertIn(b"up.bin", listing)
+        code, _ = self.curl("-T", "up.bin", url + "ro.bin", user="ro:pw")
+        self.assertNotEqual(code, 0)
+        code, _ = self.curl(url + "../outside.txt")
+        self.assertNotEqual(code, 0)
+        self.assertFalse(os.path.exists(self.remote("ro.bin")))
+
+    @unittest.skipUnless(subprocess.run([SYSTEM_PYTHON, "-c", "import paramiko"], capture_output=True).returncode == 0
+                         if os.path.exists(SYSTEM_PYTHON) else False, "paramiko (python3-paramiko) is not installed")
+    def test_paramiko_offsets_attributes_and_refusals(self):
+        self.serve()
+        script = """
+import sys, paramiko
+transport = paramiko.Transport(("127.0.0.1", int(sys.argv[1])))
+transport.connect(username="u", password="pw")
+sftp = paramiko.SFTPClient.from_transport(transport)
+with sftp.open("docs/seek.bin", "w") as f:
+    f.write(b"0123456789")
+    f.seek(4)
+    f.write(b"ab")
+with sftp.open("/docs/seek.bin", "r") as f:
+    f.seek(3)
+    assert f.read(4) == b"3ab6", "read at an offset"
+assert sftp.stat("docs/seek.bin").st_size == 10
+names = {a.filename: a for a in sftp.listdir_attr("docs")}
+assert set(names) == {"a.txt", "seek.bin"}, names
+assert names["a.txt"].st_size == 19
+sftp.utime("docs/a.txt", (1000000000, 1000000000))
+assert sftp.stat("docs/a.txt").st_mtime == 1000000000
+sftp.posix_rename("docs/seek.bin", "docs/moved.bin")
+assert sftp.normalize("docs/../docs/.") == "/docs"
+for refused in (lambda: sftp.symlink("/etc/passwd", "docs/link"), lambda: sftp.open("../outside.txt"),
+                lambda: sftp.listdir("/.."), lambda: sftp.stat("/etc/passwd")):
+    try:
+        refused()
+    except IOError:
+        continue
+    raise AssertionError("not refused")
+sftp.close()
+transport.close()
+bad = paramiko.Transport(("127.0.0.1", int(sys.argv[1])))
+try:
+    bad.connect(username="off", password="pw")
+except paramiko.AuthenticationException:
+    print("disabled refused")
+bad.close()
+"""
+        done = subprocess.run([SYSTEM_PYTHON, "-c", script, str(self.sftp_port)], capture_output=True, text=True,
+                              timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("disabled refused", done.stdout)
+        with open(self.remote("docs", "moved.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"0123ab6789")
+        self.assertEqual(int(os.stat(self.remote("docs", "a.txt")).st_mtime), 1000000000)
+        self.assertFalse(os.path.lexists(self.remote("docs", "link")))
 
 
 class WithoutSftpPort(unittest.TestCase):
