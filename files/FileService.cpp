@@ -70,6 +70,17 @@ FileResult<EntryInfo> FileService::stat(PathArgument path, StatPurpose purpose) 
     return result;
 }
 
+FileResult<DiskSpace> FileService::space(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<DiskSpace>(path, PERM_LIST, resolved);
+    if (!result.ok()) return result;
+    if (std::optional<DiskSpace> found = queryDiskSpace(resolved.localPath))
+        result.value = *found;
+    else
+        result.status = FileStatus::NotFound;
+    return result;
+}
+
 FileResult<FolderListing> FileService::list(PathArgument path) const {
     ResolvedPath resolved;
     auto result = locate<FolderListing>(path, PERM_LIST, resolved);

@@ -16,6 +16,7 @@
 #include "files/LocalFile.h"
 #include "files/PathResolution.h"
 #include "files/VirtualPath.h"
+#include "platform/DiskSpace.h"
 #include "platform/FileSystem.h"
 
 namespace corvel {
@@ -166,6 +167,9 @@ public:
 
     // The details of what path names (kind None when nothing is there).
     FileResult<EntryInfo> stat(PathArgument path, StatPurpose purpose) const;
+    // The room on the file system of what path names (List right). NotFound when
+    // nothing is there to ask about.
+    FileResult<DiskSpace> space(PathArgument path) const;
     // A folder to list (List right); its kind tells what the path names.
     FileResult<FolderListing> list(PathArgument path) const;
 

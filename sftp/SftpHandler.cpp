@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "files/ListEntry.h"
 #include "sftp/SftpStatus.h"
@@ -13,6 +14,10 @@ namespace {
 constexpr std::uint32_t kProtocolVersion = 3;
 constexpr std::uint32_t kTypeFile = 0100000;
 constexpr std::uint32_t kTypeFolder = 0040000;
+constexpr std::pair<const char*, const char*> kExtensions[] = {{"posix-rename@openssh.com", "1"},
+                                                               {"statvfs@openssh.com", "2"},
+                                                               {"fsync@openssh.com", "1"},
+                                                               {"limits@openssh.com", "1"}};
 
 std::string handleText(std::uint32_t number) {
     std::string text(4, '\0');
@@ -67,8 +72,8 @@ std::string SftpHandler::handle(std::string_view packet) {
         // Version 3 whatever the client offers: it is the one every client speaks.
         WireWriter version(kVersion);
         version.u32(kProtocolVersion);
-        for (const char* extension : {"posix-rename@openssh.com", "fsync@openssh.com", "limits@openssh.com"})
-            version.string(extension).string("1");
+        // Each with the version OpenSSH's client checks for (statvfs's is 2).
+        for (const auto& [extension, revision] : kExtensions) version.string(extension).string(revision);
         return version.finish();
     }
     const std::uint32_t id = in.u32();
@@ -310,6 +315,27 @@ std::string SftpHandler::extended(std::uint32_t id, WireReader& in) {
             .u64(kMaxReadBytes)
             .u64(kMaxWriteBytes)
             .u64(kMaxOpenHandles)
+            .finish();
+    }
+    if (name == "statvfs@openssh.com") {
+        const std::string path(in.string());
+        if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
+        FileResult<DiskSpace> found = files_.space({path});
+        if (!found.ok()) return statusReply(id, found.status);
+        const DiskSpace& space = found.value;
+        return WireWriter(kExtendedReply)
+            .u32(id)
+            .u64(space.blockSize)
+            .u64(space.fragmentSize)
+            .u64(space.blocks)
+            .u64(space.freeBlocks)
+            .u64(space.availableBlocks)
+            .u64(space.files)
+            .u64(space.freeFiles)
+            .u64(space.availableFiles)
+            .u64(space.systemId)
+            .u64(space.flags)
+            .u64(space.nameMax)
             .finish();
     }
     if (name == "fsync@openssh.com") {

@@ -103,8 +103,9 @@ class Sftp(unittest.TestCase):
         with open(os.path.join(self.local, "partial.bin"), "rb") as f:
             self.assertEqual(f.read(), big)
 
-        code, out = self.batch(["rm half.bin", "rm partial.bin", "rmdir new"])
+        code, out = self.batch(["rm half.bin", "rm partial.bin", "rmdir new", "df -h"])
         self.assertEqual(code, 0, out)
+        self.assertIn("Avail", out)  # statvfs@openssh.com
         self.assertEqual(sorted(os.listdir(self.home)), ["docs"])
         self.assertIn('login succeeded: service=sftp address=127.0.0.1 user="u"', self.log())
 

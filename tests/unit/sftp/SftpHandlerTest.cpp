@@ -84,9 +84,14 @@ TEST_F(SftpHandlerTest, InitAnswersVersionThreeAndItsExtension) {
     (void)in.u32();
     EXPECT_EQ(in.byte(), kVersion);
     EXPECT_EQ(in.u32(), 3u);
-    for (const char* extension : {"posix-rename@openssh.com", "fsync@openssh.com", "limits@openssh.com"}) {
+    // The versions are those OpenSSH's client asks for; another one and it does without.
+    const std::pair<const char*, const char*> expected[] = {{"posix-rename@openssh.com", "1"},
+                                                            {"statvfs@openssh.com", "2"},
+                                                            {"fsync@openssh.com", "1"},
+                                                            {"limits@openssh.com", "1"}};
+    for (const auto& [extension, revision] : expected) {
         EXPECT_EQ(in.string(), extension);
-        EXPECT_EQ(in.string(), "1");
+        EXPECT_EQ(in.string(), revision);
     }
     EXPECT_TRUE(in.ok());
     // The limits a client sizes its requests by fit what the framer takes.
@@ -99,6 +104,19 @@ TEST_F(SftpHandlerTest, InitAnswersVersionThreeAndItsExtension) {
     EXPECT_LT(values.u64() + 33, packet);  // a WRITE's header, its handle and its data
     EXPECT_EQ(values.u64(), kMaxOpenHandles);
     EXPECT_TRUE(values.ok());
+
+    // The room on the disk needs List, as a listing does, and stays inside the home.
+    Reply space = ask(sftp, std::move(WireWriter(kExtended).u32(3).string("statvfs@openssh.com").string("/docs")));
+    ASSERT_EQ(space.type, kExtendedReply);
+    WireReader fields(space.rest);
+    EXPECT_GT(fields.u64(), 0u);  // the block size
+    for (int i = 0; i < 10; ++i) (void)fields.u64();
+    EXPECT_TRUE(fields.ok());
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kExtended).u32(4).string("statvfs@openssh.com").string("/..")))),
+              StatusCode::PermissionDenied);
+    SftpHandler noList = handler(kEveryRight & ~PERM_LIST);
+    EXPECT_EQ(statusIn(ask(noList, std::move(WireWriter(kExtended).u32(5).string("statvfs@openssh.com").string("/")))),
+              StatusCode::PermissionDenied);
 }
 
 TEST_F(SftpHandlerTest, WritesAndReadsAtOffsetsThroughHandles) {
