@@ -265,12 +265,51 @@ bad.close()
         self.assertFalse(os.path.lexists(self.remote("docs", "link")))
 
 
-class WithoutSftpPort(unittest.TestCase):
+def listening_ports(pid):
+    """The TCP ports the process listens on, from its socket descriptors and /proc/net."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    ports = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if fields[3] == "0A" and fields[9] in inodes:  # LISTEN
+                    ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+    return ports
+
+
+class Ports(unittest.TestCase):
+    """Without <sftpport> the server listens on the two ports it always had."""
     def test_no_keys_and_no_new_port(self):
-        server = Server()
+        server = Server(start=False)
         self.addCleanup(server.cleanup)
+        server.start(args=("-d",))
+        self.assertEqual(listening_ports(server.pid()), {server.ftp_port, server.web_port})
         self.assertEqual([name for name in os.listdir(server.dir) if "sftp" in name], [])
         self.assertNotIn("SSH", server.read("stderr.log").decode("utf-8", "replace"))
+
+    def test_with_it_one_more_port_on_its_own_address(self):
+        sftp_port = free_port()
+        server = Server(start=False, settings=False)
+        self.addCleanup(server.cleanup)
+        server.write("ftpconfig.xml", settings_document(
+            listenip="127.0.0.1", ftpport=server.ftp_port, httpport=server.web_port,
+            extra="<sftpport>%d</sftpport><sftplistenip>127.0.0.2</sftplistenip>" % sftp_port))
+        server.start(args=("-d",))
+        self.assertEqual(listening_ports(server.pid()), {server.ftp_port, server.web_port, sftp_port})
+        scanned = subprocess.run(["ssh-keyscan", "-p", str(sftp_port), "127.0.0.2"], capture_output=True, text=True,
+                                 timeout=30)
+        self.assertIn("ssh-ed25519", scanned.stdout)
+        refused = subprocess.run(["ssh-keyscan", "-T", "3", "-p", str(sftp_port), "127.0.0.1"], capture_output=True,
+                                 text=True, timeout=30)
+        self.assertNotIn("ssh-ed25519", refused.stdout)
 
 
 if __name__ == "__main__":
