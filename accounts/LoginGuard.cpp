@@ -27,7 +27,11 @@ std::string quotedForLog(std::string_view text) {
 
 std::string loginLogLine(bool success, LoginService service, const std::string& address, std::string_view user) {
     std::string line = success ? "login succeeded: service=" : "login failed: service=";
-    line += service == LoginService::Ftp ? "ftp" : "web";
+    switch (service) {
+        case LoginService::Ftp: line += "ftp"; break;
+        case LoginService::Web: line += "web"; break;
+        case LoginService::Sftp: line += "sftp"; break;
+    }
     line += " address=";
     line += address.empty() ? "unknown" : address;
     line += " user=";

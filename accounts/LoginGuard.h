@@ -1,4 +1,4 @@
-// What happens around every login attempt on the FTP and web ports: a failure is
+// What happens around every login attempt on the FTP, web and SFTP ports: a failure is
 // answered only after a pause that slows guessing down, and every attempt leaves
 // one line in the log in a fixed format that tools such as fail2ban can read.
 #pragma once
@@ -12,7 +12,7 @@ namespace corvel {
 class LogSink;
 class BanList;
 
-enum class LoginService { Ftp, Web };
+enum class LoginService { Ftp, Web, Sftp };
 
 // A failed login is answered this much later (as vsftpd does). The pause runs on
 // the connection's own thread, never on the listener.

@@ -94,6 +94,10 @@ const std::vector<ExtensionElement>& extensionElements() {
         {"proxyfrom", "balancers whose connections start with a PROXY header", ExtensionKind::AddressList,
          "a list of address patterns",
          "address patterns such as 10.0.0.5 or 10.0.0.*, separated by blanks or commas", "none"},
+        {"sftpport", "the SFTP port", ExtensionKind::Count, "a port number", "a port number from 1 to 65535",
+         "no SFTP", 1, 65535},
+        {"sftplistenip", "the address the SFTP port listens on", ExtensionKind::Address, "an IP address",
+         "a dotted IPv4 address such as 192.0.2.10 or an IPv6 address", "the FTP listen address"},
     };
     return elements;
 }
@@ -129,6 +133,9 @@ std::optional<std::string> extensionValueProblem(const ExtensionElement& element
         }
         case ExtensionKind::Charset:
             if (!charsetValue(text)) return help;
+            return std::nullopt;
+        case ExtensionKind::Address:
+            if (!isValidIpv4(std::string(text)) && !isValidIpv6(std::string(text))) return help;
             return std::nullopt;
         case ExtensionKind::AddressList: {
             const std::vector<std::string> patterns = addressListValue(text);

@@ -25,6 +25,7 @@ enum class ExtensionKind {
     Host,         // a dotted IPv4 address or a host name
     AddressList,  // address patterns separated by blanks or commas
     Charset,      // a character set name such as utf-8
+    Address,      // a dotted IPv4 address or an IPv6 address
 };
 
 struct ExtensionElement {

@@ -77,6 +77,17 @@ FileResult<EntryInfo> FileService::stat(PathArgument path, StatPurpose purpose) 
     return result;
 }
 
+FileResult<DiskSpace> FileService::space(PathArgument path) const {
+    ResolvedPath resolved;
+    auto result = locate<DiskSpace>(path, PERM_LIST, resolved);
+    if (!result.ok()) return result;
+    if (std::optional<DiskSpace> found = queryDiskSpace(resolved.localPath))
+        result.value = *found;
+    else
+        result.status = FileStatus::NotFound;
+    return result;
+}
+
 FileResult<FolderListing> FileService::list(PathArgument path) const {
     ResolvedPath resolved;
     auto result = locate<FolderListing>(path, PERM_LIST, resolved);
@@ -180,6 +191,42 @@ FileResult<Done> FileService::forEachInTree(PathArgument path,
         return result;
     }
     (void)walkFolder(LocalFile(resolved.localPath).path(), std::string(), 1, visit);
+    return result;
+}
+
+FileResult<std::optional<FileHandle>> FileService::openHandle(PathArgument path, HandleRequest request) const {
+    const bool writing = request.access == HandleAccess::Write;
+    ResolvedPath resolved;
+    auto result = locate<std::optional<FileHandle>>(path, writing ? PERM_WRITE_FILE : PERM_READ_FILE, resolved);
+    if (!result.ok()) return result;
+    LocalFile file(resolved.localPath);
+    EntryKind kind = file.info().kind;
+    if (kind == EntryKind::None) {
+        if (!writing || !request.create) {
+            result.status = FileStatus::NotFound;
+            return result;
+        }
+        if (!permits(PERM_CREATE_FILE)) {
+            result.status = FileStatus::NoRight;
+            return result;
+        }
+        if (!file.createEmpty()) {
+            result.status = FileStatus::Refused;
+            return result;
+        }
+        kind = EntryKind::RegularFile;
+    } else if (writing && request.create && request.exclusive) {
+        result.status = FileStatus::Exists;
+        return result;
+    }
+    if (kind != EntryKind::RegularFile) {
+        result.status = FileStatus::WrongKind;
+        return result;
+    }
+    const WriteMode mode =
+        request.truncate ? WriteMode::Truncate : (request.append ? WriteMode::Append : WriteMode::Overwrite);
+    result.value = file.openHandle(request.access, mode);
+    if (!result.value) result.status = FileStatus::Refused;
     return result;
 }
 

@@ -16,6 +16,7 @@
 #include "files/LocalFile.h"
 #include "files/PathResolution.h"
 #include "files/VirtualPath.h"
+#include "platform/DiskSpace.h"
 #include "platform/FileSystem.h"
 
 namespace corvel {
@@ -128,6 +129,15 @@ struct TreeEntry {
 // back up would otherwise never end).
 constexpr int kMaxTreeDepth = 32;
 
+// What an open of a handle asks for (SFTP's open flags say it so).
+struct HandleRequest {
+    HandleAccess access = HandleAccess::Read;
+    bool create = false;     // make the file when nothing is there (needs Create too)
+    bool exclusive = false;  // with create: Exists when anything is there already
+    bool truncate = false;   // empty an existing file once it is locked
+    bool append = false;     // every write goes to the end
+};
+
 // Why a file's details are asked for, which decides the right that is needed.
 // Writing is for a client that resumes an upload: it asks how much it sent already.
 enum class StatPurpose { Listing, Reading, Writing };
@@ -173,6 +183,9 @@ public:
 
     // The details of what path names (kind None when nothing is there).
     FileResult<EntryInfo> stat(PathArgument path, StatPurpose purpose) const;
+    // The room on the file system of what path names (List right). NotFound when
+    // nothing is there to ask about.
+    FileResult<DiskSpace> space(PathArgument path) const;
     // A folder to list (List right); its kind tells what the path names.
     FileResult<FolderListing> list(PathArgument path) const;
 
@@ -198,6 +211,12 @@ public:
     // NotFound: no folder at path.
     FileResult<Done> forEachInTree(PathArgument path,
                                    const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const;
+
+    // Opens a regular file as a handle for reads at offsets (Read right) or writes
+    // at offsets (Write right; Create as well to make it). value holds the handle
+    // when ok(). NotFound: nothing there and nothing to create; WrongKind: a folder
+    // or another kind; Refused: the system refused, or the lock stayed held.
+    FileResult<std::optional<FileHandle>> openHandle(PathArgument path, HandleRequest request) const;
 
     FileResult<Done> makeFolder(PathArgument path) const;    // Exists: a folder is there
     FileResult<Done> removeFolder(PathArgument path) const;  // NotFound: no folder there

@@ -215,6 +215,14 @@ std::optional<TransferFile> LocalFile::openForReceiving(WriteMode mode) const {
     return TransferFile(std::move(opened.file), opened.info.size);
 }
 
+std::optional<FileHandle> LocalFile::openHandle(HandleAccess access, WriteMode mode) const {
+    OpenedFile opened = openWithRetries(
+        [&] { return access == HandleAccess::Read ? openFileForReading(path_) : openFileForWriting(path_, mode); },
+        kTransferOpenAttempts);
+    if (opened.status != OpenStatus::Opened) return std::nullopt;
+    return FileHandle(std::move(opened.file), access);
+}
+
 TransferResult LocalFile::sendTo(Socket& socket, std::int64_t offset) const {
     SendSource source = openForSending();
     return source.file ? source.file->sendTo(socket, offset) : TransferResult::OpenFailed;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/FileHandle.h"
 #include "files/ListEntry.h"
 #include "platform/FileSystem.h"
 #include "platform/UniqueFd.h"
@@ -147,6 +148,12 @@ public:
     // Opens an existing regular file for a transfer under the exclusive lock, with
     // the same attempts. nullopt: answer 550.
     std::optional<TransferFile> openForReceiving(WriteMode mode) const;
+
+    // Opens an existing regular file as a handle for reads or writes at offsets,
+    // under the shared or exclusive lock, with the attempts of the transfers; mode
+    // says what a write handle does to the file (Truncate empties it once locked).
+    // nullopt: nothing there, no regular file, or the lock stayed held.
+    std::optional<FileHandle> openHandle(HandleAccess access, WriteMode mode = WriteMode::Overwrite) const;
 
     // One-call forms: open, then transfer (OpenFailed when the open failed).
     TransferResult sendTo(Socket& socket, std::int64_t offset) const;

@@ -54,6 +54,14 @@ public:
     StreamLayer* layer() const { return layer_.get(); }
     // For the platform layer only (poll sets, sendfile).
     int descriptor() const { return fd_; }
+    // Hands the descriptor to a new owner that closes it itself (a library that
+    // takes connections by descriptor); this socket is closed afterwards.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        layer_.reset();
+        return fd;
+    }
 
     bool setNonBlocking();
     // Keeps urgent (out-of-band) bytes in the ordinary stream: an FTP client sends

@@ -5,6 +5,7 @@
 #include "platform/Thread.h"
 #include "server/ProcessContext.h"
 #include "server/ProxyProtocol.h"
+#include "sftp/SftpEndpoint.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -54,6 +55,12 @@ void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context
         while (session.readCommand()) {
         }
     });
+}
+
+void startSftpConnection(Socket socket, std::shared_ptr<const SftpEndpoint> endpoint,
+                         std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process) {
+    auto cell = std::make_shared<Socket>(std::move(socket));
+    startDetachedThread([cell, endpoint, context, process] { endpoint->serve(std::move(*cell), *context); });
 }
 
 void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,

@@ -18,6 +18,8 @@
 #include "server/TlsSetup.h"
 #include "server/SessionsPublisher.h"
 #include "server/TransferLogSetup.h"
+#include "sftp/SftpContext.h"
+#include "sftp/SftpEndpoint.h"
 #include "web/WebConnection.h"
 
 namespace corvel {
@@ -245,6 +247,36 @@ Status FtpServer::start(Serving& serving) {
                    .transferLog = &process_->transferLog,
                    .liveSessions = &process_->liveSessions});
     serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
+    return startSftp(serving);
+}
+
+Status FtpServer::startSftp(Serving& serving) {
+    if (settings_.sftpPort == 0) return {};
+    auto endpoint = std::make_shared<SftpEndpoint>();
+    std::string why;
+    if (!endpoint->prepare(process_->programDirectory, process_->log, &why))
+        return Status::failure(EINVAL, "SFTP: " + why);
+    const std::string& address =
+        settings_.sftpListenAddress.empty() ? settings_.listenAddress : settings_.sftpListenAddress;
+    Status listening;
+    serving.sftpListener = TcpListener::open(address, settings_.sftpPort, 0, &listening);
+    if (!serving.sftpListener)
+        return Status::failure(listening.systemError(),
+                               "cannot listen on SFTP port " + std::to_string(settings_.sftpPort) +
+                                   (address.empty() ? std::string() : " of " + address) + ": " + listening.text());
+    serving.sftp = std::move(endpoint);
+    serving.sftpContext = std::make_shared<const SftpContext>(SftpContext{
+        .users = process_->users,
+        .policy = process_->policy,
+        .logins = process_->logins,
+        .log = process_->log,
+        .activeConnections = process_->activeFtpConnections,
+        .maxConnections = settings_.maxConnections,
+        .bans = &process_->bans,
+        .sessions = &process_->sessions,
+        .maxPerAddress = settings_.maxPerAddress,
+        .maxLoginPerAddress = settings_.maxLoginPerAddress,
+    });
     return {};
 }
 
@@ -262,8 +294,10 @@ void FtpServer::doPeriodicDuties() {
 }
 
 void FtpServer::serve(Serving& serving) {
-    Socket* listeners[] = {&serving.ftpListener->socket(), &serving.webListener->socket()};
-    constexpr int kWoken = 2;  // waitAnyReadable's answer when the wake-up pipe is readable
+    Socket* listeners[] = {&serving.ftpListener->socket(), &serving.webListener->socket(),
+                           serving.sftpListener ? &serving.sftpListener->socket() : nullptr};
+    const int count = serving.sftpListener ? 3 : 2;
+    const int kWoken = count;  // waitAnyReadable's answer when the wake-up pipe is readable
     bool busy = false;
     // A turn that accepted a connection polls the stop event without waiting and
     // goes straight on; only an idle turn takes the full pauses. A stop asked in this
@@ -272,7 +306,7 @@ void FtpServer::serve(Serving& serving) {
     while (!stopRequested_ && !stopSignalReceived() && !stopEvent_->wait(busy ? 0 : kStopPollMs)) {
         doPeriodicDuties();
 
-        int ready = waitAnyReadable(listeners, 2, kListenWaitMs, wake_.readableDescriptor());
+        int ready = waitAnyReadable(listeners, count, kListenWaitMs, wake_.readableDescriptor());
         if (ready == -2) break;
         if (ready == kWoken) {
             (void)wake_.drain();
@@ -281,17 +315,22 @@ void FtpServer::serve(Serving& serving) {
         if (ready == -1) {
             busy = false;
             // Rest, but wake for a connection (or a stop) arriving meanwhile.
-            const int rested = waitAnyReadable(listeners, 2, kIdleRestMs, wake_.readableDescriptor());
+            const int rested = waitAnyReadable(listeners, count, kIdleRestMs, wake_.readableDescriptor());
             if (rested == -2) break;
             if (rested == kWoken) (void)wake_.drain();
             continue;
         }
         busy = true;
-        acceptFrom(ready == 0 ? *serving.ftpListener : *serving.webListener, ready == 0, serving);
+        if (ready == 0)
+            acceptFrom(*serving.ftpListener, Port::Ftp, serving);
+        else if (ready == 1)
+            acceptFrom(*serving.webListener, Port::Web, serving);
+        else
+            acceptFrom(*serving.sftpListener, Port::Sftp, serving);
     }
 }
 
-void FtpServer::acceptFrom(TcpListener& listener, bool ftp, const Serving& serving) {
+void FtpServer::acceptFrom(TcpListener& listener, Port port, const Serving& serving) {
     for (int i = 0; i < kAcceptsPerTurn; ++i) {
         Socket accepted = listener.accept();
         if (!accepted.isOpen()) break;
@@ -303,8 +342,12 @@ void FtpServer::acceptFrom(TcpListener& listener, bool ftp, const Serving& servi
         // thread, so a flood of them costs no threads.
         if (!balancer && process_->bans.isBanned(peer)) {
             accepted.close();
-        } else if (ftp) {
+        } else if (port == Port::Ftp) {
             startFtpConnection(std::move(accepted), serving.ftpContext, process_, serving.proxies);
+        } else if (port == Port::Sftp) {
+            // PROXY headers are not read on the SFTP port: a balancer's connection is
+            // served under the balancer's own address (its ban is checked on the thread).
+            startSftpConnection(std::move(accepted), serving.sftp, serving.sftpContext, process_);
         } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
             // SECURITY: past the web limit a connection is closed at once; the
             // descriptors and threads it would take stay for the FTP side.

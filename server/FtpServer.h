@@ -20,7 +20,9 @@ namespace corvel {
 
 struct FtpContext;
 struct ProcessContext;
+struct SftpContext;
 struct WebContext;
+class SftpEndpoint;
 
 enum class RunMode { Plain, Service, DebugConsole, Faceless };
 
@@ -60,20 +62,26 @@ private:
     struct Serving {
         std::optional<TcpListener> ftpListener;
         std::optional<TcpListener> webListener;
+        std::optional<TcpListener> sftpListener;  // only with <sftpport>
         std::shared_ptr<const FtpContext> ftpContext;
         std::shared_ptr<const WebContext> webContext;
+        std::shared_ptr<const SftpEndpoint> sftp;
+        std::shared_ptr<const SftpContext> sftpContext;
         ProxyPatterns proxies;
     };
     // Takes the plain server's instance mutex; false when another plain server holds it.
     bool holdPlainInstance();
-    // Named objects, settings, TLS, the two listeners and the contexts; a failure
+    // The SFTP port's host keys, listener and context, when <sftpport> asks for them.
+    Status startSftp(Serving& serving);
+    // Named objects, settings, TLS, the listeners and the contexts; a failure
     // says what failed, with the system's error number where there is one.
     Status start(Serving& serving);
     // The listener loop, until a stop.
     void serve(Serving& serving);
     void doPeriodicDuties();
     // Takes up to kAcceptsPerTurn connections from a ready listener.
-    void acceptFrom(TcpListener& listener, bool ftp, const Serving& serving);
+    enum class Port { Ftp, Web, Sftp };
+    void acceptFrom(TcpListener& listener, Port port, const Serving& serving);
     Status createBlocks();
     void serveControlBlock();
     void writeStatusBlock();

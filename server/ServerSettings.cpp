@@ -40,6 +40,8 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.proxyFrom.clear();
     settings.passwordScheme = off.passwordScheme;
     settings.transferLog.clear();
+    settings.sftpPort = off.sftpPort;
+    settings.sftpListenAddress.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -111,6 +113,15 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
         else
             // Not one of the tools' keys (the file alone sets it), so its words are here.
             settings.problems.push_back("<passwordhash>" + *hash + "</passwordhash> is not argon2id");
+    }
+    std::uint32_t sftpPort = 0;
+    number("sftpport", sftpPort);
+    settings.sftpPort = static_cast<std::uint16_t>(sftpPort);
+    if (std::optional<std::string> address = file.text("sftplistenip")) {
+        if (!extensionValueProblem(*findExtensionElement("sftplistenip"), *address))
+            settings.sftpListenAddress = *address;
+        else
+            problem("sftplistenip", *address);
     }
 }
 

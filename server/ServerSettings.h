@@ -65,6 +65,8 @@ struct ServerSettings {
     PasswordScheme passwordScheme = PasswordScheme::Designed;  // <passwordhash>argon2id: new passwords as Argon2id
     // <xferlog>: the transfer log, relative to the program directory unless absolute; empty: none.
     std::string transferLog;
+    std::uint16_t sftpPort = 0;             // <sftpport>: the SFTP port; 0: no SFTP
+    std::string sftpListenAddress;          // <sftplistenip>: empty: the FTP listen address
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

@@ -73,6 +73,8 @@ const ExtensionField kExtensionFields[] = {
     {"webmaxperip", "Web connections per address", FieldKind::Text, &ExtensionForm::webMaxPerAddress, nullptr,
      "16"},
     {"proxyfrom", "PROXY protocol from", FieldKind::Text, &ExtensionForm::proxyFrom},
+    {"sftpport", "SFTP port", FieldKind::Text, &ExtensionForm::sftpPort},
+    {"sftplistenip", "SFTP listen address", FieldKind::Text, &ExtensionForm::sftpListenAddress},
 };
 
 // The field's value as the file would hold it (an edit's text without blanks around it).

@@ -38,6 +38,8 @@ struct ExtensionForm {
     QString maxWebConnections;                // <maxwebconn>
     QString webMaxPerAddress;                 // <webmaxperip>
     QString proxyFrom;                        // <proxyfrom>
+    QString sftpPort;                         // <sftpport>
+    QString sftpListenAddress;                // <sftplistenip>
 
     bool operator==(const ExtensionForm&) const = default;
 };

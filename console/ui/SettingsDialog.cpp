@@ -243,6 +243,10 @@ QWidget* SettingsDialog::buildNetworkTab() {
     webMaxPerAddressEdit_->setPlaceholderText(QStringLiteral("16"));
     proxyFromEdit_ = addExtensionEdit(grid, "proxyfrom", "proxyFromEdit");
     proxyFromEdit_->setPlaceholderText(QStringLiteral("none; such as 10.0.0.5 10.0.0.*"));
+    sftpPortEdit_ = addExtensionEdit(grid, "sftpport", "sftpPortEdit");
+    sftpPortEdit_->setPlaceholderText(QStringLiteral("no SFTP; such as 2222"));
+    sftpListenAddressEdit_ = addExtensionEdit(grid, "sftplistenip", "sftpListenAddressEdit");
+    sftpListenAddressEdit_->setPlaceholderText(QStringLiteral("the FTP listen address"));
     grid->setRowStretch(grid->rowCount(), 1);
     return page;
 }
@@ -282,6 +286,8 @@ void SettingsDialog::showForm(const SettingsForm& form) {
     maxWebConnectionsEdit_->setText(extensions.maxWebConnections);
     webMaxPerAddressEdit_->setText(extensions.webMaxPerAddress);
     proxyFromEdit_->setText(extensions.proxyFrom);
+    sftpPortEdit_->setText(extensions.sftpPort);
+    sftpListenAddressEdit_->setText(extensions.sftpListenAddress);
     showing_ = false;
 }
 
@@ -316,6 +322,8 @@ SettingsForm SettingsDialog::readForm() const {
     extensions.maxWebConnections = maxWebConnectionsEdit_->text();
     extensions.webMaxPerAddress = webMaxPerAddressEdit_->text();
     extensions.proxyFrom = proxyFromEdit_->text();
+    extensions.sftpPort = sftpPortEdit_->text();
+    extensions.sftpListenAddress = sftpListenAddressEdit_->text();
     return form;
 }
 

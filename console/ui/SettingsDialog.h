@@ -93,6 +93,8 @@ private:
     QLineEdit* maxWebConnectionsEdit_ = nullptr;
     QLineEdit* webMaxPerAddressEdit_ = nullptr;
     QLineEdit* proxyFromEdit_ = nullptr;
+    QLineEdit* sftpPortEdit_ = nullptr;
+    QLineEdit* sftpListenAddressEdit_ = nullptr;
 
     QPushButton* okButton_ = nullptr;
     QPushButton* applyButton_ = nullptr;

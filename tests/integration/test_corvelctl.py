@@ -217,7 +217,7 @@ class Settings(unittest.TestCase):
         self.assertEqual(refused.stderr, "corvelctl: banwindow: '0' is refused: a number of minutes from 1 to "
                                          "525600, digits only\n")
         self.assertEqual(server.read("ftpconfig.xml"), before)
-        self.assertIn("\nmaxwebconn   (not set: 256)\n", ctl(server, "settings", "show").stdout)
+        self.assertIn("\nmaxwebconn    (not set: 256)\n", ctl(server, "settings", "show").stdout)
         self.assertEqual(ctl(server, "settings", "set", "tls", "explicit").returncode, 0)
         self.assertIn("made by the server on its first start", ctl(server, "settings", "show").stdout)
         server.start()

@@ -77,6 +77,11 @@ TEST_F(SettingsExtensionsTest, AChangeWritesExactlyItsElementAndDefaultsStayAbse
     form.extensions.webCharset = QStringLiteral(" utf-8 ");
     ASSERT_TRUE(saved(form));
     EXPECT_NE(dir.read("ftpconfig.xml").find("<webcharset>utf-8</webcharset>\n</config>"), std::string::npos);
+    form.extensions.sftpPort = QStringLiteral("2222");
+    form.extensions.sftpListenAddress = QStringLiteral("127.0.0.1");
+    ASSERT_TRUE(saved(form));
+    EXPECT_NE(dir.read("ftpconfig.xml").find("<sftpport>2222</sftpport>\n    <sftplistenip>127.0.0.1</sftplistenip>\n"),
+              std::string::npos);
 }
 
 TEST_F(SettingsExtensionsTest, ARefusedValueNamesItsFieldAndWritesNothing) {
@@ -96,6 +101,9 @@ TEST_F(SettingsExtensionsTest, ARefusedValueNamesItsFieldAndWritesNothing) {
         {&ExtensionForm::proxyFrom, "10.0.0.0/8", "PROXY protocol from"},
         {&ExtensionForm::tlsMode, "yes", "TLS mode"},
         {&ExtensionForm::webCharset, "utf 8", "Character set of the web pages"},
+        {&ExtensionForm::sftpPort, "0", "SFTP port"},
+        {&ExtensionForm::sftpPort, "65536", "SFTP port"},
+        {&ExtensionForm::sftpListenAddress, "sftp.example.org", "SFTP listen address"},
     };
     for (const auto& c : refused) {
         boxes.shown.clear();

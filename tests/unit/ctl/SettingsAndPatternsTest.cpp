@@ -127,6 +127,8 @@ TEST_F(SettingsAndPolicyCommands, ExtensionKeysAreCheckedByTheServersRulesAndUns
         {{"settings", "set", "maxwebconn", ""}, "(settings unset maxwebconn takes the element away)"},
         {{"settings", "set", "proxyfrom", "10.0.0.0/8"}, "'10.0.0.0/8' can never match an address"},
         {{"settings", "set", "webcharset", "utf 8"}, "webcharset: 'utf 8' is refused: a character set name such as"},
+        {{"settings", "set", "sftpport", "70000"}, "sftpport: '70000' is refused: a port number from 1 to 65535"},
+        {{"settings", "set", "sftplistenip", "sftp.example.org"}, "sftplistenip: 'sftp.example.org' is refused"},
         {{"settings", "set", "ftpext", "no"}, "the IPv6 listen address :: needs the FTP extensions"},
         {{"settings", "unset", "ftpext"}, "the IPv6 listen address :: needs the FTP extensions"},
     };
@@ -139,11 +141,13 @@ TEST_F(SettingsAndPolicyCommands, ExtensionKeysAreCheckedByTheServersRulesAndUns
     ASSERT_EQ(run({"settings", "set", "maxwebconn", "7"}).status, 0);
     ASSERT_EQ(run({"settings", "set", "pasvports", "50000-50099"}).status, 0);
     ASSERT_EQ(run({"settings", "set", "webcharset", "utf-8"}).status, 0);
+    ASSERT_EQ(run({"settings", "set", "sftpport", "2222"}).status, 0);
     ASSERT_EQ(run({"settings", "unset", "maxwebconn"}).status, 0);
     const std::string written = dir.read("ftpconfig.xml");
     EXPECT_EQ(written.find("maxwebconn"), std::string::npos);
     EXPECT_NE(written.find("<pasvports>50000-50099</pasvports>"), std::string::npos);
     EXPECT_NE(written.find("<webcharset>utf-8</webcharset>"), std::string::npos);
+    EXPECT_NE(written.find("<sftpport>2222</sftpport>"), std::string::npos);
     EXPECT_NE(written.find("<future>x</future>"), std::string::npos);
     const CtlResult again = run({"settings", "unset", "maxwebconn"});
     EXPECT_EQ(again.status, 0);
@@ -156,12 +160,14 @@ TEST_F(SettingsAndPolicyCommands, ShowListsEveryExtensionKeyAndWithTlsOnTheCerti
     const CtlResult off = run({"settings", "show"});
     // The six keep their table; the extensions follow in their own.
     EXPECT_NE(off.out.find("ftpport     2121\n"), std::string::npos) << off.out;
-    EXPECT_NE(off.out.find("\nmaxperip     4\n"), std::string::npos);
-    EXPECT_NE(off.out.find("\nmaxwebconn   (not set: 256)\n"), std::string::npos);
-    EXPECT_NE(off.out.find("\nwebcharset   (not set: none declared)\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nmaxperip      4\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nmaxwebconn    (not set: 256)\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nwebcharset    (not set: none declared)\n"), std::string::npos);
     // The limits per address hold without their elements, and say so.
-    EXPECT_NE(off.out.find("\nmaxprelogin  (not set: 8)\n"), std::string::npos) << off.out;
-    EXPECT_NE(off.out.find("\nwebmaxperip  (not set: 16)\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nmaxprelogin   (not set: 8)\n"), std::string::npos) << off.out;
+    EXPECT_NE(off.out.find("\nwebmaxperip   (not set: 16)\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nsftpport      (not set: no SFTP)\n"), std::string::npos);
+    EXPECT_NE(off.out.find("\nsftplistenip  (not set: the FTP listen address)\n"), std::string::npos);
     EXPECT_EQ(off.out.find("SHA-256"), std::string::npos);
 
     ASSERT_EQ(run({"settings", "set", "webtls", "yes"}).status, 0);

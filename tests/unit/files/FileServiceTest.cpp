@@ -173,5 +173,15 @@ TEST_F(FileServiceTest, ReadsUploadsListingsAndTimes) {
     EXPECT_EQ(files.stat({"/docs/a.txt"}, StatPurpose::Listing).value.lastWrite, 1000000000);
 }
 
+TEST_F(FileServiceTest, TheRoomOnTheDiskNeedsListAndAPathInsideTheHome) {
+    FileResult<DiskSpace> space = service().space({"/docs"});
+    ASSERT_TRUE(space.ok());
+    EXPECT_GT(space.value.blockSize, 0u);
+    EXPECT_GT(space.value.blocks, 0u);
+    EXPECT_EQ(service(kEveryRight & ~PERM_LIST).space({"/docs"}).status, FileStatus::NoRight);
+    EXPECT_EQ(service().space({"../.."}).status, FileStatus::Escaped);
+    EXPECT_EQ(service().space({"/none"}).status, FileStatus::NotFound);
+}
+
 }  // namespace
 }  // namespace corvel

@@ -198,5 +198,33 @@ TEST(ConnectionLimits, WebConnectionsLeaveTheFtpReserve) {
     EXPECT_EQ(webConnectionLimit(4, 1000, 256, 0).limit, 4u);
 }
 
+TEST(ServerSettings, SftpIsOffWithoutItsPortAndAPortThatIsNoneIsAProblem) {
+    ServerSettings settings;
+    ASSERT_TRUE(applySettingsDocument("<c><listenip>127.0.0.1</listenip></c>", settings));
+    EXPECT_EQ(settings.sftpPort, 0);
+    ASSERT_TRUE(applySettingsDocument(
+        "<c><sftpport>2222</sftpport><sftplistenip>127.0.0.2</sftplistenip></c>", settings));
+    EXPECT_TRUE(settings.problems.empty());
+    EXPECT_EQ(settings.sftpPort, 2222);
+    EXPECT_EQ(settings.sftpListenAddress, "127.0.0.2");
+    for (const char* port : {"0", "65536", "22x", ""}) {
+        SCOPED_TRACE(port);
+        ASSERT_TRUE(applySettingsDocument(std::string("<c><sftpport>") + port + "</sftpport></c>", settings));
+        EXPECT_EQ(settings.sftpPort, 0);
+        ASSERT_EQ(settings.problems.size(), 1u);
+        EXPECT_NE(settings.problems[0].find("<sftpport>"), std::string::npos);
+    }
+    ASSERT_TRUE(applySettingsDocument("<c><sftplistenip>sftp.example.org</sftplistenip></c>", settings));
+    ASSERT_EQ(settings.problems.size(), 1u);
+    EXPECT_TRUE(settings.sftpListenAddress.empty());
+    ASSERT_TRUE(applySettingsDocument("<c><sftplistenip>::1</sftplistenip></c>", settings));
+    EXPECT_TRUE(settings.problems.empty());
+    EXPECT_EQ(settings.sftpListenAddress, "::1");
+    // Taken away again, SFTP is off.
+    ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
+    EXPECT_EQ(settings.sftpPort, 0);
+    EXPECT_TRUE(settings.sftpListenAddress.empty());
+}
+
 }  // namespace
 }  // namespace corvel
