@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "accounts/LiveSessions.h"
+#include "common/LiveCount.h"
 #include "ftp/CommandLineAssembler.h"
 #include "ftp/DataChannel.h"
 #include "ftp/FtpContext.h"
@@ -175,26 +176,9 @@ private:
     void handleRnfr(const std::string& argument);
     void handleRnto(const std::string& argument);
 
-    // Counts this session among the live ones for its whole life (the refused ones
-    // during their short life as well); remembers how many ran when it joined, which
-    // the connection limit compares. Joining and reading are one atomic step, so the
-    // count can never lag behind a greeting already sent.
-    class LiveCount {
-    public:
-        explicit LiveCount(std::atomic<int>& count) : count_(count), before_(count.fetch_add(1)) {}
-        ~LiveCount() { count_.fetch_sub(1); }
-        LiveCount(const LiveCount&) = delete;
-        LiveCount& operator=(const LiveCount&) = delete;
-        int before() const { return before_; }
-
-    private:
-        std::atomic<int>& count_;
-        int before_;
-    };
-
     const FtpContext& context_;
     const replies::Dialect dialect_;
-    LiveCount live_;
+    LiveCount live_;  // this session among the live ones, the refused ones as well
     Socket control_;
     ControlReplies controlReplies_{control_};
     ReplySink& replies_;

@@ -18,6 +18,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/EntryInfo_posix.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -38,20 +39,6 @@ bool unusablePath(const std::string& path) {
         return true;
     }
     return false;
-}
-
-EntryInfo infoOf(const struct stat& status) {
-    EntryInfo info;
-    if (S_ISREG(status.st_mode))
-        info.kind = EntryKind::RegularFile;
-    else if (S_ISDIR(status.st_mode))
-        info.kind = EntryKind::Directory;
-    else
-        info.kind = EntryKind::Other;
-    info.size = static_cast<std::int64_t>(status.st_size);
-    info.lastWrite = status.st_mtime;
-    info.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
-    return info;
 }
 
 int openRetryingEintr(const std::string& path, int flags, mode_t mode = 0) {
@@ -85,11 +72,11 @@ OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperatio
     if (!located.isOpen()) {
         // Nothing there is kind None; anything else (access refused on the way) is
         // told by a look at the path.
-        if (errno != ENOENT && errno != ENOTDIR && ::stat(path.c_str(), &looked) == 0) result.info = infoOf(looked);
+        if (errno != ENOENT && errno != ENOTDIR && ::stat(path.c_str(), &looked) == 0) result.info = entryInfoOf(looked);
         return result;
     }
     if (::fstat(located.get(), &looked) != 0) return result;
-    result.info = infoOf(looked);
+    result.info = entryInfoOf(looked);
     if (!S_ISREG(looked.st_mode)) {
         result.status = OpenStatus::NotRegularFile;
         return result;
@@ -104,7 +91,7 @@ OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperatio
     if (::fstat(file.get(), &opened) != 0) return result;
     if (!S_ISREG(opened.st_mode) || opened.st_dev != looked.st_dev || opened.st_ino != looked.st_ino) {
         // Renamed over between the two steps: what was opened is not what was looked at.
-        result.info = infoOf(opened);
+        result.info = entryInfoOf(opened);
         result.status = S_ISREG(opened.st_mode) ? OpenStatus::Failed : OpenStatus::NotRegularFile;
         return result;
     }
@@ -116,7 +103,7 @@ OpenedFile openLocked(const std::string& path, int accessFlags, int lockOperatio
     }
     // The lock is ours: the size now is the size until a writer (who needs the lock) comes.
     if (::fstat(file.get(), &opened) != 0) return result;
-    result.info = infoOf(opened);
+    result.info = entryInfoOf(opened);
     result.file = std::move(file);
     result.status = OpenStatus::Opened;
     return result;
@@ -211,7 +198,7 @@ bool sendThroughLayer(StreamLayer& layer, int fd, Socket& socket, off_t position
 EntryInfo queryEntry(const std::string& path) {
     struct stat status {};
     if (unusablePath(path) || ::stat(path.c_str(), &status) != 0) return EntryInfo{};
-    return infoOf(status);
+    return entryInfoOf(status);
 }
 
 CreateResult createNewFile(const std::string& path) {
@@ -302,7 +289,7 @@ bool visitDirectoryEntries(const std::string& path, std::optional<EntryKind> wan
         item.info = EntryInfo{};
         struct stat status {};
         // Flags 0: follow symlinks; a broken link stays kind None.
-        if (::fstatat(dirFd, entry->d_name, &status, 0) == 0) item.info = infoOf(status);
+        if (::fstatat(dirFd, entry->d_name, &status, 0) == 0) item.info = entryInfoOf(status);
         if (wanted && item.info.kind != *wanted) continue;
         if (!visit(item)) return false;
     }

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "platform/EntryInfo_posix.h"
 #include "platform/RandomAccess.h"
 
 namespace corvel {
@@ -43,17 +44,7 @@ bool syncFile(const UniqueFd& file) {
 std::optional<EntryInfo> openFileInfo(const UniqueFd& file) {
     struct stat looked {};
     if (::fstat(file.get(), &looked) != 0) return std::nullopt;
-    EntryInfo info;
-    if (S_ISREG(looked.st_mode))
-        info.kind = EntryKind::RegularFile;
-    else if (S_ISDIR(looked.st_mode))
-        info.kind = EntryKind::Directory;
-    else
-        info.kind = EntryKind::Other;
-    info.size = static_cast<std::int64_t>(looked.st_size);
-    info.lastWrite = looked.st_mtime;
-    info.mode = static_cast<std::uint32_t>(looked.st_mode & 07777);
-    return info;
+    return entryInfoOf(looked);
 }
 
 }  // namespace corvel

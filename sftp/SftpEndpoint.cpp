@@ -1,10 +1,10 @@
 #include "sftp/SftpEndpoint.h"
 
-#include <mutex>
-
 #include "accounts/AccessPolicy.h"
 #include "accounts/BanList.h"
 #include "common/AddressShare.h"
+#include "common/LiveCount.h"
+#include "common/ThreadSafety.h"
 #include "ftp/SessionAdmission.h"
 #include "platform/SystemLog.h"
 #include "sftp/HostKeys.h"
@@ -23,27 +23,13 @@ constexpr char kCiphers[] =
 constexpr char kMacs[] = "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,hmac-sha2-512";
 constexpr char kHostKeyAlgorithms[] = "ssh-ed25519,rsa-sha2-512,rsa-sha2-256";
 
-// One place in the live session count, given back when the connection ends.
-class LiveCount {
-public:
-    explicit LiveCount(std::atomic<int>& count) : count_(count), before_(count.fetch_add(1)) {}
-    ~LiveCount() { count_.fetch_sub(1); }
-    LiveCount(const LiveCount&) = delete;
-    LiveCount& operator=(const LiveCount&) = delete;
-    int before() const { return before_; }
-
-private:
-    std::atomic<int>& count_;
-    int before_;
-};
-
 }  // namespace
 
 struct SftpEndpoint::State {
     sftp::SshBind bind;
     // ssh_bind_accept_fd copies the bind's options and keys into the session; one
     // connection at a time does that.
-    mutable std::mutex acceptMutex;
+    mutable Mutex acceptMutex;
 };
 
 SftpEndpoint::SftpEndpoint() = default;
@@ -116,7 +102,7 @@ void SftpEndpoint::serve(Socket socket, const SftpContext& context) const {
     sftp::SshSession session(ssh_new());
     if (!session) return;
     {
-        std::lock_guard<std::mutex> lock(state_->acceptMutex);
+        MutexLock lock(state_->acceptMutex);
         // libssh owns the descriptor from here and closes it with the session.
         if (ssh_bind_accept_fd(state_->bind.get(), session.get(), socket.release()) != SSH_OK) return;
     }
