@@ -2,7 +2,7 @@
 designed 401 page without it."""
 import unittest
 
-from harness import Server, connect_tcp
+from harness import Server, connect_tcp, recv_all
 
 OK = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nCache-Control: no-store\r\n\r\nok"
 
@@ -10,12 +10,7 @@ OK = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nCache
 def exchange(port, raw):
     with connect_tcp(port, timeout=10) as s:
         s.sendall(raw)
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
+        return recv_all(s, 10)
 
 
 class HealthTest(unittest.TestCase):

@@ -9,7 +9,7 @@ import re
 import subprocess
 import unittest
 
-from harness import BUILD_DIR, LOOPBACK, Server, connect_tcp, digest, wait_until
+from harness import BUILD_DIR, LOOPBACK, Server, connect_tcp, digest, recv_all, wait_until
 
 CTL = os.path.join(BUILD_DIR, "corvelctl")
 ARGON2ID = re.compile(r'^\$argon2id\$v=19\$m=19456,t=2,p=1\$[A-Za-z0-9+/]{22}\$[A-Za-z0-9+/]{43}$')
@@ -24,12 +24,7 @@ def web_get(port, user, password, path="list.html", body=None):
                % (path, token, len(body), body))
     with connect_tcp(port, timeout=20) as s:
         s.sendall(raw.encode("latin-1"))
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
+        return recv_all(s, 20)
 
 
 def ftp_login(port, user, password):

@@ -17,7 +17,7 @@ import threading
 import unittest
 import urllib.parse
 
-from harness import (BUILD_DIR, LOOPBACK, Control, Server, connect_tcp, digest, passive_data, user_element,
+from harness import (BUILD_DIR, LOOPBACK, Control, Server, connect_tcp, digest, passive_data, recv_all, user_element,
                      users_document, wait_until)
 
 CTL = os.path.join(BUILD_DIR, "corvelctl")
@@ -49,12 +49,7 @@ def web_download(port, path, user="alice", password="pw"):
         urllib.parse.quote(path, safe=""), token)
     with connect_tcp(port, timeout=30) as s:
         s.sendall(request.encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return data
-            data += chunk
+        return recv_all(s, 30)
 
 
 class TransferLogTest(unittest.TestCase):
