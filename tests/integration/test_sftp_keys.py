@@ -39,6 +39,14 @@ def make_key(folder, name, kind="ed25519", bits=None):
     return path
 
 
+def contents(*paths):
+    result = {}
+    for path in paths:
+        with open(path, "rb") as f:
+            result[path] = f.read()
+    return result
+
+
 def fingerprint_of(path):
     listed = subprocess.run([KEYGEN, "-l", "-E", "sha256", "-f", path], capture_output=True, text=True, timeout=30)
     return listed.stdout.split()[1]
@@ -256,6 +264,73 @@ class KeyCommands(unittest.TestCase):
         refused = self.ctl("user", "key", "add", "u", "--file", short + ".pub")
         self.assertEqual(refused.returncode, 1)
         self.assertIn("at least 2048", refused.stderr)
+
+
+@unittest.skipUnless(KEYGEN, "ssh-keygen is needed (scripts/install-deps.sh test)")
+class NamedHostKeys(unittest.TestCase):
+    """<sftphostkey> names existing key files, which the server only reads."""
+
+    def server_with(self, keys):
+        self.sftp_port = free_port()
+        server = Server(start=False, settings=False)
+        self.addCleanup(server.cleanup)
+        server.write("ftpconfig.xml", settings_document(
+            ftpport=server.ftp_port, httpport=server.web_port,
+            extra="<sftpport>%d</sftpport><sftphostkey>%s</sftphostkey>" % (self.sftp_port, keys)))
+        return server
+
+    def test_named_keys_are_used_shown_and_never_written(self):
+        folder = tempfile.mkdtemp(prefix="host-keys-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        ed25519 = make_key(folder, "host_ed25519")
+        rsa = os.path.join(folder, "host_rsa")
+        subprocess.run([KEYGEN, "-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "", "-f", rsa], check=True,
+                       capture_output=True, timeout=60)
+        before = contents(ed25519, rsa)
+        server = self.server_with("%s, %s" % (ed25519, rsa))
+        shown = subprocess.run([CTL, "--dir", server.dir, "settings", "show"], capture_output=True, text=True,
+                               timeout=30)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        for path, kind in ((ed25519, "ssh-ed25519"), (rsa, "ssh-rsa")):
+            self.assertRegex(shown.stdout, r"SSH host key +%s\nSHA-256 +%s %s\n" % (
+                re.escape(path), kind, re.escape(fingerprint_of(path))))
+        listed = json.loads(subprocess.run([CTL, "--dir", server.dir, "--json", "settings", "show"],
+                                           capture_output=True, text=True, timeout=30).stdout)
+        self.assertEqual([key["fingerprint"] for key in listed["sftpHostKeys"]],
+                         [fingerprint_of(ed25519), fingerprint_of(rsa)])
+
+        server.start(args=("-d",))
+        log = server.read("stderr.log").decode()
+        self.assertIn("SSH host key %s (ssh-ed25519), SHA-256 fingerprint %s" % (ed25519, fingerprint_of(ed25519)), log)
+        for kind in ("ed25519", "rsa"):
+            scanned = subprocess.run([KEYGEN.replace("ssh-keygen", "ssh-keyscan"), "-p", str(self.sftp_port), "-t",
+                                      kind, "127.0.0.1"], capture_output=True, text=True, timeout=30)
+            key_file = os.path.join(folder, "scanned.pub")
+            with open(key_file, "w") as f:
+                f.write(scanned.stdout.split(" ", 1)[1])
+            self.assertEqual(fingerprint_of(key_file), fingerprint_of(ed25519 if kind == "ed25519" else rsa))
+        self.assertEqual([name for name in os.listdir(server.dir) if "sftp" in name], [])
+        self.assertEqual(contents(ed25519, rsa), before)
+
+    def test_a_missing_or_unusable_key_stops_the_start_with_its_reason(self):
+        folder = tempfile.mkdtemp(prefix="host-keys-")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        locked = make_key(folder, "locked")
+        subprocess.run([KEYGEN, "-q", "-p", "-P", "", "-N", "secret", "-f", locked], check=True, capture_output=True,
+                       timeout=60)
+        short = os.path.join(folder, "short")
+        subprocess.run([KEYGEN, "-q", "-t", "rsa", "-b", "1024", "-N", "", "-f", short], check=True,
+                       capture_output=True, timeout=60)
+        for keys, reason in (("missing.key", "does not exist"), (locked, "encrypted with a passphrase"),
+                             (short, "at least 2048"), ("%s,%s" % (short + ".pub", short), "no unencrypted")):
+            server = self.server_with(keys)
+            run = subprocess.run([server.binary, "-d"], env=server.env(), cwd=server.dir, capture_output=True,
+                                 timeout=30)
+            self.assertNotEqual(run.returncode, None)
+            self.assertIn("failed to start: SFTP: <sftphostkey>: ", run.stderr.decode())
+            self.assertIn(reason, run.stderr.decode())
+            self.assertEqual([name for name in os.listdir(server.dir) if "sftp" in name], [])
+            self.assertFalse(os.path.exists(server.path("missing.key")))
 
 
 if __name__ == "__main__":
