@@ -96,8 +96,7 @@ bool isAuthorizedKey(ssh_key key, const std::vector<std::string>& lines) {
         std::string why;
         const std::optional<SshPublicKey> stored = parseAuthorizedKey(line, &why);
         if (!stored) continue;  // a line the tools would not have written is no key
-        const std::string base64 = stored->line().substr(stored->type.size() + 1);
-        const std::string encoded = base64.substr(0, base64.find(' '));
+        const std::string encoded = stored->base64();
         ssh_key imported = nullptr;
         if (ssh_pki_import_pubkey_base64(encoded.c_str(), ssh_key_type_from_name(stored->type.c_str()), &imported) !=
             SSH_OK)

@@ -299,8 +299,10 @@ std::optional<SshPublicKey> publicKeyOfOpenSsh(const std::string& text, const st
 
 }  // namespace
 
+std::string SshPublicKey::base64() const { return encodeBase64(blob, true); }
+
 std::string SshPublicKey::line() const {
-    std::string text = type + " " + encodeBase64(blob, true);
+    std::string text = type + " " + base64();
     if (!comment.empty()) text += " " + comment;
     return text;
 }

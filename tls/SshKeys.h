@@ -28,6 +28,8 @@ struct SshPublicKey {
 
     // "TYPE BASE64" and " COMMENT" when there is one: the line as it is stored.
     std::string line() const;
+    // The blob's base64, as the line holds it.
+    std::string base64() const;
     // "SHA256:" and the unpadded base64 of the blob's SHA-256, as ssh-keygen -l shows it.
     std::string fingerprint() const;
 };

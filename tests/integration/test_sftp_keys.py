@@ -176,6 +176,19 @@ class SftpKeys(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not self.signs_in(good), timeout=10), self.log())
 
     @unittest.skipUnless(HAS_PARAMIKO, "paramiko (python3-paramiko) is not installed")
+    def test_signed_attempts_with_a_wrong_key_count_towards_a_ban(self):
+        self.serve("<banfailures>2</banfailures><banminutes>1</banminutes>")
+        good = make_key(self.local, "good")
+        wrong = make_key(self.local, "wrong")
+        self.add_key("u", good)
+        self.assertTrue(wait_until(lambda: self.signs_in(good), timeout=10), self.log())
+        for _ in range(2):
+            self.assertIn("refused", self.paramiko("u", wrong, "ed25519"))
+        self.assertTrue(wait_until(lambda: "ban: address=127.0.0.1" in self.log(), timeout=10), self.log())
+        # Banned, the right key does not help either.
+        self.assertFalse(self.signs_in(good))
+
+    @unittest.skipUnless(HAS_PARAMIKO, "paramiko (python3-paramiko) is not installed")
     def test_key_sessions_count_in_maxperip(self):
         self.serve("<maxperip>1</maxperip>")
         key = make_key(self.local, "id_ed25519")
