@@ -145,13 +145,14 @@ std::vector<CommandEntry> buildTable() {
          "same through systemd."},
         {CommandId::Sessions, "", "sessions", {}, {}, {},
          "list the running server's live sessions",
-         "Lists the running server's live FTP sessions and web connections: the id kick takes, the protocol, "
-         "the account (- before a login), the client's address, since when, and the bytes moved (of an FTP "
-         "session its transfers, the running one as far as it came; of a web connection what it carried)."},
+         "Lists the running server's live FTP and SFTP sessions and web connections: the id kick takes, the "
+         "protocol (ftp, sftp or web), the account (- before a login), the client's address, since when, and the "
+         "bytes moved (of an FTP session its transfers, the running one as far as it came; of an SFTP session or "
+         "a web connection what its connection carried)."},
         {CommandId::Kick, "", "kick", {"ID"}, {}, {{"--user", "NAME", "close every session of that account", false, ""}},
          "close live sessions",
          "Closes the running server's session with that id (from corvelctl sessions), or with --user every "
-         "session of that account, FTP and web: their connections end at once, a running transfer too. Says "
+         "session of that account, FTP, SFTP and web: their connections end at once, a running transfer too. Says "
          "how many were closed; none is a refusal.",
          {},
          {},
