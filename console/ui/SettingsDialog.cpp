@@ -254,9 +254,12 @@ QWidget* SettingsDialog::buildNetworkTab() {
     hostKeyText_->setReadOnly(true);
     // Three lines: the made pair, or up to three named keys.
     hostKeyText_->setFixedHeight(hostKeyText_->fontMetrics().lineSpacing() * 3 + 12);
+    // Wide enough for a key type and its fingerprint on one line.
+    hostKeyText_->setMinimumWidth(hostKeyText_->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 52);
+    // The whole width: a fingerprint and its file make a long line.
     const int keyRow = grid->rowCount();
-    grid->addWidget(new QLabel(QStringLiteral("SFTP host keys SHA-256:"), page), keyRow, 0);
-    grid->addWidget(hostKeyText_, keyRow, 1);
+    grid->addWidget(new QLabel(QStringLiteral("SFTP host keys SHA-256:"), page), keyRow, 0, 1, 2);
+    grid->addWidget(hostKeyText_, keyRow + 1, 0, 1, 2);
     grid->setRowStretch(grid->rowCount(), 1);
     return page;
 }
