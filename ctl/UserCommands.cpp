@@ -200,7 +200,10 @@ int listUsers(const CommandContext& context) {
             json.key("welcome").string(account.welcomeMessage).key("rights").beginArray();
             for (const std::string& word : rightsWords(bits)) json.string(word);
             json.endArray().key("privilege").number(bits).key("disabled").boolean(account.disabled);
-            json.key("sshKeys").number(static_cast<std::int64_t>(account.sshKeys.size())).endObject();
+            // Only for an account that has keys: the objects of the others stay as they were.
+            if (!account.sshKeys.empty())
+                json.key("sshKeys").number(static_cast<std::int64_t>(account.sshKeys.size()));
+            json.endObject();
         }
         json.endArray();
         context.io.out << json.text() << "\n";

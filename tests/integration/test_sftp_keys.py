@@ -245,6 +245,7 @@ class KeyCommands(unittest.TestCase):
         self.assertRegex(listed.stdout, r"(?m)^%s +ssh-rsa +b@test$" % re.escape(fingerprint_of(rsa)))
         shown = json.loads(self.ctl("--json", "user", "key", "list", "u").stdout)
         self.assertEqual([key["line"] for key in shown][0], line)
+        self.assertEqual(json.loads(self.ctl("--json", "user", "list").stdout)[0]["sshKeys"], 2)
         text = self.server.read("ftpusers.xml").decode()
         self.assertIn("<note>kept</note>", text)
         self.assertIn("<sshkey>%s</sshkey>" % line, text)

@@ -51,9 +51,9 @@ TEST_F(UserCommands, AddWritesTheAccountAsTheConsoleDoesAndListShowsIt) {
               "bob    /srv/bob    all        yes\n");
     EXPECT_EQ(run({"user", "list", "--json"}).out,
               "[{\"name\":\"alice\",\"description\":\"Alice A.\",\"home\":\"/srv/alice\",\"welcome\":\"hi\","
-              "\"rights\":[\"read\",\"list\"],\"privilege\":131074,\"disabled\":false,\"sshKeys\":0},"
+              "\"rights\":[\"read\",\"list\"],\"privilege\":131074,\"disabled\":false},"
               "{\"name\":\"bob\",\"description\":\"\",\"home\":\"/srv/bob\",\"welcome\":\"\","
-              "\"rights\":[\"all\"],\"privilege\":458783,\"disabled\":true,\"sshKeys\":0}]\n");
+              "\"rights\":[\"all\"],\"privilege\":458783,\"disabled\":true}]\n");
 }
 
 TEST_F(UserCommands, AddRefusesWhatTheConsoleRefusesAndARelativeHome) {
