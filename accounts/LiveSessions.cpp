@@ -55,7 +55,7 @@ std::vector<LiveSessionRow> LiveSessions::rows() const {
     rows.reserve(entries_.size());
     for (const auto& [id, entry] : entries_) {
         LiveSessionRow row{id, entry->protocol_, entry->user_, entry->address_, entry->since_, entry->finishedBytes_};
-        const int live = entry->protocol_ == SessionProtocol::Web ? entry->connection_.get() : entry->transfer_.get();
+        const int live = entry->protocol_ == SessionProtocol::Ftp ? entry->transfer_.get() : entry->connection_.get();
         if (live >= 0) {
             const SocketTraffic traffic = trafficOfDescriptor(live);
             row.bytes += traffic.sentAcknowledged + traffic.received;

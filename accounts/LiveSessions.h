@@ -1,4 +1,4 @@
-// Every live FTP session and web connection of a run, as `corvelctl sessions` lists
+// Every live FTP and SFTP session and web connection of a run, as `corvelctl sessions` lists
 // them (protocol, account, address, since when, bytes), and closing them from the
 // listener's thread for `corvelctl kick`.
 #pragma once
@@ -17,7 +17,7 @@ namespace corvel {
 
 class Socket;
 
-enum class SessionProtocol : std::uint8_t { Ftp = 1, Web = 2 };
+enum class SessionProtocol : std::uint8_t { Ftp = 1, Web = 2, Sftp = 3 };
 
 struct LiveSessionRow {
     std::uint64_t id = 0;
@@ -73,7 +73,8 @@ public:
     std::unique_ptr<Entry> join(SessionProtocol protocol, std::string address, const Socket& connection);
 
     // The live sessions by id. Bytes: of the finished FTP transfers and the one that
-    // runs, as its connection counts them; of a web connection, what it carried.
+    // runs, as its connection counts them; of a web connection or an SFTP session,
+    // what its connection carried.
     std::vector<LiveSessionRow> rows() const;
 
     // Shuts the connections of the session with that id (or of every session of that

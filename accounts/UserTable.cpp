@@ -146,6 +146,13 @@ bool UserTable::logsInWithoutPassword(const std::string& username) const {
     return username == "anonymous" && snapshot()->anonymousEnabled;
 }
 
+std::vector<std::string> UserTable::sshKeysOf(const std::string& username) const {
+    auto table = snapshot();
+    const UserAccount* account = findFirst(*table, username);
+    if (!account || account->disabled) return {};
+    return account->sshKeys;
+}
+
 void UserTable::homeDirectoryOf(const std::string& username, std::string& out) const {
     auto table = snapshot();
     if (const UserAccount* account = findFirst(*table, username)) out = account->workDir;

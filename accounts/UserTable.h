@@ -51,6 +51,10 @@ public:
     // Whether username logs in without a password check (the anonymous account while
     // it is enabled); such an account has no password of its own to change.
     bool logsInWithoutPassword(const std::string& username) const;
+    // The SSH public keys (authorized_keys lines) that sign the account of that name
+    // in; none when no account has that name or it is disabled (SECURITY: a disabled
+    // account signs in by no method).
+    std::vector<std::string> sshKeysOf(const std::string& username) const;
     // Leaves out unchanged when no account has that name.
     void homeDirectoryOf(const std::string& username, std::string& out) const;
     void welcomeMessageOf(const std::string& username, std::string& out) const;

@@ -7,7 +7,7 @@
 //  16  96   kick: the account, NUL-terminated
 // 112  u32  kick answer: how many sessions were closed
 // 128       records of kSessionRecordBytes:
-//      u64 id, u8 protocol (1 ftp, 2 web), 7 zero bytes, i64 since (seconds since
+//      u64 id, u8 protocol (1 ftp, 2 web, 3 sftp), 7 zero bytes, i64 since (seconds since
 //      1970 UTC), u64 bytes, 64 address, 96 account (both NUL-terminated, cut to fit)
 #pragma once
 

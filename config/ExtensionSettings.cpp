@@ -2,6 +2,7 @@
 
 #include "config/AddressPattern.h"
 #include "config/SettingsFile.h"
+#include "common/FileList.h"
 #include "platform/Socket.h"
 
 namespace corvel {
@@ -98,6 +99,11 @@ const std::vector<ExtensionElement>& extensionElements() {
          "no SFTP", 1, 65535},
         {"sftplistenip", "the address the SFTP port listens on", ExtensionKind::Address, "an IP address",
          "a dotted IPv4 address such as 192.0.2.10 or an IPv6 address", "the FTP listen address"},
+        {"sftphostkey", "the SSH host key files (private keys) the SFTP port uses", ExtensionKind::FileList,
+         "a list of key files",
+         "private key files (OpenSSH or PEM, no passphrase) separated by commas, each relative to the program "
+         "directory unless absolute, such as /etc/ssh/ssh_host_ed25519_key",
+         "corveld-sftp-ed25519.key and corveld-sftp-rsa.key, made on first start"},
     };
     return elements;
 }
@@ -129,6 +135,11 @@ std::optional<std::string> extensionValueProblem(const ExtensionElement& element
         case ExtensionKind::Host: {
             if (isValidIpv4(std::string(text))) return std::nullopt;
             if (std::optional<std::string> why = hostNameProblem(text)) return help + "; " + *why;
+            return std::nullopt;
+        }
+        case ExtensionKind::FileList: {
+            const std::vector<std::string> names = fileListValue(text);
+            if (names.empty() || hasControlCharacter(text)) return help;
             return std::nullopt;
         }
         case ExtensionKind::Charset:

@@ -26,6 +26,7 @@ enum class ExtensionKind {
     AddressList,  // address patterns separated by blanks or commas
     Charset,      // a character set name such as utf-8
     Address,      // a dotted IPv4 address or an IPv6 address
+    FileList,     // file names separated by commas, each as File
 };
 
 struct ExtensionElement {

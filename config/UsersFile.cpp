@@ -10,6 +10,9 @@
 namespace corvel {
 namespace {
 
+// The child of a user element that holds one of the account's SSH public keys.
+constexpr char kSshKeyElement[] = "sshkey";
+
 constexpr const char* kKnownAttributes[] = {"username", "password",    "alias",   "privilege",
                                             "work_dir", "welcome_msg", "disabled"};
 
@@ -28,6 +31,16 @@ bool isKnownAttribute(const char* name) {
 bool disabledOf(const TiXmlElement& element) {
     const char* disabled = element.Attribute("disabled");
     return disabled && std::string(disabled) != "no";
+}
+
+std::vector<std::string> sshKeysOf(const TiXmlElement& user) {
+    std::vector<std::string> keys;
+    for (const TiXmlElement* key = user.FirstChildElement(kSshKeyElement); key;
+         key = key->NextSiblingElement(kSshKeyElement)) {
+        const char* text = key->GetText();
+        if (text && *text) keys.emplace_back(text);
+    }
+    return keys;
 }
 
 }  // namespace
@@ -82,6 +95,7 @@ std::vector<UserAccount> UsersFile::accounts() const {
         account.workDir = attributeText(*user, "work_dir");
         account.welcomeMessage = attributeText(*user, "welcome_msg");
         account.disabled = disabledOf(*user);
+        account.sshKeys = sshKeysOf(*user);
         account.element = index;
         if (!account.username.empty() && !account.password.empty() && !account.workDir.empty())
             result.push_back(std::move(account));
@@ -121,6 +135,37 @@ bool UsersFile::replacePassword(int element, const std::string& username, const 
         if (attributeText(*user, "username") != username || attributeText(*user, "password") != expected) return false;
         user->SetAttribute("password", replacement.c_str());
         return true;
+    }
+    return false;
+}
+
+bool UsersFile::addSshKey(const std::string& username, const std::string& key) {
+    TiXmlElement* root = document().RootElement();
+    if (!root) return false;
+    for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
+        if (attributeText(*user, "username") != username) continue;
+        TiXmlElement element(kSshKeyElement);
+        element.InsertEndChild(TiXmlText(key.c_str()));
+        user->InsertEndChild(element);
+        return true;
+    }
+    return false;
+}
+
+bool UsersFile::removeSshKey(const std::string& username, std::size_t index) {
+    TiXmlElement* root = document().RootElement();
+    if (!root) return false;
+    for (TiXmlElement* user = root->FirstChildElement("user"); user; user = user->NextSiblingElement("user")) {
+        if (attributeText(*user, "username") != username) continue;
+        // Counted as sshKeysOf counts them: elements with text only.
+        std::size_t at = 0;
+        for (TiXmlElement* key = user->FirstChildElement(kSshKeyElement); key;
+             key = key->NextSiblingElement(kSshKeyElement)) {
+            const char* text = key->GetText();
+            if (!text || !*text) continue;
+            if (at++ == index) return user->RemoveChild(key);
+        }
+        return false;
     }
     return false;
 }

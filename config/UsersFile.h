@@ -25,6 +25,11 @@ struct UserAccount {
     // Which user element of the file it was read from (0-based), so that a rewrite
     // keeps that element's other attributes and children; -1 for a new account.
     int element = -1;
+    // The account's SSH public keys, one authorized_keys line each ("ssh-ed25519
+    // AAAA... comment"), as the <sshkey> children of its element hold them. Read
+    // only: replaceAccounts keeps an element's children, so the keys change through
+    // addSshKey and removeSshKey alone.
+    std::vector<std::string> sshKeys = {};
 
     bool sameFields(const UserAccount& other) const;
 };
@@ -58,6 +63,15 @@ public:
     // false when that element holds anything else (the file changed since it was read).
     bool replacePassword(int element, const std::string& username, const std::string& expected,
                          const std::string& replacement);
+
+    // Adds key (one authorized_keys line, checked by the caller) as a new <sshkey>
+    // child of the first element whose username is username; nothing else changes.
+    // false when there is no such element.
+    bool addSshKey(const std::string& username, const std::string& key);
+    // Removes the <sshkey> child at index (0-based, in the order of
+    // UserAccount::sshKeys) of the first element whose username is username. false
+    // when there is no such element or key.
+    bool removeSshKey(const std::string& username, std::size_t index);
 
     // Makes accounts, in this order, the file's accounts. Each is written with the
     // seven attributes in their fixed order; one read from an element keeps that

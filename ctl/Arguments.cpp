@@ -1,5 +1,7 @@
 #include "ctl/Arguments.h"
 
+#include <algorithm>
+
 #include "ctl/SettingKeys.h"
 
 namespace corvel {
@@ -68,6 +70,27 @@ std::vector<CommandEntry> buildTable() {
         {CommandId::UserDel, "user", "del", {"NAME"}, {}, {},
          "remove an account",
          "Removes the account from ftpusers.xml. Its home directory stays as it is."},
+        {CommandId::UserKeyAdd, "user key", "add", {"NAME", "KEY"}, {},
+         {{"--file", "FILE", "add every key of FILE instead: one per line, as in authorized_keys or a .pub file", false,
+           ""}},
+         "add an SSH public key to an account",
+         "Adds an SSH public key with which the account signs in on the SFTP port (<sftpport>), given as one "
+         "argument in the form of a line of authorized_keys or a .pub file (\"ssh-ed25519 AAAA... comment\"), or "
+         "every key of --file. Ed25519, RSA of at least 2048 bits and ECDSA keys are taken; options in front of "
+         "a key are not. A key the account holds already is refused. The keys are kept in the account's element "
+         "of ftpusers.xml, so the console and every other writer keep them. A disabled account signs in with no "
+         "key. A running server is asked to reload the accounts.",
+         {},
+         {},
+         1},
+        {CommandId::UserKeyList, "user key", "list", {"NAME"}, {}, {},
+         "list an account's SSH public keys",
+         "Lists the account's SSH public keys: the SHA-256 fingerprint as ssh-keygen -l and the SFTP clients show "
+         "it, the key type and the comment. With --json: an array of objects that also hold each key's line."},
+        {CommandId::UserKeyDel, "user key", "del", {"NAME", "FINGERPRINT"}, {}, {},
+         "remove an SSH public key from an account",
+         "Removes the account's key with that SHA-256 fingerprint (SHA256:... as user key list shows it; the "
+         "SHA256: in front may be left out). Sessions signed in with it stay; corvelctl kick --user closes them."},
         {CommandId::PolicyShow, "policy", "show", {}, {}, {},
          "show the IP access policy",
          "Shows the mode of ftpaccess.xml (reject: the listed addresses are refused; permit: only they are "
@@ -88,7 +111,9 @@ std::vector<CommandEntry> buildTable() {
          "Shows the values of ftpconfig.xml: listenip, ftpport, httpport, maxconn, pasvmode and welcomemsg, with "
          "what the server uses for one that is missing, then every optional value of the extensions, or "
          "'(not set: DEFAULT)' with what the server does without it. With TLS on (tls other than off, or webtls yes) also the certificate and key files the server uses "
-         "and the certificate's SHA-256 fingerprint, or that the server makes them on its first start."},
+         "and the certificate's SHA-256 fingerprint, or that the server makes them on its first start. With "
+         "sftpport set also each SSH host key file and its SHA-256 fingerprint (SHA256:..., as SFTP clients show "
+         "it), or that the server makes it on its first start."},
         {CommandId::SettingsSet, "settings", "set", {"KEY", "VALUE"}, settingKeyNames(false), {},
          "change one setting",
          "Sets one value of ftpconfig.xml; every other element of the file stays. A value the server could not "
@@ -120,13 +145,14 @@ std::vector<CommandEntry> buildTable() {
          "same through systemd."},
         {CommandId::Sessions, "", "sessions", {}, {}, {},
          "list the running server's live sessions",
-         "Lists the running server's live FTP sessions and web connections: the id kick takes, the protocol, "
-         "the account (- before a login), the client's address, since when, and the bytes moved (of an FTP "
-         "session its transfers, the running one as far as it came; of a web connection what it carried)."},
+         "Lists the running server's live FTP and SFTP sessions and web connections: the id kick takes, the "
+         "protocol (ftp, sftp or web), the account (- before a login), the client's address, since when, and the "
+         "bytes moved (of an FTP session its transfers, the running one as far as it came; of an SFTP session or "
+         "a web connection what its connection carried)."},
         {CommandId::Kick, "", "kick", {"ID"}, {}, {{"--user", "NAME", "close every session of that account", false, ""}},
          "close live sessions",
          "Closes the running server's session with that id (from corvelctl sessions), or with --user every "
-         "session of that account, FTP and web: their connections end at once, a running transfer too. Says "
+         "session of that account, FTP, SFTP and web: their connections end at once, a running transfer too. Says "
          "how many were closed; none is a refusal.",
          {},
          {},
@@ -223,7 +249,7 @@ std::string commandHelp(const CommandEntry& entry) {
 std::string commandList(std::string_view group) {
     std::string text;
     for (const CommandEntry& entry : commandTable()) {
-        if (!group.empty() && entry.group != group) continue;
+        if (!group.empty() && entry.group != group && !entry.group.starts_with(std::string(group) + " ")) continue;
         std::string shown = "  " + commandName(entry);
         for (std::string_view operand : entry.operands) shown += " " + std::string(operand);
         shown.resize(std::max<std::size_t>(shown.size() + 2, 30), ' ');
@@ -261,8 +287,16 @@ std::string joined(const std::vector<std::string>& words) {
 
 std::vector<std::string> verbsOf(std::string_view group) {
     std::vector<std::string> verbs;
-    for (const CommandEntry& entry : commandTable())
-        if (entry.group == group) verbs.emplace_back(entry.name);
+    const std::string prefix = std::string(group) + " ";
+    for (const CommandEntry& entry : commandTable()) {
+        if (entry.group == group) {
+            verbs.emplace_back(entry.name);
+        } else if (entry.group.starts_with(prefix)) {
+            // A group within the group ("user key") is named once.
+            const std::string inner(entry.group.substr(prefix.size()));
+            if (std::find(verbs.begin(), verbs.end(), inner) == verbs.end()) verbs.push_back(inner);
+        }
+    }
     return verbs;
 }
 
@@ -349,6 +383,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
             invocation.operands.push_back(argument);
         } else if (!group.empty()) {
             entry = findCommand(group, argument);
+            if (!entry && isGroup(group + " " + argument)) {
+                group += " " + argument;  // "user key", then its command
+                continue;
+            }
             if (!entry) {
                 fail("unknown command '" + group + " " + argument + "' (" + group + " takes: " + joined(verbsOf(group)) +
                      ")");

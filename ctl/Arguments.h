@@ -16,6 +16,9 @@ enum class CommandId {
     UserPasswd,
     UserSet,
     UserDel,
+    UserKeyAdd,
+    UserKeyList,
+    UserKeyDel,
     PolicyShow,
     PolicyMode,
     PolicyAdd,
@@ -40,7 +43,7 @@ struct OptionEntry {
 
 struct CommandEntry {
     CommandId id;
-    std::string_view group;  // "user"; empty for a command without sub-commands
+    std::string_view group;  // "user" or "user key"; empty for a command without sub-commands
     std::string_view name;   // "add", or the command itself ("status")
     std::vector<std::string_view> operands;  // "NAME", "KEY", "VALUE": all required
     // When not empty, the words the first operand may be (a usage error otherwise).

@@ -17,6 +17,9 @@ int run(const CommandContext& context) {
         case CommandId::UserPasswd: return changePassword(context);
         case CommandId::UserSet: return changeUser(context);
         case CommandId::UserDel: return removeUser(context);
+        case CommandId::UserKeyAdd: return addUserKeys(context);
+        case CommandId::UserKeyList: return listUserKeys(context);
+        case CommandId::UserKeyDel: return removeUserKey(context);
         case CommandId::PolicyShow: return showPolicy(context);
         case CommandId::PolicyMode: return setPolicyMode(context);
         case CommandId::PolicyAdd: return addPattern(context);

@@ -8,7 +8,14 @@
 namespace corvel {
 namespace {
 
-std::string protocolName(std::uint8_t protocol) { return protocol == 1 ? "ftp" : protocol == 2 ? "web" : "?"; }
+std::string protocolName(std::uint8_t protocol) {
+    switch (protocol) {
+        case 1: return "ftp";
+        case 2: return "web";
+        case 3: return "sftp";
+        default: return "?";
+    }
+}
 
 int refuseFor(const CommandContext& context, ExchangeOutcome outcome) {
     switch (outcome) {

@@ -8,6 +8,7 @@
 #include "ctl/SettingKeys.h"
 #include "ctl/TextTable.h"
 #include "tls/CertificateStatus.h"
+#include "tls/SshKeys.h"
 
 namespace corvel {
 namespace {
@@ -39,6 +40,19 @@ std::optional<CertificateStatus> certificateOf(const SettingsFile& file, const C
                              context.programDirectory);
 }
 
+// The host keys the server would use; none while SFTP stays off (no <sftpport>).
+std::vector<SshHostKeyStatus> hostKeysOf(const SettingsFile& file, const CommandContext& context) {
+    const std::optional<std::string> port = file.text("sftpport");
+    if (!port || port->empty()) return {};
+    return sshHostKeyStatuses(file.text("sftphostkey").value_or(""), context.programDirectory);
+}
+
+std::string hostKeyText(const SshHostKeyStatus& status) {
+    if (status.madeOnFirstStart) return "made by the server on its first start with SFTP on (no file yet)";
+    if (status.key) return status.key->type + " " + status.key->fingerprint();
+    return "none: " + displayText(status.error) + "; the server will not start with SFTP on";
+}
+
 std::string fingerprintText(const CertificateStatus& status) {
     if (status.madeOnFirstStart) return "made by the server on its first start with TLS on (no file yet)";
     if (status.fingerprint) return *status.fingerprint;
@@ -46,7 +60,7 @@ std::string fingerprintText(const CertificateStatus& status) {
 }
 
 void writeJson(const SettingsFile& file, const std::optional<CertificateStatus>& certificate,
-               const CommandContext& context) {
+               const std::vector<SshHostKeyStatus>& hostKeys, const CommandContext& context) {
     JsonWriter json;
     json.beginObject();
     for (const SettingKey& key : settingKeys()) {
@@ -70,6 +84,20 @@ void writeJson(const SettingsFile& file, const std::optional<CertificateStatus>&
         if (!certificate->madeOnFirstStart && !certificate->fingerprint) json.key("error").string(certificate->error);
         json.endObject();
     }
+    if (!hostKeys.empty()) {
+        json.key("sftpHostKeys").beginArray();
+        for (const SshHostKeyStatus& key : hostKeys) {
+            json.beginObject().key("file").string(key.file).key("madeOnFirstStart").boolean(key.madeOnFirstStart);
+            json.key("type");
+            if (key.key)
+                json.string(key.key->type).key("fingerprint").string(key.key->fingerprint());
+            else
+                json.null().key("fingerprint").null();
+            if (!key.madeOnFirstStart && !key.key) json.key("error").string(key.error);
+            json.endObject();
+        }
+        json.endArray();
+    }
     json.endObject();
     context.io.out << json.text() << "\n";
 }
@@ -91,8 +119,9 @@ int showSettings(const CommandContext& context) {
     std::optional<SettingsFile> file = readSettings(context, &missing, &exitCode);
     if (!file) return exitCode;
     const std::optional<CertificateStatus> certificate = certificateOf(*file, context);
+    const std::vector<SshHostKeyStatus> hostKeys = hostKeysOf(*file, context);
     if (context.invocation.json) {
-        writeJson(*file, certificate, context);
+        writeJson(*file, certificate, hostKeys, context);
         return kExitDone;
     }
     // The six values of every file, then the extensions in a table of their own, so
@@ -113,6 +142,14 @@ int showSettings(const CommandContext& context) {
                        << formatTable({{"TLS certificate", displayText(certificate->certificateFile)},
                                        {"TLS key", displayText(certificate->keyFile)},
                                        {"SHA-256", fingerprintText(*certificate)}});
+    }
+    if (!hostKeys.empty()) {
+        std::vector<std::vector<std::string>> keyRows;
+        for (const SshHostKeyStatus& key : hostKeys) {
+            keyRows.push_back({"SSH host key", displayText(key.file)});
+            keyRows.push_back({"SHA-256", hostKeyText(key)});
+        }
+        context.io.out << "\n" << formatTable(keyRows);
     }
     return kExitDone;
 }

@@ -1,6 +1,8 @@
 #include "ctl/UserCommands.h"
 
+#include <fstream>
 #include <functional>
+#include <set>
 
 #include "accounts/StoredPassword.h"
 #include "config/UsersFile.h"
@@ -11,6 +13,7 @@
 #include "ctl/TextTable.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedObjects.h"
+#include "tls/SshKeys.h"
 
 namespace corvel {
 namespace {
@@ -112,6 +115,75 @@ std::optional<std::uint32_t> rightsOption(const CommandContext& context, std::ui
     return rights.bits;
 }
 
+// The account's keys as list shows them: a line no tool would have written (edited
+// by hand) is shown with why it signs nobody in.
+struct ShownKey {
+    std::optional<SshPublicKey> key;
+    std::string line;
+    std::string why;
+};
+
+std::vector<ShownKey> shownKeysOf(const UserAccount& account) {
+    std::vector<ShownKey> shown;
+    for (const std::string& line : account.sshKeys) {
+        ShownKey entry;
+        entry.line = line;
+        entry.key = parseAuthorizedKey(line, &entry.why);
+        shown.push_back(std::move(entry));
+    }
+    return shown;
+}
+
+// The keys to add: the KEY operand, or every line of --file but blank ones and
+// comments (as in authorized_keys or a .pub file). nullopt when refused.
+std::optional<std::vector<SshPublicKey>> keysToAdd(const CommandContext& context, int* exitCode) {
+    const Invocation& given = context.invocation;
+    const std::string* file = given.value("--file");
+    const bool operand = given.operands.size() > 1;
+    if (operand == (file != nullptr)) {
+        *exitCode = context.usageError(operand ? "give the key or --file FILE, not both"
+                                               : "'corvelctl user key add' needs KEY or --file FILE");
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string, std::string>> lines;  // where, text
+    if (operand) {
+        lines.emplace_back("the key", context.operand(1));
+    } else {
+        std::ifstream in(*file, std::ios::binary);
+        if (!in) {
+            *exitCode = context.refuse("cannot read " + displayText(*file));
+            return std::nullopt;
+        }
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            if (number > 10000) break;  // no account has that many keys; a stray big file stops here
+            const std::size_t start = line.find_first_not_of(" \t\r");
+            if (start == std::string::npos || line[start] == '#') continue;
+            lines.emplace_back("line " + std::to_string(number) + " of " + displayText(*file), line);
+        }
+        if (lines.empty()) {
+            *exitCode = context.refuse(displayText(*file) + " holds no key");
+            return std::nullopt;
+        }
+    }
+    std::vector<SshPublicKey> keys;
+    for (const auto& [where, text] : lines) {
+        std::string why;
+        std::optional<SshPublicKey> key = parseAuthorizedKey(text, &why);
+        if (!key) {
+            *exitCode = context.refuse(where + " is no SSH public key: " + why);
+            return std::nullopt;
+        }
+        keys.push_back(std::move(*key));
+    }
+    return keys;
+}
+
+// "SHA256:..." as given, with the prefix added when it was left out.
+std::string fingerprintOperand(const std::string& text) {
+    return text.starts_with("SHA256:") ? text : "SHA256:" + text;
+}
+
 }  // namespace
 
 int listUsers(const CommandContext& context) {
@@ -127,7 +199,11 @@ int listUsers(const CommandContext& context) {
             json.key("description").string(account.alias).key("home").string(account.workDir);
             json.key("welcome").string(account.welcomeMessage).key("rights").beginArray();
             for (const std::string& word : rightsWords(bits)) json.string(word);
-            json.endArray().key("privilege").number(bits).key("disabled").boolean(account.disabled).endObject();
+            json.endArray().key("privilege").number(bits).key("disabled").boolean(account.disabled);
+            // Only for an account that has keys: the objects of the others stay as they were.
+            if (!account.sshKeys.empty())
+                json.key("sshKeys").number(static_cast<std::int64_t>(account.sshKeys.size()));
+            json.endObject();
         }
         json.endArray();
         context.io.out << json.text() << "\n";
@@ -251,6 +327,99 @@ int removeUser(const CommandContext& context) {
             return std::nullopt;
         },
         "Removed user " + displayText(name) + ".");
+}
+
+int addUserKeys(const CommandContext& context) {
+    const std::string& name = context.operand(0);
+    int exitCode = kExitRefused;
+    std::optional<std::vector<SshPublicKey>> keys = keysToAdd(context, &exitCode);
+    if (!keys) return exitCode;
+    std::string done;
+    for (const SshPublicKey& key : *keys)
+        done += std::string(done.empty() ? "" : "\n") + "Added the key " + key.fingerprint() + " (" + key.type +
+                ") to " + displayText(name) + ".";
+    return editUsers(
+        context,
+        [&name, &keys](UsersFile& file) -> std::optional<std::string> {
+            const std::vector<UserAccount> all = file.accounts();
+            const int index = findAccount(all, name);
+            if (index < 0) return noSuchUser(name);
+            std::set<std::string> held;
+            for (const ShownKey& shown : shownKeysOf(all[static_cast<std::size_t>(index)]))
+                if (shown.key) held.insert(shown.key->blob);
+            for (const SshPublicKey& key : *keys) {
+                // SECURITY-neutral, but one key twice would make del remove both at once.
+                if (!held.insert(key.blob).second)
+                    return "the key " + key.fingerprint() + " is one of " + displayText(name) + "'s already";
+                if (!file.addSshKey(name, key.line())) return noSuchUser(name);
+            }
+            return std::nullopt;
+        },
+        done);
+}
+
+int listUserKeys(const CommandContext& context) {
+    const std::string& name = context.operand(0);
+    int exitCode = kExitRefused;
+    std::optional<std::vector<UserAccount>> accounts = currentAccounts(context, &exitCode);
+    if (!accounts) return exitCode;
+    const int index = findAccount(*accounts, name);
+    if (index < 0) return context.refuse(noSuchUser(name));
+    const std::vector<ShownKey> keys = shownKeysOf((*accounts)[static_cast<std::size_t>(index)]);
+    if (context.invocation.json) {
+        JsonWriter json;
+        json.beginArray();
+        for (const ShownKey& shown : keys) {
+            json.beginObject();
+            if (shown.key) {
+                json.key("fingerprint").string(shown.key->fingerprint()).key("type").string(shown.key->type);
+                json.key("comment").string(shown.key->comment).key("line").string(shown.key->line());
+            } else {
+                json.key("fingerprint").null().key("line").string(shown.line).key("error").string(shown.why);
+            }
+            json.endObject();
+        }
+        json.endArray();
+        context.io.out << json.text() << "\n";
+        return kExitDone;
+    }
+    if (keys.empty()) {
+        context.io.out << displayText(name) << " has no SSH key.\n";
+        return kExitDone;
+    }
+    std::vector<std::vector<std::string>> rows = {{"FINGERPRINT", "TYPE", "COMMENT"}};
+    for (const ShownKey& shown : keys) {
+        if (shown.key)
+            rows.push_back({shown.key->fingerprint(), shown.key->type,
+                            shown.key->comment.empty() ? "-" : displayText(shown.key->comment)});
+        else
+            rows.push_back({"(not a key)", "-", displayText(shown.why)});
+    }
+    context.io.out << formatTable(rows);
+    return kExitDone;
+}
+
+int removeUserKey(const CommandContext& context) {
+    const std::string& name = context.operand(0);
+    const std::string fingerprint = fingerprintOperand(context.operand(1));
+    return editUsers(
+        context,
+        [&name, &fingerprint](UsersFile& file) -> std::optional<std::string> {
+            const std::vector<UserAccount> all = file.accounts();
+            const int index = findAccount(all, name);
+            if (index < 0) return noSuchUser(name);
+            const std::vector<ShownKey> keys = shownKeysOf(all[static_cast<std::size_t>(index)]);
+            // From the last, so the positions of those still to remove stay as they were.
+            std::size_t removed = 0;
+            for (std::size_t i = keys.size(); i-- > 0;) {
+                if (!keys[i].key || keys[i].key->fingerprint() != fingerprint) continue;
+                if (!file.removeSshKey(name, i)) return noSuchUser(name);
+                ++removed;
+            }
+            if (removed == 0) return "no key " + displayText(fingerprint) + " on " + displayText(name);
+            return std::nullopt;
+        },
+        "Removed the key " + displayText(fingerprint) + " from " + displayText(name) + ".");
 }
 
 }  // namespace corvel

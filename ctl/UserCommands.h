@@ -1,4 +1,4 @@
-// corvelctl's user commands (list, add, passwd, set, del) on ftpusers.xml, with the
+// corvelctl's user commands (list, add, passwd, set, del, key) on ftpusers.xml, with the
 // console's rules, through UsersFile under the users-file lock.
 #pragma once
 
@@ -14,5 +14,10 @@ int addUser(const CommandContext& context);
 int changePassword(const CommandContext& context);
 int changeUser(const CommandContext& context);
 int removeUser(const CommandContext& context);
+// user key add|list|del: the account's SSH public keys for the SFTP sign-in, kept
+// as <sshkey> children of its user element.
+int addUserKeys(const CommandContext& context);
+int listUserKeys(const CommandContext& context);
+int removeUserKey(const CommandContext& context);
 
 }  // namespace corvel

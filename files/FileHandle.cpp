@@ -5,13 +5,15 @@
 namespace corvel {
 
 std::optional<std::size_t> FileHandle::read(char* buffer, std::size_t length, std::int64_t offset) const {
-    if (access_ != HandleAccess::Read) return std::nullopt;
+    if (!readable()) return std::nullopt;
     return readFileAt(file_, buffer, length, offset);
 }
 
 bool FileHandle::write(const char* data, std::size_t length, std::int64_t offset) const {
-    return access_ == HandleAccess::Write && writeFileAt(file_, data, length, offset);
+    return writable() && writeFileAt(file_, data, length, offset);
 }
+
+bool FileHandle::resize(std::int64_t size) const { return writable() && resizeFile(file_, size); }
 
 bool FileHandle::sync() const { return syncFile(file_); }
 

@@ -195,7 +195,10 @@ FileResult<Done> FileService::forEachInTree(PathArgument path,
 }
 
 FileResult<std::optional<FileHandle>> FileService::openHandle(PathArgument path, HandleRequest request) const {
-    const bool writing = request.access == HandleAccess::Write;
+    const bool writing = request.access != HandleAccess::Read;
+    // SECURITY: a handle for both needs both rights, each checked before the path.
+    if (request.access == HandleAccess::ReadWrite && !permits(PERM_READ_FILE))
+        return {.status = FileStatus::NoRight, .normalised = {}, .value = {}};
     ResolvedPath resolved;
     auto result = locate<std::optional<FileHandle>>(path, writing ? PERM_WRITE_FILE : PERM_READ_FILE, resolved);
     if (!result.ok()) return result;

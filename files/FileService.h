@@ -212,8 +212,8 @@ public:
     FileResult<Done> forEachInTree(PathArgument path,
                                    const std::function<bool(const TreeEntry&, TransferFile*)>& visit) const;
 
-    // Opens a regular file as a handle for reads at offsets (Read right) or writes
-    // at offsets (Write right; Create as well to make it). value holds the handle
+    // Opens a regular file as a handle for reads at offsets (Read right), writes at
+    // offsets (Write right; Create as well to make it), or both (Read and Write). value holds the handle
     // when ok(). NotFound: nothing there and nothing to create; WrongKind: a folder
     // or another kind; Refused: the system refused, or the lock stayed held.
     FileResult<std::optional<FileHandle>> openHandle(PathArgument path, HandleRequest request) const;

@@ -217,7 +217,14 @@ std::optional<TransferFile> LocalFile::openForReceiving(WriteMode mode) const {
 
 std::optional<FileHandle> LocalFile::openHandle(HandleAccess access, WriteMode mode) const {
     OpenedFile opened = openWithRetries(
-        [&] { return access == HandleAccess::Read ? openFileForReading(path_) : openFileForWriting(path_, mode); },
+        [&] {
+            switch (access) {
+                case HandleAccess::Read: return openFileForReading(path_);
+                case HandleAccess::Write: return openFileForWriting(path_, mode);
+                case HandleAccess::ReadWrite: break;
+            }
+            return openFileForUpdating(path_, mode);
+        },
         kTransferOpenAttempts);
     if (opened.status != OpenStatus::Opened) return std::nullopt;
     return FileHandle(std::move(opened.file), access);

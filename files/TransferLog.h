@@ -1,4 +1,4 @@
-// The transfer log of <xferlog>: one xferlog line per finished or broken-off FTP and
+// The transfer log of <xferlog>: one xferlog line per finished or broken-off FTP, SFTP and
 // web transfer, appended by the sessions' threads, and opened again on request (a
 // reload after logrotate moved the file away).
 #pragma once

@@ -62,7 +62,11 @@ std::string xferlogLine(const TransferRecord& record) {
     line += record.outgoing ? "o " : "i ";
     line += record.anonymous ? "a " : "r ";
     line += xferlogField(record.user);
-    line += record.web ? " http 0 * " : " ftp 0 * ";
+    switch (record.service) {
+        case TransferService::Ftp: line += " ftp 0 * "; break;
+        case TransferService::Web: line += " http 0 * "; break;
+        case TransferService::Sftp: line += " sftp 0 * "; break;
+    }
     line += record.complete ? "c\n" : "i\n";
     return line;
 }

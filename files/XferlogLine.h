@@ -12,6 +12,9 @@
 
 namespace corvel {
 
+// The service-name field: ftp, http (the web browser) or sftp.
+enum class TransferService { Ftp, Web, Sftp };
+
 struct TransferRecord {
     std::time_t finished = 0;  // when the transfer ended
     std::int64_t seconds = 0;  // how long it took (whole seconds, at least 1 is written)
@@ -22,7 +25,7 @@ struct TransferRecord {
     bool outgoing = true;      // direction: o (to the client) or i (from it)
     bool anonymous = false;    // access mode: a (anonymous) or r (real account)
     std::string user;          // the account name
-    bool web = false;          // service name: http (the web browser) or ftp
+    TransferService service = TransferService::Ftp;
     bool complete = true;      // completion status: c, or i when it broke off
 };
 

@@ -107,6 +107,9 @@ enum class WriteMode { Truncate, Append, Overwrite };
 // Truncate empties the file only once the lock is held; Append writes at its end;
 // Overwrite keeps the contents and writes from the start (or where seekFile moves).
 [[nodiscard]] OpenedFile openFileForWriting(const std::string& path, WriteMode mode);
+// As openFileForWriting, with the file open for reading as well (an SFTP handle
+// opened for both).
+[[nodiscard]] OpenedFile openFileForUpdating(const std::string& path, WriteMode mode);
 
 // Moves the file's position to offset bytes from its start; false on an error.
 [[nodiscard]] bool seekFile(const UniqueFd& file, std::int64_t offset);

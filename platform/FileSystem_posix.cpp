@@ -319,9 +319,11 @@ bool readDirectory(const std::string& path, std::vector<DirectoryEntry>& out) {
 
 OpenedFile openFileForReading(const std::string& path) { return openLocked(path, O_RDONLY, LOCK_SH); }
 
-OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
+namespace {
+
+OpenedFile openLockedForWriting(const std::string& path, WriteMode mode, int access) {
     // No O_TRUNC at open: the contents may only go once the exclusive lock is ours.
-    int flags = O_WRONLY | (mode == WriteMode::Append ? O_APPEND : 0);
+    int flags = access | (mode == WriteMode::Append ? O_APPEND : 0);
     OpenedFile result = openLocked(path, flags, LOCK_EX);
     // An empty file is left as it is: on ext4 a truncation to zero marks the file for a
     // flush of everything written to it at close, which put the disk's time (and a
@@ -339,6 +341,16 @@ OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
         }
     }
     return result;
+}
+
+}  // namespace
+
+OpenedFile openFileForWriting(const std::string& path, WriteMode mode) {
+    return openLockedForWriting(path, mode, O_WRONLY);
+}
+
+OpenedFile openFileForUpdating(const std::string& path, WriteMode mode) {
+    return openLockedForWriting(path, mode, O_RDWR);
 }
 
 bool seekFile(const UniqueFd& file, std::int64_t offset) {

@@ -34,6 +34,14 @@ bool writeFileAt(const UniqueFd& file, const char* data, std::size_t length, std
     return true;
 }
 
+bool resizeFile(const UniqueFd& file, std::int64_t size) {
+    if (size < 0) return false;
+    for (;;) {
+        if (::ftruncate(file.get(), static_cast<off_t>(size)) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 bool syncFile(const UniqueFd& file) {
     for (;;) {
         if (::fsync(file.get()) == 0) return true;

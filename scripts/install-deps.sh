@@ -8,7 +8,7 @@ packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev libssl-dev lib
 case "$purpose" in
   run) ;;
   test) packages+=(libgtest-dev python3 curl lftp wget procps xvfb xauth chromium clang libclang-rt-14-dev fail2ban haproxy rclone logrotate openssh-client sshpass python3-paramiko) ;;
-  bench) packages+=(python3 curl lftp wget procps bc vsftpd python3-pyftpdlib nginx-light) ;;
+  bench) packages+=(python3 curl lftp wget procps bc vsftpd python3-pyftpdlib nginx-light openssh-client openssh-server) ;;
   *) echo "usage: $0 [run|test|bench]" >&2; exit 2 ;;
 esac
 

@@ -58,9 +58,15 @@ void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context
 }
 
 void startSftpConnection(Socket socket, std::shared_ptr<const SftpEndpoint> endpoint,
-                         std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process) {
+                         std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process,
+                         ProxyPatterns proxies) {
     auto cell = std::make_shared<Socket>(std::move(socket));
-    startDetachedThread([cell, endpoint, context, process] { endpoint->serve(std::move(*cell), *context); });
+    startDetachedThread([cell, endpoint, context, process, proxies] {
+        bool rejected = false;
+        std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
+        if (rejected) return;  // closed without a word, like a refused address
+        endpoint->serve(std::move(*cell), *context, std::move(client));
+    });
 }
 
 void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context,

@@ -26,9 +26,11 @@ using ProxyPatterns = std::shared_ptr<const std::vector<std::string>>;
 // address of proxies first gives its PROXY header (closed when it does not).
 void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context,
                         std::shared_ptr<ProcessContext> process, ProxyPatterns proxies);
-// One SSH connection of the SFTP port; it counts among the FTP sessions itself.
+// One SSH connection of the SFTP port; it counts among the FTP sessions itself. From
+// a balancer of proxies its PROXY header is read first, as on the FTP port.
 void startSftpConnection(Socket socket, std::shared_ptr<const SftpEndpoint> endpoint,
-                         std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process);
+                         std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process,
+                         ProxyPatterns proxies);
 // The connection is counted in process->activeWebConnections from this call until
 // its thread ends (or at once again, when no thread could be started). slot is its
 // place among its address's connections, taken at accept; a connection from a

@@ -254,7 +254,7 @@ Status FtpServer::startSftp(Serving& serving) {
     if (settings_.sftpPort == 0) return {};
     auto endpoint = std::make_shared<SftpEndpoint>();
     std::string why;
-    if (!endpoint->prepare(process_->programDirectory, process_->log, &why))
+    if (!endpoint->prepare(process_->programDirectory, settings_.sftpHostKeys, process_->log, &why))
         return Status::failure(EINVAL, "SFTP: " + why);
     const std::string& address =
         settings_.sftpListenAddress.empty() ? settings_.listenAddress : settings_.sftpListenAddress;
@@ -276,6 +276,8 @@ Status FtpServer::startSftp(Serving& serving) {
         .sessions = &process_->sessions,
         .maxPerAddress = settings_.maxPerAddress,
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
+        .transferLog = &process_->transferLog,
+        .liveSessions = &process_->liveSessions,
     });
     return {};
 }
@@ -345,9 +347,8 @@ void FtpServer::acceptFrom(TcpListener& listener, Port port, const Serving& serv
         } else if (port == Port::Ftp) {
             startFtpConnection(std::move(accepted), serving.ftpContext, process_, serving.proxies);
         } else if (port == Port::Sftp) {
-            // PROXY headers are not read on the SFTP port: a balancer's connection is
-            // served under the balancer's own address (its ban is checked on the thread).
-            startSftpConnection(std::move(accepted), serving.sftp, serving.sftpContext, process_);
+            // A balancer's PROXY header is read on the thread, before the SSH banner.
+            startSftpConnection(std::move(accepted), serving.sftp, serving.sftpContext, process_, serving.proxies);
         } else if (process_->activeWebConnections.load() >= static_cast<int>(webConnectionLimit_)) {
             // SECURITY: past the web limit a connection is closed at once; the
             // descriptors and threads it would take stay for the FTP side.

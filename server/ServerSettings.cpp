@@ -5,6 +5,7 @@
 #include "config/ExtensionSettings.h"
 #include "config/SettingsFile.h"
 #include "common/DecimalText.h"
+#include "common/FileList.h"
 #include "common/XmlFiles.h"
 #include "platform/SystemLog.h"
 
@@ -42,6 +43,7 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
     settings.transferLog.clear();
     settings.sftpPort = off.sftpPort;
     settings.sftpListenAddress.clear();
+    settings.sftpHostKeys.clear();
     settings.problems.clear();
     auto problem = [&settings](const char* element, const std::string& text) {
         settings.problems.push_back(extensionRefusalText(element, text));
@@ -122,6 +124,12 @@ void applyExtensions(const SettingsFile& file, ServerSettings& settings) {
             settings.sftpListenAddress = *address;
         else
             problem("sftplistenip", *address);
+    }
+    if (std::optional<std::string> keys = file.text("sftphostkey")) {
+        if (!extensionValueProblem(*findExtensionElement("sftphostkey"), *keys))
+            settings.sftpHostKeys = fileListValue(*keys);
+        else
+            problem("sftphostkey", *keys);
     }
 }
 

@@ -67,6 +67,7 @@ struct ServerSettings {
     std::string transferLog;
     std::uint16_t sftpPort = 0;             // <sftpport>: the SFTP port; 0: no SFTP
     std::string sftpListenAddress;          // <sftplistenip>: empty: the FTP listen address
+    std::vector<std::string> sftpHostKeys;  // <sftphostkey>: the key files; empty: the made ones
 
     // What was wrong with extension elements ("<tls>: ..."); a run refuses to start
     // while there is any, since a mistyped security setting must not pass unnoticed.

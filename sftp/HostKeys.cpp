@@ -54,4 +54,31 @@ std::optional<HostKey> loadOrMakeHostKey(const std::string& path, enum ssh_keyty
     return result;
 }
 
+std::optional<HostKey> loadHostKey(const std::string& path, std::string* error) {
+    // The key reader says why a file will not do (missing, unreadable, encrypted, a
+    // short RSA key), where the SSH library would only say that it failed.
+    if (!publicKeyOfKeyFile(path, error)) return std::nullopt;
+    HostKey result;
+    result.path = path;
+    ssh_key loaded = nullptr;
+    if (ssh_pki_import_privkey_file(path.c_str(), nullptr, nullptr, nullptr, &loaded) != SSH_OK) {
+        *error = "cannot read the host key " + path;
+        return std::nullopt;
+    }
+    result.key.reset(loaded);
+    switch (ssh_key_type(result.key.get())) {
+        case SSH_KEYTYPE_RSA:
+        case SSH_KEYTYPE_ED25519:
+        case SSH_KEYTYPE_ECDSA_P256:
+        case SSH_KEYTYPE_ECDSA_P384:
+        case SSH_KEYTYPE_ECDSA_P521:
+            break;
+        default:
+            *error = "the host key " + path + " is of a kind this server does not use (Ed25519, RSA or ECDSA)";
+            return std::nullopt;
+    }
+    result.fingerprint = fingerprintOf(result.key.get());
+    return result;
+}
+
 }  // namespace corvel::sftp

@@ -1,5 +1,6 @@
 // The server's SSH host keys: an Ed25519 and an RSA-3072 key in the program
-// directory, made on the first start with SFTP and never replaced afterwards.
+// directory, made on the first start with SFTP and never replaced afterwards, or the
+// existing key files <sftphostkey> names, only ever read.
 #pragma once
 
 #include <optional>
@@ -7,11 +8,12 @@
 #include <vector>
 
 #include "sftp/SshHandles.h"
+#include "tls/SshKeys.h"
 
 namespace corvel::sftp {
 
-inline constexpr char kEd25519HostKeyFile[] = "corveld-sftp-ed25519.key";
-inline constexpr char kRsaHostKeyFile[] = "corveld-sftp-rsa.key";
+using corvel::kEd25519HostKeyFile;
+using corvel::kRsaHostKeyFile;
 constexpr int kRsaHostKeyBits = 3072;
 
 struct HostKey {
@@ -26,6 +28,10 @@ struct HostKey {
 // can be neither made nor read.
 std::optional<HostKey> loadOrMakeHostKey(const std::string& path, enum ssh_keytypes_e type, int bits,
                                          std::string* error);
+// Loads the existing key file at path, of any kind a host key may be (Ed25519, RSA
+// of at least kMinRsaKeyBits, ECDSA); the file is never written. nullopt, with
+// *error saying why (missing, unreadable, encrypted, no key), otherwise.
+std::optional<HostKey> loadHostKey(const std::string& path, std::string* error);
 // The SHA-256 fingerprint of a key, "SHA256:" and its unpadded base64; "" on a failure.
 std::string fingerprintOf(ssh_key key);
 

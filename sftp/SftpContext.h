@@ -10,8 +10,10 @@ namespace corvel {
 class AccessPolicy;
 class BanList;
 class LogSink;
+class LiveSessions;
 class LoginGuard;
 class SessionAdmission;
+class TransferLog;
 class UserTable;
 
 struct SftpContext {
@@ -27,6 +29,8 @@ struct SftpContext {
     SessionAdmission* sessions = nullptr;  // <maxperip>, <maxprelogin>, and closing on a ban
     std::uint32_t maxPerAddress = 0;
     std::uint32_t maxLoginPerAddress = 0;
+    TransferLog* transferLog = nullptr;    // <xferlog>: a line per file handle closed
+    LiveSessions* liveSessions = nullptr;  // corvelctl sessions and kick
 };
 
 }  // namespace corvel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,15 +23,20 @@ public:
     SftpEndpoint(const SftpEndpoint&) = delete;
     SftpEndpoint& operator=(const SftpEndpoint&) = delete;
 
-    // Loads the host keys from the program directory (ending with '/'), making those
-    // that are not there, logs their fingerprints and sets the algorithms. false,
-    // with *error, when a key can be neither made nor read.
-    bool prepare(const std::string& programDirectory, LogSink& log, std::string* error);
+    // Loads the host keys: the files of hostKeyFiles (from <sftphostkey>; relative
+    // ones in the program directory, which ends with '/'), which must all be there and
+    // readable and are never written; or, when it is empty, the two made keys of the
+    // program directory, making those that are not there. Logs their fingerprints and
+    // sets the algorithms. false, with *error, when a key can be neither made nor read.
+    bool prepare(const std::string& programDirectory, const std::vector<std::string>& hostKeyFiles, LogSink& log,
+                 std::string* error);
     // The host keys' SHA-256 fingerprints, "ssh-ed25519 SHA256:..." and "ssh-rsa SHA256:...".
     const std::vector<std::string>& fingerprints() const { return fingerprints_; }
 
-    // Serves one accepted connection on the calling thread until it ends.
-    void serve(Socket socket, const SftpContext& context) const;
+    // Serves one accepted connection on the calling thread until it ends. client is
+    // the address a trusted balancer's PROXY header named, which then stands for the
+    // peer everywhere (policy, bans, limits, logs); nullopt: the socket's own peer.
+    void serve(Socket socket, const SftpContext& context, std::optional<std::string> client = std::nullopt) const;
 
 private:
     struct State;

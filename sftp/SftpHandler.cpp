@@ -65,6 +65,33 @@ std::string longNameOf(const std::string& name, const EntryInfo& info, std::time
     return line + name;
 }
 
+SftpHandler::SftpHandler(SftpHandler&& other) noexcept
+    : files_(std::move(other.files_)),
+      transfers_(std::move(other.transfers_)),
+      handles_(std::exchange(other.handles_, {})),
+      nextHandle_(other.nextHandle_) {}
+
+SftpHandler::~SftpHandler() {
+    for (const auto& [number, handle] : handles_) record(handle, false);
+}
+
+void SftpHandler::record(const OpenHandle& handle, bool complete) const {
+    if (!handle.file || !transfers_.log || !transfers_.log->enabled()) return;
+    TransferRecord line;
+    line.finished = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    line.seconds = std::chrono::round<std::chrono::seconds>(std::chrono::steady_clock::now() - handle.opened).count();
+    line.remoteHost = transfers_.peer;
+    // A handle written to is an upload, even when it was read as well.
+    line.outgoing = !handle.file->writable() || (handle.bytesWritten == 0 && handle.bytesRead > 0);
+    line.bytes = line.outgoing ? handle.bytesRead : handle.bytesWritten;
+    line.fileName = handle.localPath;
+    line.anonymous = transfers_.anonymous;
+    line.user = transfers_.user;
+    line.service = TransferService::Sftp;
+    line.complete = complete;
+    transfers_.log->record(line);
+}
+
 std::string SftpHandler::handle(std::string_view packet) {
     WireReader in(packet);
     const std::uint8_t type = in.byte();
@@ -88,7 +115,9 @@ std::string SftpHandler::dispatch(std::uint8_t type, std::uint32_t id, WireReade
         case kClose: {
             const std::string_view handle = in.string();
             if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
-            if (!find(handle)) return statusReply(id, StatusCode::Failure, "No such handle");
+            const OpenHandle* open = find(handle);
+            if (!open) return statusReply(id, StatusCode::Failure, "No such handle");
+            record(*open, true);
             handles_.erase(WireReader(handle).u32());
             return statusReply(id, StatusCode::Ok);
         }
@@ -113,7 +142,7 @@ std::string SftpHandler::dispatch(std::uint8_t type, std::uint32_t id, WireReade
             if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
             OpenHandle* open = find(handle);
             if (!open) return statusReply(id, StatusCode::Failure, "No such handle");
-            return setstat(id, open->path, attributes);
+            return setstat(id, open->path, attributes, open);
         }
         case kOpendir:
             return openFolder(id, in);
@@ -175,7 +204,9 @@ std::string SftpHandler::open(std::uint32_t id, WireReader& in) {
     (void)in.attributes();  // the mode of a new file is the system's, as for FTP's STOR
     if (!in.ok()) return statusReply(id, StatusCode::BadMessage);
     HandleRequest request;
-    request.access = (flags & kOpenWrite) ? HandleAccess::Write : HandleAccess::Read;
+    request.access = !(flags & kOpenWrite)  ? HandleAccess::Read
+                     : (flags & kOpenRead) ? HandleAccess::ReadWrite
+                                           : HandleAccess::Write;
     request.create = (flags & kOpenCreate) != 0;
     request.exclusive = (flags & kOpenExclusive) != 0;
     request.truncate = (flags & kOpenTruncate) != 0;
@@ -186,6 +217,11 @@ std::string SftpHandler::open(std::uint32_t id, WireReader& in) {
     OpenHandle handle;
     handle.path = path;
     handle.file = std::move(opened.value);
+    handle.opened = std::chrono::steady_clock::now();
+    if (transfers_.log) {
+        FileResult<ResolvedPath> resolved = files_.resolve({path});
+        handle.localPath = resolved.ok() ? resolved.value.localPath : path;
+    }
     return newHandle(id, std::move(handle));
 }
 
@@ -237,6 +273,7 @@ std::string SftpHandler::read(std::uint32_t id, WireReader& in) {
         handle->file->read(packet.data() + kHeader, length, static_cast<std::int64_t>(offset));
     if (!got) return statusReply(id, StatusCode::Failure);
     if (*got == 0) return statusReply(id, StatusCode::Eof);
+    handle->bytesRead += *got;
     packet.resize(kHeader + *got);
     putU32(packet, 0, static_cast<std::uint32_t>(packet.size() - 4));
     packet[4] = static_cast<char>(kData);
@@ -254,6 +291,7 @@ std::string SftpHandler::write(std::uint32_t id, WireReader& in) {
     if (!handle->file->writable()) return statusReply(id, StatusCode::PermissionDenied, "Opened for reading");
     if (offset > static_cast<std::uint64_t>(INT64_MAX) - data.size()) return statusReply(id, StatusCode::Failure);
     const bool written = handle->file->write(data.data(), data.size(), static_cast<std::int64_t>(offset));
+    if (written) handle->bytesWritten += data.size();
     return statusReply(id, written ? StatusCode::Ok : StatusCode::Failure);
 }
 
@@ -275,10 +313,26 @@ std::string SftpHandler::fstat(std::uint32_t id, WireReader& in) {
     return WireWriter(kAttrs).u32(id).attributes(attributesOf(*info)).finish();
 }
 
-std::string SftpHandler::setstat(std::uint32_t id, const std::string& path, const Attributes& attributes) {
-    // Only the time is the client's to set; the size changes through writes, and the
-    // mode and owner are the system's, as for FTP.
-    if (attributes.flags & kAttrSize) return statusReply(id, StatusCode::OpUnsupported, "Sizes are not set here");
+std::string SftpHandler::setstat(std::uint32_t id, const std::string& path, const Attributes& attributes,
+                                 const OpenHandle* handle) {
+    // The size and the time are the client's to set (OpenSSH's scp cuts a file it
+    // wrote in place to its length at the end); the mode and the owner are the
+    // system's, as for FTP.
+    if (attributes.flags & kAttrSize) {
+        if (attributes.size > static_cast<std::uint64_t>(INT64_MAX)) return statusReply(id, StatusCode::Failure);
+        const auto size = static_cast<std::int64_t>(attributes.size);
+        if (handle && handle->file) {
+            if (!handle->file->writable()) return statusReply(id, StatusCode::PermissionDenied, "Opened for reading");
+            if (!handle->file->resize(size)) return statusReply(id, StatusCode::Failure);
+        } else {
+            // By name: as an open for writing would (the Write right, the exclusive lock).
+            HandleRequest request;
+            request.access = HandleAccess::Write;
+            FileResult<std::optional<FileHandle>> opened = files_.openHandle({path}, request);
+            if (!opened.ok()) return statusReply(id, opened.status);
+            if (!opened.value->resize(size)) return statusReply(id, StatusCode::Failure);
+        }
+    }
     if (attributes.flags & kAttrTimes) {
         const auto set = files_.setModificationTime({path}, static_cast<std::time_t>(attributes.modificationTime));
         return statusReply(id, set.status);

@@ -10,7 +10,9 @@
 #include "files/FileService.h"
 #include "ftp/SessionAdmission.h"
 #include "platform/SystemLog.h"
+#include "sftp/HostKeys.h"
 #include "sftp/SftpHandler.h"
+#include "tls/SshKeys.h"
 
 namespace corvel::sftp {
 namespace {
@@ -70,12 +72,51 @@ const char* passwordOf(ssh_message message) {
 #pragma GCC diagnostic pop
 }
 
+// The key a public-key request offers, and whether it came signed (the client proved
+// it holds the private key) or only asks whether the key would do. Deprecated like
+// the password's form, for the same reason.
+ssh_key offeredKeyOf(ssh_message message) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return ssh_message_auth_pubkey(message);
+#pragma GCC diagnostic pop
+}
+
+enum ssh_publickey_state_e offeredKeyStateOf(ssh_message message) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return ssh_message_auth_publickey_state(message);
+#pragma GCC diagnostic pop
+}
+
+// Whether key is one of the account's keys (authorized_keys lines).
+bool isAuthorizedKey(ssh_key key, const std::vector<std::string>& lines) {
+    if (!key) return false;
+    for (const std::string& line : lines) {
+        std::string why;
+        const std::optional<SshPublicKey> stored = parseAuthorizedKey(line, &why);
+        if (!stored) continue;  // a line the tools would not have written is no key
+        const std::string encoded = stored->base64();
+        ssh_key imported = nullptr;
+        if (ssh_pki_import_pubkey_base64(encoded.c_str(), ssh_key_type_from_name(stored->type.c_str()), &imported) !=
+            SSH_OK)
+            continue;
+        SshKey owned(imported);
+        if (ssh_key_cmp(owned.get(), key, SSH_KEY_CMP_PUBLIC) == 0) return true;
+    }
+    return false;
+}
+
+// The methods a client is offered: keys always, passwords too.
+constexpr int kSignInMethods = SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_PUBLICKEY;
+
 bool isSftp(const char* subsystem) { return subsystem && std::string_view(subsystem) == "sftp"; }
 
 class SshConnection {
 public:
-    SshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place)
-        : session_(session), context_(context), peer_(peer), place_(place) {}
+    SshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place,
+                  LiveSessions::Entry* listed)
+        : session_(session), context_(context), peer_(peer), place_(place), listed_(listed) {}
 
     void run() {
         // SECURITY: the time to sign in runs from the connection's start, and every
@@ -88,11 +129,21 @@ public:
         // Signed in, a wait lasts as long as a transfer's idle limit.
         long idle = kSignedInWaitSeconds;
         if (ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &idle) != SSH_OK) return;
-        SshChannel channel = openSftpChannel(account->user);
-        if (!channel) return;
-        serveSftp(channel.get(), account->user);
-        ssh_channel_send_eof(channel.get());
-        ssh_channel_close(channel.get());
+        // A client may open its session again on the same connection, and closes the
+        // connection itself once done (Go's SSH, as rclone uses it, reports an error
+        // when the server closes first): the connection lasts until the client
+        // leaves, or stays silent for kSignedInWaitSeconds.
+        for (;;) {
+            SshChannel channel = openSftpChannel(account->user);
+            if (!channel) return;
+            serveSftp(channel.get(), account->user);
+            // As sshd's internal-sftp ends: status 0 (scp exits 1 on none at all).
+            ssh_channel_request_send_exit_status(channel.get(), 0);
+            ssh_channel_send_eof(channel.get());
+            ssh_channel_close(channel.get());
+            // Messages go to ssh_message_get again, not to the late-request callback.
+            ssh_set_message_callback(session_, nullptr, nullptr);
+        }
     }
 
     void refused(std::string_view what, const std::string& user) const {
@@ -110,9 +161,7 @@ private:
     }
 
     std::optional<SignedIn> signIn(Clock::time_point deadline) {
-        // SECURITY: password sign-in only until keys per account exist; a client is
-        // told so on every other attempt.
-        ssh_set_auth_methods(session_, SSH_AUTH_METHOD_PASSWORD);
+        ssh_set_auth_methods(session_, kSignInMethods);
         int attempts = 0;
         while (waitAtMostUntil(deadline)) {
             SshMessage message(ssh_message_get(session_));
@@ -122,31 +171,75 @@ private:
                 continue;
             }
             const int method = ssh_message_subtype(message.get());
-            if (method != SSH_AUTH_METHOD_PASSWORD) {
-                // "none" only asks which methods there are; any other method is an attempt.
-                if (method != SSH_AUTH_METHOD_NONE && ++attempts >= kMaxSignInAttempts) return std::nullopt;
-                ssh_message_auth_set_methods(message.get(), SSH_AUTH_METHOD_PASSWORD);
-                ssh_message_reply_default(message.get());
-                continue;
-            }
             const char* userText = ssh_message_auth_user(message.get());
-            const char* passwordText = passwordOf(message.get());
             const std::string user = userText ? userText : "";
-            const std::string password = passwordText ? passwordText : "";
-            if (context_.users.authenticate(user, password)) {
+            Outcome outcome = Outcome::Refused;
+            if (method == SSH_AUTH_METHOD_PASSWORD) {
+                const char* passwordText = passwordOf(message.get());
+                outcome = context_.users.authenticate(user, passwordText ? passwordText : "") ? Outcome::SignedIn
+                                                                                             : Outcome::Failed;
+            } else if (method == SSH_AUTH_METHOD_PUBLICKEY) {
+                outcome = keySignIn(message.get(), user);
+                if (outcome == Outcome::Asked) continue;  // answered: the client signs next
+            } else if (method == SSH_AUTH_METHOD_NONE) {
+                // "none" only asks which methods there are.
+                outcome = Outcome::Asked;
+            }
+            if (outcome == Outcome::SignedIn) {
                 context_.logins.succeeded(LoginService::Sftp, peer_, user);
                 if (place_) place_->markLoggedIn();
+                if (listed_) listed_->setUser(user);
                 ssh_message_auth_reply_success(message.get(), 0);
                 return SignedIn{user};
             }
-            // SECURITY: the answer waits, and the failure counts towards a ban, as on FTP.
-            context_.logins.failed(LoginService::Sftp, peer_, user);
-            if (++attempts >= kMaxSignInAttempts) return std::nullopt;
-            if (context_.bans && context_.bans->isBanned(peer_)) return std::nullopt;
-            ssh_message_auth_set_methods(message.get(), SSH_AUTH_METHOD_PASSWORD);
+            if (outcome == Outcome::Failed) {
+                // SECURITY: the answer waits, and the failure counts towards a ban, as on FTP.
+                context_.logins.failed(LoginService::Sftp, peer_, user);
+                if (context_.bans && context_.bans->isBanned(peer_)) return std::nullopt;
+            }
+            // SECURITY: every attempt but "none" counts, also a key that was only offered.
+            if (outcome != Outcome::Asked && ++attempts >= kMaxSignInAttempts) return std::nullopt;
+            ssh_message_auth_set_methods(message.get(), kSignInMethods);
             ssh_message_reply_default(message.get());
         }
         return std::nullopt;
+    }
+
+    enum class Outcome {
+        SignedIn,
+        Failed,   // a wrong password, or a signed key that is not the account's: a failed login
+        Refused,  // a key only offered that is not the account's, or a method not offered
+        Asked,    // answered already (a key that would do), or only the methods asked for
+    };
+
+    // A public-key request. Clients first ask whether a key would do (answered here
+    // when it would), then sign with it; a signed request with a key of the account
+    // signs in. SECURITY: libssh has checked the signature before the message comes
+    // (state VALID); a disabled account has no keys.
+    Outcome keySignIn(ssh_message message, const std::string& user) {
+        ssh_key offered = offeredKeyOf(message);  // the message's own
+        const enum ssh_publickey_state_e state = offeredKeyStateOf(message);
+        const bool authorized = isAuthorizedKey(offered, context_.users.sshKeysOf(user));
+        if (state == SSH_PUBLICKEY_STATE_NONE) {
+            if (!authorized) {
+                context_.log.write(LogSeverity::Information, "sftp: the key " + keyFingerprint(offered) +
+                                                                 " offered for user " + quotedForLog(user) +
+                                                                 " from " + peer_ + " is not one of the account's");
+                return Outcome::Refused;
+            }
+            return ssh_message_auth_reply_pk_ok_simple(message) == SSH_OK ? Outcome::Asked : Outcome::Refused;
+        }
+        if (state == SSH_PUBLICKEY_STATE_VALID && authorized) {
+            context_.log.write(LogSeverity::Information, "sftp: user " + quotedForLog(user) + " from " + peer_ +
+                                                             " signed in with the key " + keyFingerprint(offered));
+            return Outcome::SignedIn;
+        }
+        return Outcome::Failed;
+    }
+
+    static std::string keyFingerprint(ssh_key key) {
+        const std::string text = key ? fingerprintOf(key) : std::string();
+        return text.empty() ? std::string("(unreadable)") : text;
     }
 
     // The session channel and its sftp subsystem; nothing else is granted.
@@ -190,7 +283,11 @@ private:
         lateUser_ = user;
         std::string home;
         context_.users.homeDirectoryOf(user, home);
-        SftpHandler handler(FileService(std::move(home), context_.users.privilegesOf(user)));
+        SftpHandler handler(FileService(std::move(home), context_.users.privilegesOf(user)),
+                            SftpTransferLog{.log = context_.transferLog,
+                                            .peer = peer_,
+                                            .user = user,
+                                            .anonymous = context_.users.logsInWithoutPassword(user)});
         PacketFramer framer;
         auto buffer = std::make_unique_for_overwrite<char[]>(kChannelReadBytes);
         for (;;) {
@@ -226,13 +323,15 @@ private:
     const SftpContext& context_;
     const std::string& peer_;
     SessionPlace* place_;
+    LiveSessions::Entry* listed_;
     std::string lateUser_;
 };
 
 }  // namespace
 
-void runSshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place) {
-    SshConnection(session, context, peer, place).run();
+void runSshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place,
+                      LiveSessions::Entry* listed) {
+    SshConnection(session, context, peer, place, listed).run();
 }
 
 }  // namespace corvel::sftp

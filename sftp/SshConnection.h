@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "accounts/LiveSessions.h"
 #include "sftp/SftpContext.h"
 #include "sftp/SshHandles.h"
 
@@ -21,7 +22,9 @@ constexpr int kMaxSignInAttempts = 6;
 
 // Runs the connection on the calling thread until it ends; session is already
 // accepted on its socket. peer is the client's address; place, when given, its
-// place among the address's sessions, marked once it signed in.
-void runSshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place);
+// place among the address's sessions, marked once it signed in; listed, when given,
+// its row of the live sessions, which gets the account once it signed in.
+void runSshConnection(ssh_session session, const SftpContext& context, const std::string& peer, SessionPlace* place,
+                      LiveSessions::Entry* listed);
 
 }  // namespace corvel::sftp

@@ -23,7 +23,7 @@ void WebRequestHandler::recordDownload(Socket& socket, const HttpRequest& reques
     record.outgoing = true;
     record.anonymous = users_.logsInWithoutPassword(request.user);
     record.user = request.user;
-    record.web = true;
+    record.service = TransferService::Web;
     record.complete = complete;
     // A download that broke off closed its socket: the peer acknowledged the header
     // first, then as much of the body as it got (a TLS layer's bytes counted too).

@@ -3,12 +3,14 @@
 #include <algorithm>
 
 #include <QFile>
+#include <QStringList>
 
 #include "config/ExtensionSettings.h"
 #include "common/DecimalText.h"
 #include "common/XmlFiles.h"
 #include "console/logic/FileText.h"
 #include "tls/CertificateStatus.h"
+#include "tls/SshKeys.h"
 
 namespace corvel {
 namespace {
@@ -75,6 +77,7 @@ const ExtensionField kExtensionFields[] = {
     {"proxyfrom", "PROXY protocol from", FieldKind::Text, &ExtensionForm::proxyFrom},
     {"sftpport", "SFTP port", FieldKind::Text, &ExtensionForm::sftpPort},
     {"sftplistenip", "SFTP listen address", FieldKind::Text, &ExtensionForm::sftpListenAddress},
+    {"sftphostkey", "SFTP host key files", FieldKind::Text, &ExtensionForm::sftpHostKeys},
 };
 
 // The field's value as the file would hold it (an edit's text without blanks around it).
@@ -112,6 +115,25 @@ QString certificateTextOf(const SettingsFile* file, const QString& programDirect
     return QStringLiteral("Cannot be read: %1").arg(textFromFileBytes(status.error));
 }
 
+QString hostKeyTextOf(const SettingsFile* file, const QString& programDirectory) {
+    const std::optional<std::string> port = file ? file->text("sftpport") : std::nullopt;
+    if (!port || port->empty()) return QStringLiteral("No SFTP port");
+    QStringList lines;
+    for (const SshHostKeyStatus& status : sshHostKeyStatuses(file->text("sftphostkey").value_or(""),
+                                                             QFile::encodeName(programDirectory).toStdString())) {
+        const QString name = QFile::decodeName(QByteArray::fromStdString(status.file));
+        if (status.madeOnFirstStart)
+            lines << QStringLiteral("Made on first start (%1)").arg(name);
+        else if (status.key)
+            lines << QStringLiteral("%1 %2 (%3)")
+                         .arg(QString::fromStdString(status.key->type), QString::fromStdString(status.key->fingerprint()),
+                              name);
+        else
+            lines << QStringLiteral("Cannot be read: %1").arg(textFromFileBytes(status.error));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace
 
 QString extensionFieldLabel(const char* element) {
@@ -137,6 +159,7 @@ void SettingsEditor::load() {
     form_ = SettingsForm();
     loaded_ = form_;
     certificateText_.clear();
+    hostKeyText_.clear();
     modified_ = false;
     readOnly_ = false;
     file_.reset();
@@ -149,6 +172,7 @@ void SettingsEditor::load() {
     }
     if (file.status() == FileRead::Missing) {
         certificateText_ = certificateTextOf(nullptr, programDirectory_);
+        hostKeyText_ = hostKeyTextOf(nullptr, programDirectory_);
         return;
     }
     if (file.hasRoot()) {
@@ -164,6 +188,7 @@ void SettingsEditor::load() {
     }
     loaded_ = form_;
     certificateText_ = certificateTextOf(&file, programDirectory_);
+    hostKeyText_ = hostKeyTextOf(&file, programDirectory_);
     file_.emplace(std::move(file));
 }
 
@@ -213,6 +238,7 @@ SettingsEditor::SaveOutcome SettingsEditor::saveFile() {
     }
     file_.emplace(std::move(next));
     certificateText_ = certificateTextOf(&*file_, programDirectory_);
+    hostKeyText_ = hostKeyTextOf(&*file_, programDirectory_);
     loaded_ = form_;
     modified_ = false;
     return SaveOutcome::Written;

@@ -40,6 +40,7 @@ struct ExtensionForm {
     QString proxyFrom;                        // <proxyfrom>
     QString sftpPort;                         // <sftpport>
     QString sftpListenAddress;                // <sftplistenip>
+    QString sftpHostKeys;                     // <sftphostkey>
 
     bool operator==(const ExtensionForm&) const = default;
 };
@@ -98,6 +99,10 @@ public:
     // fingerprint, "Made on first start" when the server will make it, or why it
     // cannot be read. Worked out by load() and again after each save.
     QString certificateText() const { return certificateText_; }
+    // The SSH host keys the SFTP port would use as the file was loaded, one line each:
+    // "ssh-ed25519 SHA256:... (file)", "Made on first start (file)" or why a file
+    // cannot be read; "No SFTP port" without <sftpport>. Worked out as certificateText.
+    QString hostKeyText() const { return hostKeyText_; }
 
     // OK always asks to restart; Yes saves. The dialog then closes, except when the
     // file could not be written (the edits stay so the user may retry or cancel).
@@ -129,6 +134,7 @@ private:
     SettingsForm form_;
     SettingsForm loaded_;  // the form as load() filled it, to tell which fields changed
     QString certificateText_;
+    QString hostKeyText_;
     bool modified_ = false;
     bool readOnly_ = false;
 };

@@ -247,6 +247,19 @@ QWidget* SettingsDialog::buildNetworkTab() {
     sftpPortEdit_->setPlaceholderText(QStringLiteral("no SFTP; such as 2222"));
     sftpListenAddressEdit_ = addExtensionEdit(grid, "sftplistenip", "sftpListenAddressEdit");
     sftpListenAddressEdit_->setPlaceholderText(QStringLiteral("the FTP listen address"));
+    sftpHostKeysEdit_ = addExtensionEdit(grid, "sftphostkey", "sftpHostKeysEdit");
+    sftpHostKeysEdit_->setPlaceholderText(QStringLiteral("made on first start; such as /etc/ssh/ssh_host_ed25519_key"));
+    hostKeyText_ = new QPlainTextEdit(page);
+    hostKeyText_->setObjectName(QStringLiteral("hostKeyText"));
+    hostKeyText_->setReadOnly(true);
+    // Three lines: the made pair, or up to three named keys.
+    hostKeyText_->setFixedHeight(hostKeyText_->fontMetrics().lineSpacing() * 3 + 12);
+    // Wide enough for a key type and its fingerprint on one line.
+    hostKeyText_->setMinimumWidth(hostKeyText_->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 52);
+    // The whole width: a fingerprint and its file make a long line.
+    const int keyRow = grid->rowCount();
+    grid->addWidget(new QLabel(QStringLiteral("SFTP host keys SHA-256:"), page), keyRow, 0, 1, 2);
+    grid->addWidget(hostKeyText_, keyRow + 1, 0, 1, 2);
     grid->setRowStretch(grid->rowCount(), 1);
     return page;
 }
@@ -288,6 +301,8 @@ void SettingsDialog::showForm(const SettingsForm& form) {
     proxyFromEdit_->setText(extensions.proxyFrom);
     sftpPortEdit_->setText(extensions.sftpPort);
     sftpListenAddressEdit_->setText(extensions.sftpListenAddress);
+    sftpHostKeysEdit_->setText(extensions.sftpHostKeys);
+    hostKeyText_->setPlainText(editor_.hostKeyText());
     showing_ = false;
 }
 
@@ -324,6 +339,7 @@ SettingsForm SettingsDialog::readForm() const {
     extensions.proxyFrom = proxyFromEdit_->text();
     extensions.sftpPort = sftpPortEdit_->text();
     extensions.sftpListenAddress = sftpListenAddressEdit_->text();
+    extensions.sftpHostKeys = sftpHostKeysEdit_->text();
     return form;
 }
 
@@ -352,6 +368,7 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
 void SettingsDialog::finish(const SettingsStep& step, int result) {
     applyButton_->setEnabled(editor_.isModified());
     certificateLine_->setText(editor_.certificateText());
+    hostKeyText_->setPlainText(editor_.hostKeyText());
     if (step.restartServer) emit restartServerRequested();
     if (step.close) done(result);
 }

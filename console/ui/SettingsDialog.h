@@ -95,6 +95,8 @@ private:
     QLineEdit* proxyFromEdit_ = nullptr;
     QLineEdit* sftpPortEdit_ = nullptr;
     QLineEdit* sftpListenAddressEdit_ = nullptr;
+    QLineEdit* sftpHostKeysEdit_ = nullptr;
+    QPlainTextEdit* hostKeyText_ = nullptr;  // read-only: the host keys' fingerprints or why there are none
 
     QPushButton* okButton_ = nullptr;
     QPushButton* applyButton_ = nullptr;

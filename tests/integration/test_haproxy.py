@@ -2,8 +2,9 @@
 deploy/haproxy/haproxy.cfg (the same directives on loopback test ports): both
 instances serve, the access policy judges the client's own address, a file uploaded
 through one instance is served by the other, a password changed on one instance's
-web page works on the other after a reload request, and a PROXY line from anyone but
-the balancer is no more than an unknown command."""
+web page works on the other after a reload request, SFTP passes with the client's
+address and one host key, and a PROXY line from anyone but the balancer is no more
+than an unknown command."""
 import base64
 import ftplib
 import io
@@ -20,6 +21,8 @@ from harness import (BUILD_DIR, LOOPBACK, Control, Server, digest, free_port, re
                      users_document, wait_until)
 
 HAPROXY = shutil.which("haproxy")
+SFTP = shutil.which("sftp")
+SSHPASS = shutil.which("sshpass")
 DEPLOY_CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy", "haproxy",
                              "haproxy.cfg")
 CORVELCTL = os.path.join(BUILD_DIR, "corvelctl")
@@ -29,7 +32,7 @@ NAMES = ("corveld-a", "corveld-b")
 LIST_READ_WRITE = 0x20007  # List, Read, Write and Create File
 
 
-def balancer_config(deploy_text, ftp_port, web_port, instances, stats_socket):
+def balancer_config(deploy_text, ftp_port, web_port, instances, stats_socket, sftp_port):
     """The deploy config with its addresses turned into this test's: the frontends on
     loopback test ports, the instances' ports, the balancer's source address, and a
     global section fit for a foreground run without root. Every replacement must hit
@@ -43,11 +46,14 @@ def balancer_config(deploy_text, ftp_port, web_port, instances, stats_socket):
         (r"stats socket /run/haproxy/admin\.sock", "stats socket " + stats_socket, 1),
         (r"bind :21$", "bind %s:%d" % (LOOPBACK, ftp_port), 1),
         (r"bind :80$", "bind %s:%d" % (LOOPBACK, web_port), 1),
+        (r"bind :2222$", "bind %s:%d" % (LOOPBACK, sftp_port), 1),
+        (r" 10\.0\.0\.11:2222 ", " %s:%d " % (LOOPBACK, a.sftp_port), 1),
+        (r" 10\.0\.0\.12:2222 ", " %s:%d " % (LOOPBACK, b.sftp_port), 1),
         (r" 10\.0\.0\.11:21 ", " %s:%d " % (LOOPBACK, a.ftp_port), 1),
         (r" 10\.0\.0\.12:21 ", " %s:%d " % (LOOPBACK, b.ftp_port), 1),
         (r" 10\.0\.0\.11:8080 ", " %s:%d " % (LOOPBACK, a.web_port), 1),
         (r" 10\.0\.0\.12:8080 ", " %s:%d " % (LOOPBACK, b.web_port), 1),
-        (r" source 10\.0\.0\.9 ", " source %s " % BALANCER, 4),
+        (r" source 10\.0\.0\.9 ", " source %s " % BALANCER, 6),
     ]
     for pattern, replacement, count in replacements:
         text, made = re.subn(pattern, replacement, text, flags=re.M)
@@ -122,6 +128,7 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
         try:
             for name, (low, high) in zip(NAMES, cls.ranges):
                 server = Server(start=False)
+                server.sftp_port = free_port()
                 cls.servers.append(server)
                 server.write("ftpusers.xml", users)
                 server.write("ftpaccess.xml", '<access><iptable type="REJECT"><ip value="%s"/></iptable></access>'
@@ -129,8 +136,12 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
                 server.write("ftpconfig.xml",
                              "<config><ftpport>%d</ftpport><httpport>%d</httpport><maxconn>64</maxconn>"
                              "<pasvmode>yes</pasvmode><welcomemsg>%s</welcomemsg><pasvports>%d-%d</pasvports>"
-                             "<proxyfrom>%s</proxyfrom></config>"
-                             % (server.ftp_port, server.web_port, name, low, high, BALANCER))
+                             "<proxyfrom>%s</proxyfrom><sftpport>%d</sftpport></config>"
+                             % (server.ftp_port, server.web_port, name, low, high, BALANCER, server.sftp_port))
+                if cls.servers[0] is not server:
+                    # The same host keys on both, as the recipe says.
+                    for key in ("corveld-sftp-ed25519.key", "corveld-sftp-rsa.key"):
+                        shutil.copy2(cls.servers[0].path(key), server.path(key))
                 server.start(args=("-d",))
             cls.start_balancer()
         except BaseException:
@@ -139,10 +150,11 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
 
     @classmethod
     def start_balancer(cls):
-        cls.ftp_port, cls.web_port = free_port(), free_port()
+        cls.ftp_port, cls.web_port, cls.sftp_port = free_port(), free_port(), free_port()
         cls.stats_socket = os.path.join(cls.shared, "haproxy.sock")
         with open(DEPLOY_CONFIG) as f:
-            config = balancer_config(f.read(), cls.ftp_port, cls.web_port, cls.servers, cls.stats_socket)
+            config = balancer_config(f.read(), cls.ftp_port, cls.web_port, cls.servers, cls.stats_socket,
+                                     cls.sftp_port)
         config_path = os.path.join(cls.shared, "haproxy.cfg")
         with open(config_path, "w") as f:
             f.write(config)
@@ -160,7 +172,7 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
                 table = stats(cls.stats_socket)
             except OSError:
                 return False
-            keys = [(backend, name) for backend in ("corveld-ftp", "corveld-web") for name in NAMES]
+            keys = [(backend, name) for backend in ("corveld-ftp", "corveld-web", "corveld-sftp") for name in NAMES]
             return all(k in table and table[k]["status"] == "UP" and table[k]["check_status"] == "L7OK"
                        for k in keys)
         if not wait_until(all_checked, timeout=20, step=0.2):
@@ -267,6 +279,36 @@ class TwoInstancesBehindHaproxy(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertTrue(wait_until(lambda: logs_in(reader.ftp_port, "carol", "fresh"), timeout=10, step=0.2))
         self.assertFalse(logs_in(reader.ftp_port, "carol", "old"))
+
+    def sftp_from(self, source, port=None):
+        """sftp -b "ls" through the balancer (or port) from a local source address; the return code."""
+        done = subprocess.run(
+            [SSHPASS, "-p", "pw", SFTP, "-F", "/dev/null", "-o", "StrictHostKeyChecking=no",
+             "-o", "UserKnownHostsFile=/dev/null", "-o", "PreferredAuthentications=password",
+             "-o", "PubkeyAuthentication=no", "-o", "LogLevel=ERROR", "-o", "ConnectTimeout=10", "-o", "BatchMode=no",
+             "-o", "BindAddress=" + source, "-P", str(port or self.sftp_port), "-b", "-", "alice@" + LOOPBACK],
+            input="ls\n", capture_output=True, text=True, timeout=60, env=dict(os.environ, HOME=self.shared))
+        self.last_sftp_error = done.stderr
+        return done.returncode
+
+    @unittest.skipUnless(shutil.which("sftp") and shutil.which("sshpass"), "OpenSSH's sftp and sshpass are needed")
+    def test_sftp_passes_with_the_client_address_and_one_host_key(self):
+        self.assertEqual(self.sftp_from("127.0.0.6"), 0, self.last_sftp_error)
+        self.assertEqual(self.sftp_from("127.0.0.6"), 0, self.last_sftp_error)
+        line = 'login succeeded: service=sftp address=127.0.0.6 user="alice"'
+        logs = lambda: [s.read("stderr.log").decode("utf-8", "replace") for s in self.servers]
+        self.assertTrue(wait_until(lambda: any(line in log for log in logs()), timeout=5), logs())
+        self.assertFalse(any("address=%s" % BALANCER in log for log in logs()))
+        # The policy judges the client: refused by the instance, before its banner.
+        self.assertNotEqual(self.sftp_from(REFUSED), 0)
+        self.assertFalse(any(re.search(r"login \w+: service=sftp address=%s " % re.escape(REFUSED), log)
+                             for log in logs()))
+        # Both instances show one host key to the client.
+        scans = [subprocess.run(["ssh-keyscan", "-t", "ed25519", "-p", str(s.sftp_port), LOOPBACK],
+                                capture_output=True, text=True, timeout=30).stdout.split()[-1] for s in self.servers]
+        self.assertEqual(scans[0], scans[1])
+        # Straight to an instance, from an address that is not the balancer, needs no header.
+        self.assertEqual(self.sftp_from("127.0.0.6", self.servers[0].sftp_port), 0)
 
     def test_a_proxy_line_from_a_client_that_is_not_the_balancer_is_not_trusted(self):
         with Control(self.servers[0].ftp_port) as c:

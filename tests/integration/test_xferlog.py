@@ -24,7 +24,7 @@ CTL = os.path.join(BUILD_DIR, "corvelctl")
 REPO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 ALL_RIGHTS = 458783
 LINE = re.compile(r"^(?:Mon|Tue|Wed|Thu|Fri|Sat|Sun) (?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ \d]\d "
-                  r"\d\d:\d\d:\d\d \d{4} (\d+) (\S+) (\d+) (\S+) ([ab]) _ ([oi]) ([ar]) (\S+) (ftp|http) 0 \* ([ci])$")
+                  r"\d\d:\d\d:\d\d \d{4} (\d+) (\S+) (\d+) (\S+) ([ab]) _ ([oi]) ([ar]) (\S+) (ftp|http|sftp) 0 \* ([ci])$")
 CRAFTED = "evil name\n01 1 x 2 y b _ o r z ftp 0 * c.txt"
 
 

@@ -112,7 +112,7 @@ confinement=(PrivateDevices=yes PrivateMounts=yes ProtectProc=invisible ProtectK
     StartLimitIntervalSec=60 StartLimitBurst=5)
 
 mkdir -p "$prog" "$srvhome" "$homehome" && cp "$build/corveld" "$corveld" || fail "cannot copy $build/corveld"
-write_settings 2121 8081 '<tls>explicit</tls>'
+write_settings 2121 8081 '<tls>explicit</tls><sftpport>2222</sftpport>'
 $flows users "alice:$srvhome" "bob:$homehome" >"$prog/ftpusers.xml" || fail "cannot write the accounts"
 
 # ---- root service ----
@@ -183,6 +183,25 @@ for made in corveld-cert.pem corveld-key.pem; do [ -s "$prog/$made" ] || fail "t
 # A call outside the filter would have ended the process (SIGSYS) and systemd restarted it.
 expect_output "main process after the clients" "$pid 0" "$(main_pid) $(systemctl show -p NRestarts --value "$name")"
 journal_has "cannot be written by the service" && fail "a home was reported unusable: $(journalctl -b -u "$name" -n 5)"
+
+step "SFTP under the confinement"
+wait_for 10 port_listened 2222 || fail "nothing listens on the SFTP port 2222"
+for key in corveld-sftp-ed25519.key corveld-sftp-rsa.key; do
+    expect_output "$key owner and mode" "root 600" "$(stat -c '%U %a' "$prog/$key" 2>&1)"
+done
+echo "sftp through the unit" >"$srvhome/sftp.txt"
+# curl speaks SFTP through libssh2; --insecure: the host key is new to it.
+got=$(curl -sS --insecure --max-time 30 -u alice:pw-alice "sftp://127.0.0.1:2222/sftp.txt" 2>&1) ||
+    fail "curl sftp:// download: $got"
+expect_output "the SFTP download" "sftp through the unit" "$got"
+printf 'uploaded by sftp' >/tmp/sftp-up.txt
+curl -sS --insecure --max-time 30 -u alice:pw-alice -T /tmp/sftp-up.txt "sftp://127.0.0.1:2222/up.txt" ||
+    fail "curl sftp:// upload"
+expect_output "the SFTP upload" "uploaded by sftp" "$(cat "$srvhome/up.txt" 2>&1)"
+rm -f "$srvhome/sftp.txt" "$srvhome/up.txt" /tmp/sftp-up.txt
+wait_for 10 journal_has 'login succeeded: service=sftp address=127.0.0.1 user="alice"' ||
+    fail "no SFTP login in the journal: $(journalctl -b -u "$name" --no-pager -n 20)"
+expect_output "main process after the SFTP clients" "$pid 0" "$(main_pid) $(systemctl show -p NRestarts --value "$name")"
 
 step "journal"
 python3 - <<PY || fail "the failed login was not refused"

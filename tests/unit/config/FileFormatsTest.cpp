@@ -54,6 +54,35 @@ TEST(UsersFile, RewritesKeepWhatTheyDoNotKnow) {
     EXPECT_EQ(saved(again, dir, "ftpusers.xml"), expected);
 }
 
+TEST(UsersFile, SshKeysAreChildrenThatEveryRewriteKeeps) {
+    TempProgramDirectory dir;
+    UsersFile file = UsersFile::parse(
+        "<users><user username=\"alice\" password=\"P1\" work_dir=\"/a\"><note>keep</note>"
+        "<sshkey>ssh-ed25519 AAAA one</sshkey><sshkey></sshkey></user>"
+        "<user username=\"bob\" password=\"P2\" work_dir=\"/b\"/></users>");
+    ASSERT_TRUE(file.loaded());
+    EXPECT_EQ(file.accounts()[0].sshKeys, std::vector<std::string>{"ssh-ed25519 AAAA one"});  // empty ones are none
+    EXPECT_TRUE(file.accounts()[1].sshKeys.empty());
+    ASSERT_TRUE(file.addSshKey("alice", "ssh-rsa BBBB two"));
+    ASSERT_TRUE(file.addSshKey("bob", "ssh-ed25519 CCCC three"));
+    EXPECT_FALSE(file.addSshKey("nobody", "ssh-ed25519 CCCC three"));
+
+    // A rewrite of the accounts, as the console and user set do it, keeps them.
+    std::vector<UserAccount> accounts = file.accounts();
+    accounts[0].welcomeMessage = "hi";
+    accounts[0].sshKeys.clear();  // the field is read only: it writes nothing
+    file.replaceAccounts(accounts);
+    UsersFile again = UsersFile::parse(saved(file, dir, "ftpusers.xml"));
+    EXPECT_EQ(again.accounts()[0].sshKeys, (std::vector<std::string>{"ssh-ed25519 AAAA one", "ssh-rsa BBBB two"}));
+    EXPECT_EQ(again.accounts()[1].sshKeys, std::vector<std::string>{"ssh-ed25519 CCCC three"});
+
+    ASSERT_TRUE(again.removeSshKey("alice", 0));
+    EXPECT_FALSE(again.removeSshKey("alice", 1));
+    EXPECT_FALSE(again.removeSshKey("nobody", 0));
+    EXPECT_EQ(again.accounts()[0].sshKeys, std::vector<std::string>{"ssh-rsa BBBB two"});
+    EXPECT_NE(saved(again, dir, "ftpusers.xml").find("<note>keep</note>"), std::string::npos);
+}
+
 TEST(UsersFile, AnonymousSwitchFollowsTheLastElementOfThatNameInAnyCase) {
     EXPECT_TRUE(UsersFile::parse("<u><user username=\"ANONYMOUS\" disabled=\"no\"/></u>").anonymousEnabled());
     EXPECT_FALSE(UsersFile::parse("<u><user username=\"anonymous\" disabled=\"no\"/>"

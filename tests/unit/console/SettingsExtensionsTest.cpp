@@ -3,6 +3,8 @@
 // certificate line says what the server would use.
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include "console/logic/SettingsEditor.h"
 #include "tests/unit/console/UserTestSupport.h"
 #include "tls/Certificate.h"
@@ -144,6 +146,29 @@ TEST_F(SettingsExtensionsTest, TheCertificateLineSaysWhatTheServerWouldUse) {
     loaded(canonical(""));
     EXPECT_EQ(editor.certificateText().toStdString(), certificateFingerprint(dir.root() + "/corveld-cert.pem"));
     EXPECT_EQ(editor.certificateText().size(), 95);
+}
+
+TEST_F(SettingsExtensionsTest, TheHostKeyLinesSayWhatTheSftpPortWouldUse) {
+    const std::string data = std::string(CORVEL_TESTDATA_DIR) + "/ssh/";
+    loaded(canonical(""));
+    EXPECT_EQ(editor.hostKeyText(), "No SFTP port");
+    loaded(canonical("    <sftpport>2222</sftpport>\n"));
+    EXPECT_EQ(editor.hostKeyText().toStdString(), "Made on first start (" + dir.root() + "/corveld-sftp-ed25519.key)\n"
+                                                  "Made on first start (" + dir.root() + "/corveld-sftp-rsa.key)");
+    SettingsForm form = loaded(canonical("    <sftpport>2222</sftpport>\n    <sftphostkey>" + data +
+                                         "openssh_ed25519,missing.key</sftphostkey>\n"));
+    EXPECT_EQ(form.extensions.sftpHostKeys.toStdString(), data + "openssh_ed25519,missing.key");
+    const QStringList lines = editor.hostKeyText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0].toStdString(),
+              "ssh-ed25519 SHA256:UbC752+NNtbxXl+WGgCUb+R0m8StpOL+Cp+f9CpNDxM (" + data + "openssh_ed25519)");
+    EXPECT_TRUE(lines[1].startsWith("Cannot be read: ")) << lines[1].toStdString();
+
+    // Cleared, the element goes and the made keys are shown again.
+    form.extensions.sftpHostKeys.clear();
+    ASSERT_TRUE(saved(form));
+    EXPECT_EQ(dir.read("ftpconfig.xml"), canonical("    <sftpport>2222</sftpport>\n"));
+    EXPECT_TRUE(editor.hostKeyText().startsWith("Made on first start")) << editor.hostKeyText().toStdString();
 }
 
 }  // namespace

@@ -113,6 +113,9 @@ TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     EXPECT_EQ(ports->text(), "50000-50099");
     EXPECT_TRUE(child<QCheckBox>(dialog, "ftpExtensionsCheck")->isChecked());
     EXPECT_EQ(child<QLineEdit>(dialog, "webCharsetEdit")->text(), "utf-8");
+    QPlainTextEdit* hostKeys = child<QPlainTextEdit>(dialog, "hostKeyText");
+    EXPECT_TRUE(hostKeys->isReadOnly());
+    EXPECT_EQ(hostKeys->toPlainText(), "No SFTP port");
     tabs->setCurrentIndex(1);
     saveScreenshot(dialog, "dialog-settings-encryption.png");
     tabs->setCurrentIndex(2);
@@ -124,6 +127,12 @@ TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     EXPECT_NE(saved.find("<pasvports>50000-50001</pasvports>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<tls>explicit</tls>"), std::string::npos);
     EXPECT_EQ(saved.find("tlsreuse"), std::string::npos);
+    // The host keys follow the saved file: with an SFTP port, the two made on first start.
+    child<QLineEdit>(dialog, "sftpPortEdit")->setText(QStringLiteral("2222"));
+    boxes.answers = {true};
+    child<QPushButton>(dialog, "applyButton")->click();
+    EXPECT_TRUE(hostKeys->toPlainText().startsWith("Made on first start (")) << hostKeys->toPlainText().toStdString();
+    EXPECT_EQ(hostKeys->toPlainText().count(QLatin1Char('\n')), 1);
 }
 
 TEST_F(DialogWidgetTest, SettingsDialogOnAMalformedFileOffersNoEditing) {

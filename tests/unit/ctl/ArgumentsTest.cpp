@@ -99,6 +99,32 @@ TEST(CorvelctlArguments, EveryMistakeIsAUsageErrorThatSaysWhat) {
     }
 }
 
+TEST(CorvelctlArguments, UserKeyIsAGroupWithinUser) {
+    ParsedArguments parsed = parse({"user", "key", "add", "alice", "ssh-ed25519 AAAA x"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::Run) << parsed.text;
+    EXPECT_EQ(parsed.invocation.command, CommandId::UserKeyAdd);
+    EXPECT_EQ(parsed.invocation.operands, (std::vector<std::string>{"alice", "ssh-ed25519 AAAA x"}));
+    parsed = parse({"user", "key", "add", "alice", "--file", "id.pub"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::Run) << parsed.text;
+    EXPECT_EQ(*parsed.invocation.value("--file"), "id.pub");
+    parsed = parse({"--json", "user", "key", "list", "alice"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::Run) << parsed.text;
+    EXPECT_EQ(parsed.invocation.command, CommandId::UserKeyList);
+    EXPECT_EQ(parse({"user", "key", "del", "alice", "SHA256:x"}).invocation.command, CommandId::UserKeyDel);
+
+    EXPECT_EQ(parse({"user", "key", "del", "alice"}).text, "'corvelctl user key del' needs FINGERPRINT");
+    EXPECT_EQ(parse({"user", "key"}).text, "'user key' needs a command: add, list, del");
+    EXPECT_EQ(parse({"user"}).text, "'user' needs a command: list, add, passwd, set, del, key");
+    EXPECT_EQ(parse({"user", "key", "frob"}).text, "unknown command 'user key frob' (user key takes: add, list, del)");
+    // The help of user lists the key commands; theirs is their own.
+    EXPECT_NE(parse({"user", "--help"}).text.find("user key add NAME KEY"), std::string::npos);
+    EXPECT_EQ(parse({"user", "key", "--help"}).text.rfind("Usage: corvelctl [--dir PROGRAM_DIR] [--json] user key COMMAND", 0),
+              0u);
+    EXPECT_EQ(parse({"user", "key", "add", "-h"}).text.rfind(
+                  "Usage: corvelctl [--dir PROGRAM_DIR] [--json] user key add NAME KEY [--file", 0),
+              0u);
+}
+
 TEST(CorvelctlArguments, ReloadTakesTheExtensionsWordsAndNamesThemWhenRefusing) {
     const ParsedArguments log = parse({"reload", "log"});
     EXPECT_NE(log.outcome, ParseOutcome::UsageError) << log.text;

@@ -55,11 +55,14 @@ TEST_F(TransferLogTest, LineHasTheFourteenFieldsOfXferlog) {
     other.outgoing = false;
     other.anonymous = true;
     other.user = "anonymous";
-    other.web = true;
+    other.service = TransferService::Web;
     other.complete = false;
     other.finished += 14 * 86400 + 3723;
     EXPECT_EQ(xferlogLine(other),
               "Thu Jan 15 01:02:03 2026 1 192.0.2.7 1048576 /srv/ftp/alice/report.pdf a _ i a anonymous http 0 * i\n");
+    other.service = TransferService::Sftp;
+    EXPECT_EQ(xferlogLine(other),
+              "Thu Jan 15 01:02:03 2026 1 192.0.2.7 1048576 /srv/ftp/alice/report.pdf a _ i a anonymous sftp 0 * i\n");
 }
 
 TEST_F(TransferLogTest, CraftedNamesStayOneFieldOfOneLine) {

@@ -220,10 +220,22 @@ TEST(ServerSettings, SftpIsOffWithoutItsPortAndAPortThatIsNoneIsAProblem) {
     ASSERT_TRUE(applySettingsDocument("<c><sftplistenip>::1</sftplistenip></c>", settings));
     EXPECT_TRUE(settings.problems.empty());
     EXPECT_EQ(settings.sftpListenAddress, "::1");
+    // Named host keys: a list of files; an empty list is a problem, never the made keys.
+    ASSERT_TRUE(applySettingsDocument("<c><sftphostkey> /etc/ssh/a , b.key </sftphostkey></c>", settings));
+    EXPECT_TRUE(settings.problems.empty());
+    EXPECT_EQ(settings.sftpHostKeys, (std::vector<std::string>{"/etc/ssh/a", "b.key"}));
+    for (const char* keys : {"", " , ", "a\x01"}) {
+        SCOPED_TRACE(keys);
+        ASSERT_TRUE(applySettingsDocument(std::string("<c><sftphostkey>") + keys + "</sftphostkey></c>", settings));
+        EXPECT_TRUE(settings.sftpHostKeys.empty());
+        ASSERT_EQ(settings.problems.size(), 1u);
+        EXPECT_NE(settings.problems[0].find("<sftphostkey>"), std::string::npos);
+    }
     // Taken away again, SFTP is off.
     ASSERT_TRUE(applySettingsDocument("<c></c>", settings));
     EXPECT_EQ(settings.sftpPort, 0);
     EXPECT_TRUE(settings.sftpListenAddress.empty());
+    EXPECT_TRUE(settings.sftpHostKeys.empty());
 }
 
 }  // namespace

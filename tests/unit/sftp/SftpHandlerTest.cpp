@@ -3,6 +3,7 @@
 // bytes land where the offsets say.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -145,6 +146,69 @@ TEST_F(SftpHandlerTest, WritesAndReadsAtOffsetsThroughHandles) {
     Reply attributes = ask(sftp, std::move(WireWriter(kFstat).u32(15).string(reading)));
     ASSERT_EQ(attributes.type, kAttrs);
     EXPECT_EQ(WireReader(attributes.rest).attributes().size, 10u);
+}
+
+TEST_F(SftpHandlerTest, AHandleOpenedForBothReadsWhatItWrote) {
+    SftpHandler sftp = handler();
+    const std::string both = handleIn(open(sftp, "/docs/a.txt", kOpenRead | kOpenWrite));
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kWrite).u32(8).string(both).u64(8).string("xyz")))),
+              StatusCode::Ok);
+    Reply data = ask(sftp, std::move(WireWriter(kRead).u32(9).string(both).u64(6).u32(100)));
+    ASSERT_EQ(data.type, kData);
+    EXPECT_EQ(WireReader(data.rest).string(), "67xyz");
+    EXPECT_EQ(read("home/docs/a.txt"), "01234567xyz");
+
+    // Both rights are needed; either alone is refused before anything is opened.
+    for (std::uint32_t missing : {PERM_READ_FILE, PERM_WRITE_FILE}) {
+        SftpHandler limited = handler(kEveryRight & ~missing);
+        EXPECT_EQ(statusIn(open(limited, "/docs/a.txt", kOpenRead | kOpenWrite)), StatusCode::PermissionDenied);
+    }
+}
+
+TEST_F(SftpHandlerTest, SizesAreSetThroughAWriteHandleOrByNameWithTheWriteRight) {
+    SftpHandler sftp = handler();
+    const std::string written = handleIn(open(sftp, "/docs/a.txt", kOpenWrite));
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kFsetstat).u32(8).string(written).u32(kAttrSize).u64(4)))),
+              StatusCode::Ok);
+    EXPECT_EQ(read("home/docs/a.txt"), "0123");
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kClose).u32(10).string(written)))), StatusCode::Ok);
+    const std::string reading = handleIn(open(sftp, "/docs/a.txt", kOpenRead));
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kFsetstat).u32(9).string(reading).u32(kAttrSize).u64(1)))),
+              StatusCode::PermissionDenied);
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kClose).u32(11).string(reading)))), StatusCode::Ok);
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kSetstat).u32(12).string("docs/a.txt").u32(kAttrSize).u64(2)))),
+              StatusCode::Ok);
+    EXPECT_EQ(read("home/docs/a.txt"), "01");
+    SftpHandler readOnly = handler(kEveryRight & ~PERM_WRITE_FILE);
+    EXPECT_EQ(statusIn(ask(readOnly, std::move(WireWriter(kSetstat).u32(13).string("docs/a.txt").u32(kAttrSize).u64(0)))),
+              StatusCode::PermissionDenied);
+    EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kSetstat).u32(14).string("../outside.txt").u32(kAttrSize).u64(0)))),
+              StatusCode::PermissionDenied);
+    EXPECT_EQ(read("home/docs/a.txt"), "01");
+    EXPECT_EQ(read("outside.txt"), "not yours");
+}
+
+TEST_F(SftpHandlerTest, EachClosedFileHandleIsOneLineOfTheTransferLog) {
+    TransferLog log;
+    ASSERT_TRUE(log.open(path("xferlog")).ok());
+    {
+        SftpHandler sftp(FileService(path("home"), kEveryRight),
+                         SftpTransferLog{.log = &log, .peer = "192.0.2.7", .user = "alice", .anonymous = false});
+        const std::string up = handleIn(open(sftp, "/docs/new.bin", kOpenWrite | kOpenCreate));
+        EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kWrite).u32(8).string(up).u64(0).string("12345")))),
+                  StatusCode::Ok);
+        EXPECT_EQ(statusIn(ask(sftp, std::move(WireWriter(kClose).u32(9).string(up)))), StatusCode::Ok);
+        const std::string down = handleIn(open(sftp, "docs/a.txt", kOpenRead));
+        EXPECT_EQ(ask(sftp, std::move(WireWriter(kRead).u32(10).string(down).u64(0).u32(4))).type, kData);
+        // The session ends with it open: broken off.
+    }
+    const std::string lines = read("xferlog");
+    const std::string home = path("home");
+    EXPECT_NE(lines.find(" 192.0.2.7 5 " + home + "/docs/new.bin b _ i r alice sftp 0 * c\n"), std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find(" 192.0.2.7 4 " + home + "/docs/a.txt b _ o r alice sftp 0 * i\n"), std::string::npos)
+        << lines;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 TEST_F(SftpHandlerTest, EscapesAndLinksAreRefusedAndTouchNothing) {
