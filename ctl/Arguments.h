@@ -28,6 +28,9 @@ enum class CommandId {
     Stop,
     Sessions,
     Kick,
+    ShareList,
+    ShareAdd,
+    ShareRevoke,
 };
 
 struct OptionEntry {
