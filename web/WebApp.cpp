@@ -2,6 +2,7 @@
 #include "web/WebApp.h"
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,8 @@ using namespace app;
 
 namespace {
 
+// A part of an upload untouched this long is taken for abandoned.
+constexpr std::time_t kStalePartSeconds = 24 * 60 * 60;
 constexpr std::string_view kPartialPrefix = ".";
 constexpr std::string_view kPartialSuffix = ".corvel-upload";
 
@@ -63,9 +66,13 @@ std::optional<WebApp::Caller> WebApp::callerOf(const HttpRequest& request, bool&
     const std::string cookie = cookieValue(request.cookie, kSessionCookieName);
     if (!cookie.empty()) {
         if (std::optional<WebSession> session = sessions_.use(cookie, clock_())) {
-            // A disabled or removed account ends its sessions at once.
+            // A disabled or removed account ends its sessions at once; a changed
+            // password (on any port, by corvelctl or the console) ends every
+            // session signed in with the old one.
             if (!accountIsActive(users_, session->user)) {
                 sessions_.closeAllOf(session->user);
+            } else if (!equalSecrets(session->passwordStamp, storedPasswordOf(users_, session->user))) {
+                sessions_.close(cookie);
             } else {
                 std::string sent = request.csrfToken;
                 if (sent.empty()) sent = formField(request.query, "csrf").value_or("");
@@ -164,7 +171,8 @@ void WebApp::serveLogin(Socket& socket, const HttpRequest& request) {
         return sendAnswer(socket, request, 401, kHtml, loginPage("Wrong user name or password."));
     }
     if (logins_) logins_->succeeded(LoginService::Web, request.peerAddress, user);
-    std::optional<std::string> cookie = sessions_.open(user, clock_());
+    // Taken after the check, which may have stored the password in its new form.
+    std::optional<std::string> cookie = sessions_.open(user, clock_(), storedPasswordOf(users_, user));
     if (!cookie) return sendAnswer(socket, request, 503, kHtml, loginPage("The server cannot make a session now."));
     std::string setCookie =
         "Set-Cookie: " + std::string(kSessionCookieName) + "=" + *cookie + "; Path=/app; HttpOnly; SameSite=Strict";
@@ -203,8 +211,16 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
                             .download = files.permits(PERM_READ_FILE),
                             .list = files.permits(PERM_LIST)};
     view.sharing = shares_.store != nullptr;
+    std::vector<std::string> staleParts;
+    const std::time_t staleBefore = std::time(nullptr) - kStalePartSeconds;
     (void)listing.value.forEachEntry([&](const DirectoryEntry& entry) {
-        if (entry.name == "." || entry.name == ".." || isPartialUploadName(entry.name)) return true;
+        if (entry.name == "." || entry.name == "..") return true;
+        if (isPartialUploadName(entry.name)) {
+            if (entry.info.kind == EntryKind::RegularFile && entry.info.lastWrite < staleBefore &&
+                staleParts.size() < kMaxViewEntries)
+                staleParts.push_back(entry.name);
+            return true;
+        }
         if (entry.info.kind != EntryKind::Directory && entry.info.kind != EntryKind::RegularFile) return true;
         view.entries.push_back(AppEntry{entry.name, entry.info.kind == EntryKind::Directory, entry.info.size,
                                         static_cast<std::int64_t>(entry.info.lastWrite)});
@@ -212,6 +228,17 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
     });
     sortEntries(view.entries, view.sort);
     sendAnswer(socket, request, 200, kHtml, folderPage(view));
+    // An upload that never finished leaves its part behind. One untouched for a day
+    // goes when its folder is listed, by an account that may write there (it could
+    // start that upload again, emptying the part, anyway); the part is the server's
+    // own, so no Remove right is asked for.
+    if (!staleParts.empty() && files.permits(PERM_WRITE_FILE)) {
+        const FileService cleaner(files.home(), PERM_REMOVE_FILE);
+        for (const std::string& name : staleParts) {
+            const AppPath part(join(view.folder, name));
+            (void)cleaner.removeFile(part.argument());
+        }
+    }
 }
 
 void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Caller& caller) {

@@ -134,4 +134,10 @@ bool accountIsActive(const UserTable& users, const std::string& user) {
     return false;
 }
 
+std::string storedPasswordOf(const UserTable& users, const std::string& user) {
+    for (const UserAccount& account : users.accounts())
+        if (account.username == user) return account.password;
+    return {};
+}
+
 }  // namespace corvel::app

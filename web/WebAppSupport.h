@@ -84,6 +84,9 @@ void allowBody(Socket& socket, const HttpRequest& request);
 
 // Whether user is an account of the table that is not disabled.
 bool accountIsActive(const UserTable& users, const std::string& user);
+// The stored password of user's account, which a session remembers from its
+// sign-in; empty when there is no such account.
+std::string storedPasswordOf(const UserTable& users, const std::string& user);
 
 }  // namespace app
 }  // namespace corvel
