@@ -127,6 +127,7 @@ std::optional<ShareLink> linkTarget(const CommandContext& context, const UserAcc
         if (!files.permits(PERM_LIST)) return refuse(who + " may not list folders (a folder link needs it)");
         link.kind = ShareKind::Folder;
     } else if (seen.value.kind == EntryKind::RegularFile) {
+        if (!files.permits(PERM_READ_FILE)) return refuse(who + " may not read files (a file link needs it)");
         link.kind = ShareKind::File;
     } else {
         return refuse(where + " is neither a file nor a folder");

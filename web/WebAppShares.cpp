@@ -527,6 +527,8 @@ void WebApp::serveShareMake(Socket& socket, const HttpRequest& request, const Ca
                 return sendRefusalPage(socket, request, refusalOf(FileStatus::NoRight, "share folders"), back);
             link.kind = ShareKind::Folder;
         } else if (seen.value.kind == EntryKind::RegularFile) {
+            if (!files.permits(PERM_READ_FILE))
+                return sendRefusalPage(socket, request, refusalOf(FileStatus::NoRight, "share files"), back);
             link.kind = ShareKind::File;
         } else {
             return sendRefusalPage(socket, request, refusalOf(FileStatus::NotFound, ""), back);
