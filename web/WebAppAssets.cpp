@@ -62,7 +62,7 @@ input.link{width:100%;font-family:ui-monospace,monospace;font-size:.9rem}
 .links code{font-size:.9rem}
 .signin{display:flex;flex-direction:column;gap:.4rem;background:#fff;padding:1rem;border-radius:8px}
 .signin button{margin-top:.6rem}
-@media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}}
+@media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}.files td.a details.share[open] form{position:absolute;left:.6rem;right:.6rem;max-width:none;z-index:1;box-shadow:0 4px 16px rgba(0,0,0,.25)}}
 )css";
 
 // Uploads in chunks of kChunk bytes, each a PUT with its offset, so a broken
