@@ -107,6 +107,16 @@ std::optional<std::string> UserTable::storedFormOf(const std::string& password) 
     return storedPasswordFor(password, scheme);
 }
 
+std::optional<std::string> UserTable::storedFormOfSecret(const std::string& password) {
+    return storedFormOf(password);
+}
+
+bool UserTable::matchesStoredSecret(const std::string& stored, const std::string& password) {
+    if (!isArgon2idForm(stored)) return stored == passwordDigest(password);
+    HashSlot slot(hashSlots_);
+    return storedPasswordMatches(stored, password);
+}
+
 bool UserTable::authenticate(const std::string& username, const std::string& password) {
     auto table = snapshot();
     if (username == "anonymous" && table->anonymousEnabled) return true;

@@ -68,6 +68,14 @@ public:
     std::vector<UserAccount> accounts() const;
     bool anonymousEnabled() const;
 
+    // The stored form of a password that guards something else than an account (a
+    // share link's), in the scheme the accounts' new passwords get; nullopt when no
+    // salt could be had. Its Argon2id hashing takes one of the same slots.
+    std::optional<std::string> storedFormOfSecret(const std::string& password);
+    // Whether password is the one stored holds (either form), checked in one of the
+    // same slots as the logins, so a burst of guesses cannot take more memory.
+    bool matchesStoredSecret(const std::string& stored, const std::string& password);
+
     // Argon2id checks and hashes that run at once; more wait, so a burst of logins
     // cannot take kArgon2MemoryKiB each without bound.
     static constexpr std::ptrdiff_t kConcurrentHashes = 4;

@@ -11,6 +11,8 @@ inline constexpr char kControlMutex[] = "CORVELFTP_PIPEMutex";
 inline constexpr char kStatusBlock[] = "CORVELFTP_STATUS";
 inline constexpr char kStatusMutex[] = "CORVELFTP_STATUSMutex";
 inline constexpr char kUsersFileMutex[] = "LUMOXMLUSERTABLE";
+// Taken by every program that reads or rewrites ftpshares.xml.
+inline constexpr char kSharesFileMutex[] = "CORVELFTP_SHARESMutex";
 inline constexpr char kConsoleMutex[] = "CORVELFTP_CONSOLE_MUTEX";
 inline constexpr char kPopEvent[] = "CORVELFTP_POP_EVENT";
 // Made by the server at the first `corvelctl sessions` or `kick` of its run.

@@ -1,4 +1,5 @@
-// File names and built-in default documents of the three XML files.
+// File names and built-in default documents of the three XML files (and the
+// name of the fourth, the web client's share links).
 #pragma once
 
 #include <string>
@@ -8,6 +9,8 @@ namespace corvel {
 inline constexpr char kSettingsFileName[] = "ftpconfig.xml";
 inline constexpr char kUsersFileName[] = "ftpusers.xml";
 inline constexpr char kAccessFileName[] = "ftpaccess.xml";
+// The web client's share links (<webapp>yes), beside the three designed files.
+inline constexpr char kSharesFileName[] = "ftpshares.xml";
 inline constexpr char kAnonymousDirectoryName[] = "anonymous";
 
 inline constexpr char kDefaultSettingsDocument[] =

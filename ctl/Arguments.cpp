@@ -157,6 +157,30 @@ std::vector<CommandEntry> buildTable() {
          {},
          {},
          1},
+        {CommandId::ShareList, "share", "list", {}, {},
+         {{"--user", "NAME", "list only the links of that account", false, ""}},
+         "list the web client's share links",
+         "Lists the share links of ftpshares.xml (<webapp>yes): id, owner, kind (file, folder or dropbox), path "
+         "from the owner's home, expiry, whether a password guards it, uses so far of the most allowed, and its "
+         "state now (active, expired, used up, or not working because the owner is disabled, removed or lacks "
+         "the right). The links themselves are not stored, only their SHA-256, so they cannot be listed."},
+        {CommandId::ShareAdd, "share", "add", {"OWNER", "PATH"}, {},
+         {{"--dropbox", "", "an upload-only link to a folder: visitors send files and see nothing", false, ""},
+          {"--expires", "DATE", "the last day (YYYY-MM-DD, UTC) the link works", false, ""},
+          {"--max-downloads", "N", "downloads the link allows (for a drop box: files it takes)", false, ""},
+          {"--password", "", "guard the link with a password, asked for twice on the terminal", false,
+           "--password-stdin"},
+          {"--password-stdin", "", "guard the link with a password read as one line from standard input", false,
+           "--password"},
+          {"--url", "BASE", "print the link after this address, e.g. https://files.example.com", false, ""}},
+         "make a share link",
+         "Makes a link to the file or folder at PATH in OWNER's home, with OWNER's rights at the time of each "
+         "use: Read for a file, List (and Read to download) for a folder, Write and Create for a drop box. The "
+         "link is printed once (as /app/s/TOKEN, or after --url); only its SHA-256 is stored. The server serves "
+         "it under <webapp>yes, with no reload."},
+        {CommandId::ShareRevoke, "share", "revoke", {"ID"}, {}, {},
+         "revoke a share link",
+         "Removes the link with that id (from share list): it stops working at once."},
     };
 }
 

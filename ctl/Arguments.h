@@ -31,6 +31,9 @@ enum class CommandId {
     Stop,
     Sessions,
     Kick,
+    ShareList,
+    ShareAdd,
+    ShareRevoke,
 };
 
 struct OptionEntry {

@@ -4,6 +4,7 @@
 #include "ctl/ServerCommands.h"
 #include "ctl/SessionCommands.h"
 #include "ctl/SettingsCommands.h"
+#include "ctl/ShareCommands.h"
 #include "ctl/UserCommands.h"
 #include "platform/FileSystem.h"
 
@@ -32,6 +33,9 @@ int run(const CommandContext& context) {
         case CommandId::Stop: return stopServer(context);
         case CommandId::Sessions: return listSessions(context);
         case CommandId::Kick: return kickSessions(context);
+        case CommandId::ShareList: return listShares(context);
+        case CommandId::ShareAdd: return addShare(context);
+        case CommandId::ShareRevoke: return revokeShare(context);
     }
     return kExitUsage;
 }

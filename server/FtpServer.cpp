@@ -244,6 +244,9 @@ Status FtpServer::start(Serving& serving) {
                    .webCharset = settings_.webCharset,
                    .bans = &process_->bans,
                    .appSessions = settings_.webApp ? &process_->webSessions : nullptr,
+                   .shares = settings_.webApp ? &process_->shares : nullptr,
+                   .shareVisits = &process_->shareVisits,
+                   .log = &process_->log,
                    .transferLog = &process_->transferLog,
                    .liveSessions = &process_->liveSessions});
     serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);

@@ -15,6 +15,8 @@
 #include "server/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
+#include "common/XmlFiles.h"
+#include "web/ShareStore.h"
 #include "web/WebSessions.h"
 
 namespace corvel {
@@ -31,6 +33,7 @@ struct ProcessContext {
           policy(programDirectory, &log),
           bans(&log),
           logins(&log, kFailedLoginDelay, &bans),
+          shares(programDirectory + kSharesFileName),
           transferLog(&log) {}
     ProcessContext(const ProcessContext&) = delete;
     ProcessContext& operator=(const ProcessContext&) = delete;
@@ -49,6 +52,10 @@ struct ProcessContext {
     LoginGuard logins;
     // The web client's signed-in browsers (<webapp>yes); kept across reloads.
     WebSessions webSessions;
+    // The web client's share links, read anew at each use, and the visitors who
+    // gave a link's password.
+    ShareStore shares;
+    WebSessions shareVisits;
     TransferLog transferLog;  // <xferlog>; off without it
     LiveSessions liveSessions;  // every FTP session and web connection, for corvelctl sessions and kick
 };

@@ -116,7 +116,7 @@ void HttpRequestParser::processLine(std::string_view rawLine) {
         request_.method = HttpMethod::Post;
         request_.path = extractBetween(line, "POST /", " ");
         // The web client's form upload says where in its query, as a PUT does.
-        if (app_ == HttpAppLines::On && extractBetween(request_.path, "", "?") == kStreamedFormPath)
+        if (app_ == HttpAppLines::On && isStreamedFormPath(extractBetween(request_.path, "", "?")))
             readTarget(line, "POST /", request_);
     } else if (startsWithIgnoringAsciiCase(line, "PUT ")) {
         request_.method = HttpMethod::Put;
@@ -163,10 +163,16 @@ bool HttpRequestParser::isRequestLine(std::string_view line) const {
            (extensions_ == HttpExtensions::On && startsWithIgnoringAsciiCase(line, "HEAD "));
 }
 
+bool isStreamedFormPath(std::string_view path) {
+    return path == kStreamedFormPath ||
+           (path.starts_with(kStreamedSharePrefix) && path.ends_with(kStreamedShareSuffix) &&
+            path.size() > kStreamedSharePrefix.size() + kStreamedShareSuffix.size());
+}
+
 bool HttpRequestParser::streamsBody() const {
     return app_ == HttpAppLines::On &&
            (request_.method == HttpMethod::Put ||
-            (request_.method == HttpMethod::Post && request_.path == kStreamedFormPath));
+            (request_.method == HttpMethod::Post && isStreamedFormPath(request_.path)));
 }
 
 void HttpRequestParser::finishHead() {

@@ -38,12 +38,17 @@ enum class HttpExtensions { Off, On };
 
 // The lines the web client adds (<webapp>yes): the Cookie, X-CSRF-Token,
 // Content-Type, Transfer-Encoding and Expect headers are kept, and a PUT or a POST to
-// kStreamedFormPath is complete with its head: the body bytes read with the head go
+// a streamed form (isStreamedFormPath) is complete with its head: the body bytes read with the head go
 // to bodyStart, and the handler streams the rest from the socket.
 enum class HttpAppLines { Off, On };
 
 // The web client's upload form (multipart, any size), whose body is streamed.
 inline constexpr std::string_view kStreamedFormPath = "app/send";
+// A drop box's upload form, "app/s/TOKEN/send", whose body is streamed too.
+inline constexpr std::string_view kStreamedSharePrefix = "app/s/";
+inline constexpr std::string_view kStreamedShareSuffix = "/send";
+// Whether a POST's path (without its query) is one of the streamed forms.
+bool isStreamedFormPath(std::string_view path);
 
 // One request per parser; owned by one thread.
 class HttpRequestParser {

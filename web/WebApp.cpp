@@ -1,6 +1,8 @@
 // Routes of the web client.
 #include "web/WebApp.h"
 
+#include <algorithm>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -14,153 +16,19 @@
 #include "web/WebAppText.h"
 #include "web/WebPages.h"
 #include "web/WebRequestHandler.h"
+#include "web/WebAppSupport.h"
 #include "web/ZipStream.h"
 
 namespace corvel {
 
+using namespace app;
+
 namespace {
 
+// A part of an upload untouched this long is taken for abandoned.
+constexpr std::time_t kStalePartSeconds = 24 * 60 * 60;
 constexpr std::string_view kPartialPrefix = ".";
 constexpr std::string_view kPartialSuffix = ".corvel-upload";
-// Entries a folder view shows at most: the view sorts, so it holds them all.
-constexpr std::size_t kMaxViewEntries = 50000;
-constexpr std::string_view kHtml = "text/html; charset=utf-8";
-constexpr std::string_view kJson = "application/json";
-
-// A path from the home as the file service takes it: absolute, "/" between names.
-struct AppPath {
-    explicit AppPath(std::string_view fromHome) : text("/" + std::string(fromHome)) {}
-    PathArgument argument() const { return {text, '/', kMaxWebPathBytes}; }
-    std::string text;
-};
-
-std::string join(std::string_view folder, std::string_view name) {
-    return folder.empty() ? std::string(name) : std::string(folder) + "/" + std::string(name);
-}
-
-// The folder and the last name of a path from the home as the client wrote it
-// ("a/b/c" gives "a/b" and "c"). Split as text: the file service resolves the
-// folder, so a folder above the home is refused there, not quietly made the home.
-std::pair<std::string, std::string> splitLast(std::string_view path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string_view::npos) return {std::string(), std::string(path)};
-    return {std::string(path.substr(0, slash)), std::string(path.substr(slash + 1))};
-}
-
-void sendAnswer(Socket& socket, const HttpRequest& request, int status, std::string_view type, std::string_view body,
-                std::string_view extraFields = {}) {
-    std::string answer = appHeader(status, type, body.size(), extraFields);
-    if (request.method != HttpMethod::Head) answer += body;
-    sendAll(socket, answer);
-}
-
-void redirect(Socket& socket, const HttpRequest& request, std::string_view location, std::string_view extra = {}) {
-    std::string fields = "Location: " + std::string(location) + "\r\n" + std::string(extra);
-    sendAnswer(socket, request, 303, kHtml, {}, fields);
-}
-
-struct Refusal {
-    int status;
-    std::string text;
-};
-
-// What a refused operation tells the user, and its HTTP status. action completes
-// "Your account may not ...".
-Refusal refusalOf(FileStatus status, std::string_view action) {
-    switch (status) {
-        case FileStatus::NoRight:
-            return {403, "Your account may not " + std::string(action) + "."};
-        case FileStatus::InvalidPath:
-            return {400, "That name or path cannot be used."};
-        case FileStatus::Escaped:
-            return {403, "That path is outside your home folder."};
-        case FileStatus::NotFound:
-            return {404, "Nothing of that name is there (any more)."};
-        case FileStatus::WrongKind:
-            return {409, "A folder is there, where a file was expected (or the other way round)."};
-        case FileStatus::Exists:
-            return {409, "Something of that name is there already."};
-        case FileStatus::Refused:
-            return {409,
-                    "The system refused it: no permission on the disk, the disk is full, or the folder is not empty."};
-        case FileStatus::BeyondEnd:
-            return {409, "The upload does not go on where its stored part ends."};
-        case FileStatus::Ok:
-            break;
-    }
-    return {500, "Something went wrong."};
-}
-
-void sendRefusalPage(Socket& socket, const HttpRequest& request, const Refusal& refusal, std::string_view folder) {
-    sendAnswer(socket, request, refusal.status, kHtml, messagePage("Not done", refusal.text, folder));
-}
-
-void sendJsonError(Socket& socket, const HttpRequest& request, int status, std::string_view text,
-                   std::int64_t received = -1) {
-    std::string body = "{\"error\":\"" + jsonEscape(text) + "\"";
-    if (received >= 0) body += ",\"received\":" + std::to_string(received);
-    body += "}";
-    sendAnswer(socket, request, status, kJson, body);
-}
-
-// The name a download offers: as it is for browsers that read filename* (UTF-8),
-// and with every byte outside printable ASCII as '_' for the others.
-std::string dispositionOf(std::string_view name) {
-    std::string plain = safeHeaderFileName(name);
-    for (char& c : plain)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E || c == '\\') c = '_';
-    return "Content-Disposition: attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + encodeLinkPath(name) +
-           "\r\n";
-}
-
-// Reads the rest of a body of length bytes (its first bytes came with the head) and
-// hands each piece to take, through one buffer of kReceiveBufferBytes, until take
-// returns false or all came. false when the peer closed, failed or stayed silent
-// kIdleLimitSeconds first.
-bool readBody(Socket& socket, std::string_view alreadyRead, std::int64_t length,
-              const std::function<bool(std::string_view)>& take) {
-    const std::size_t early = static_cast<std::size_t>(std::min<std::int64_t>(length, alreadyRead.size()));
-    std::int64_t left = length - static_cast<std::int64_t>(early);
-    if (early > 0 && !take(alreadyRead.substr(0, early))) return true;
-    if (left == 0) return true;
-    if (!socket.isOpen() || !socket.setNonBlocking()) return false;
-    auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
-    int idleSeconds = 0;
-    while (left > 0) {
-        const std::size_t room = static_cast<std::size_t>(std::min<std::int64_t>(left, kReceiveBufferBytes));
-        const IoResult r = socket.receive(buffer.get(), room);
-        if (r.ok()) {
-            left -= static_cast<std::int64_t>(r.bytes);
-            idleSeconds = 0;
-            if (!take(std::string_view(buffer.get(), r.bytes))) return true;
-            continue;
-        }
-        if (r.state != IoState::WouldBlock) return false;
-        const WaitResult wait = socket.waitReadable(kWaitStepMs);
-        if (wait == WaitResult::Failed || (wait == WaitResult::TimedOut && ++idleSeconds > kIdleLimitSeconds))
-            return false;
-    }
-    return true;
-}
-
-// The last name of a file name a browser sent (some send a whole local path).
-std::string baseNameOf(std::string_view fileName) {
-    const std::size_t slash = fileName.find_last_of("/\\");
-    return std::string(slash == std::string_view::npos ? fileName : fileName.substr(slash + 1));
-}
-
-// A client that sent "Expect: 100-continue" waits for this before its body (curl
-// does for large files); sent only once every check passed, so a refusal costs no body.
-void allowBody(Socket& socket, const HttpRequest& request) {
-    if (request.expectsContinue && request.bodyStart.empty())
-        (void)sendAll(socket, std::string("HTTP/1.1 100 Continue\r\n\r\n"));
-}
-
-bool accountIsActive(const UserTable& users, const std::string& user) {
-    for (const UserAccount& account : users.accounts())
-        if (account.username == user) return !account.disabled;
-    return false;
-}
 
 }  // namespace
 
@@ -174,8 +42,13 @@ bool isPartialUploadName(std::string_view name) {
 }
 
 WebApp::WebApp(UserTable& users, const LoginGuard* logins, WebSessions& sessions, bool secureCookie,
-               std::function<WebClock::time_point()> clock)
-    : users_(users), logins_(logins), sessions_(sessions), secureCookie_(secureCookie), clock_(std::move(clock)) {}
+               WebAppShares shares, std::function<WebClock::time_point()> clock)
+    : users_(users),
+      logins_(logins),
+      sessions_(sessions),
+      secureCookie_(secureCookie),
+      shares_(shares),
+      clock_(std::move(clock)) {}
 
 bool WebApp::handles(std::string_view path) { return path == "app" || path.substr(0, 4) == "app/"; }
 
@@ -193,9 +66,13 @@ std::optional<WebApp::Caller> WebApp::callerOf(const HttpRequest& request, bool&
     const std::string cookie = cookieValue(request.cookie, kSessionCookieName);
     if (!cookie.empty()) {
         if (std::optional<WebSession> session = sessions_.use(cookie, clock_())) {
-            // A disabled or removed account ends its sessions at once.
+            // A disabled or removed account ends its sessions at once; a changed
+            // password (on any port, by corvelctl or the console) ends every
+            // session signed in with the old one.
             if (!accountIsActive(users_, session->user)) {
                 sessions_.closeAllOf(session->user);
+            } else if (!equalSecrets(session->passwordStamp, storedPasswordOf(users_, session->user))) {
+                sessions_.close(cookie);
             } else {
                 std::string sent = request.csrfToken;
                 if (sent.empty()) sent = formField(request.query, "csrf").value_or("");
@@ -231,6 +108,8 @@ void WebApp::handle(Socket& socket, const HttpRequest& request) {
     const bool reading = request.method == HttpMethod::Get || request.method == HttpMethod::Head;
     if (route == "app.css") return sendAnswer(socket, request, 200, "text/css; charset=utf-8", kAppStyleSheet);
     if (route == "app.js") return sendAnswer(socket, request, 200, "text/javascript; charset=utf-8", kAppScript);
+    // A share link's visitor signs in to nothing: the link's token is the key.
+    if (shares_.store && route.rfind("s/", 0) == 0) return serveVisit(socket, request, route);
     if (route == "login") {
         if (request.method == HttpMethod::Post) return serveLogin(socket, request);
         if (!sessions_.use(cookieValue(request.cookie, kSessionCookieName), clock_()).has_value())
@@ -266,6 +145,12 @@ void WebApp::handle(Socket& socket, const HttpRequest& request) {
     if (route == "logout" && request.method == HttpMethod::Post) return serveLogout(socket, request, *caller);
     if ((route == "mkdir" || route == "rename" || route == "delete") && request.method == HttpMethod::Post)
         return serveFolderChange(socket, request, *caller);
+    if (shares_.store) {
+        if (route == "shares" && reading) return serveShareList(socket, request, *caller);
+        if (route == "share" && request.method == HttpMethod::Post) return serveShareMake(socket, request, *caller);
+        if (route == "unshare" && request.method == HttpMethod::Post)
+            return serveShareRevoke(socket, request, *caller);
+    }
     sendAnswer(socket, request, 404, kHtml, messagePage("Not found", "There is no such page.", ""));
 }
 
@@ -286,7 +171,8 @@ void WebApp::serveLogin(Socket& socket, const HttpRequest& request) {
         return sendAnswer(socket, request, 401, kHtml, loginPage("Wrong user name or password."));
     }
     if (logins_) logins_->succeeded(LoginService::Web, request.peerAddress, user);
-    std::optional<std::string> cookie = sessions_.open(user, clock_());
+    // Taken after the check, which may have stored the password in its new form.
+    std::optional<std::string> cookie = sessions_.open(user, clock_(), storedPasswordOf(users_, user));
     if (!cookie) return sendAnswer(socket, request, 503, kHtml, loginPage("The server cannot make a session now."));
     std::string setCookie =
         "Set-Cookie: " + std::string(kSessionCookieName) + "=" + *cookie + "; Path=/app; HttpOnly; SameSite=Strict";
@@ -322,9 +208,19 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
                             .removeFolder = files.permits(PERM_REMOVE_DIR),
                             .removeFile = files.permits(PERM_REMOVE_FILE),
                             .rename = files.permits(PERM_WRITE_FILE),
-                            .download = files.permits(PERM_READ_FILE)};
+                            .download = files.permits(PERM_READ_FILE),
+                            .list = files.permits(PERM_LIST)};
+    view.sharing = shares_.store != nullptr;
+    std::vector<std::string> staleParts;
+    const std::time_t staleBefore = std::time(nullptr) - kStalePartSeconds;
     (void)listing.value.forEachEntry([&](const DirectoryEntry& entry) {
-        if (entry.name == "." || entry.name == ".." || isPartialUploadName(entry.name)) return true;
+        if (entry.name == "." || entry.name == "..") return true;
+        if (isPartialUploadName(entry.name)) {
+            if (entry.info.kind == EntryKind::RegularFile && entry.info.lastWrite < staleBefore &&
+                staleParts.size() < kMaxViewEntries)
+                staleParts.push_back(entry.name);
+            return true;
+        }
         if (entry.info.kind != EntryKind::Directory && entry.info.kind != EntryKind::RegularFile) return true;
         view.entries.push_back(AppEntry{entry.name, entry.info.kind == EntryKind::Directory, entry.info.size,
                                         static_cast<std::int64_t>(entry.info.lastWrite)});
@@ -332,6 +228,17 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
     });
     sortEntries(view.entries, view.sort);
     sendAnswer(socket, request, 200, kHtml, folderPage(view));
+    // An upload that never finished leaves its part behind. One untouched for a day
+    // goes when its folder is listed, by an account that may write there (it could
+    // start that upload again, emptying the part, anyway); the part is the server's
+    // own, so no Remove right is asked for.
+    if (!staleParts.empty() && files.permits(PERM_WRITE_FILE)) {
+        const FileService cleaner(files.home(), PERM_REMOVE_FILE);
+        for (const std::string& name : staleParts) {
+            const AppPath part(join(view.folder, name));
+            (void)cleaner.removeFile(part.argument());
+        }
+    }
 }
 
 void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Caller& caller) {
@@ -350,33 +257,88 @@ void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Cal
 }
 
 void WebApp::serveZip(Socket& socket, const HttpRequest& request, const Caller& caller) {
-    const std::string value = formField(request.query, "path").value_or("");
-    const AppPath path(value);
-    FileService files = filesOf(caller.user);
-    const auto resolved = files.resolve(path.argument());
-    // The archive's top folder is the one asked for; the home is "files".
-    std::string root = resolved.ok() ? splitLast(resolved.normalised).second : std::string();
-    if (root.empty()) root = "files";
-    std::optional<ZipStream> zip;
-    // The header goes out with the first entry, once the rights and the folder were
-    // checked, so a refusal still gets its page.
-    auto begin = [&] {
-        if (zip) return zip->good();
-        const std::string header = appHeaderWithoutLength(200, "application/zip", dispositionOf(root + ".zip"));
-        if (sendAll(socket, header) < 0) return false;
-        zip.emplace(socket);
-        return zip->addFolder(validUtf8(root), 0);
-    };
-    const auto walked = files.forEachInTree(path.argument(), [&](const TreeEntry& entry, TransferFile* file) {
-        if (isPartialUploadName(splitLast(entry.relative).second)) return true;
-        if (!begin()) return false;
-        const std::string name = validUtf8(root + "/" + entry.relative);
-        if (entry.kind == EntryKind::Directory) return zip->addFolder(name, entry.lastWrite);
-        // A file held by an upload, or unreadable, is left out rather than waited for.
-        return file == nullptr || zip->addFile(name, entry.lastWrite, *file);
+    const std::string folder = formField(request.query, "path").value_or("");
+    const std::vector<std::string> picks = formFields(request.query, "pick", kMaxZipPicks);
+    streamZip(socket, request, filesOf(caller.user), folder, picks, "files", [] { return true; }, [&](FileStatus status) {
+        sendRefusalPage(socket, request, refusalOf(status, "download folders"), "");
     });
-    if (!walked.ok()) return sendRefusalPage(socket, request, refusalOf(walked.status, "download folders"), "");
-    if (begin()) (void)zip->finish();
+}
+
+void WebApp::streamZip(Socket& socket, const HttpRequest& request, const FileService& files, const std::string& folder,
+                       const std::vector<std::string>& picks, std::string_view rootName,
+                       const std::function<bool()>& admit, const std::function<void(FileStatus)>& refuseFor) {
+    const AppPath path(folder);
+    const auto resolved = files.resolve(path.argument());
+    // The archive's top folder is the one asked for; the home (or the top of a
+    // shared folder) is rootName.
+    std::string root = resolved.ok() ? splitLast(resolved.normalised).second : std::string();
+    if (root.empty()) root = rootName;
+    // Every pick is checked before a byte goes out, so a refusal still gets its page:
+    // a folder needs List and Read (forEachInTree checks them), a file Read.
+    struct Pick {
+        std::string name;
+        bool folder = false;
+    };
+    std::vector<Pick> chosen;
+    for (const std::string& name : picks) {
+        if (!isSingleName(name) || isPartialUploadName(name)) return refuseFor(FileStatus::InvalidPath);
+        const AppPath entry(join(folder, name));
+        const auto seen = files.stat(entry.argument(), StatPurpose::Reading);
+        if (!seen.ok()) return refuseFor(seen.status);
+        if (seen.value.kind == EntryKind::Directory) {
+            if (!files.permits(PERM_LIST)) return refuseFor(FileStatus::NoRight);
+        } else if (seen.value.kind != EntryKind::RegularFile) {
+            return refuseFor(FileStatus::NotFound);
+        }
+        if (std::none_of(chosen.begin(), chosen.end(), [&](const Pick& p) { return p.name == name; }))
+            chosen.push_back({name, seen.value.kind == EntryKind::Directory});
+    }
+    if (chosen.empty()) {
+        // The whole folder: the walk checks both rights and that a folder is there.
+        if (!files.permits(PERM_LIST) || !files.permits(PERM_READ_FILE)) return refuseFor(FileStatus::NoRight);
+        if (!resolved.ok()) return refuseFor(resolved.status);
+        const auto seen = files.stat(path.argument(), StatPurpose::Listing);
+        if (!seen.ok()) return refuseFor(seen.status);
+        if (seen.value.kind != EntryKind::Directory) return refuseFor(FileStatus::NotFound);
+    }
+    if (!admit()) return;
+    const std::string header = appHeaderWithoutLength(200, "application/zip", dispositionOf(root + ".zip"));
+    if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
+    ZipStream zip(socket);
+    if (!zip.addFolder(validUtf8(root), 0)) return;
+    // One walk: each entry below top, named in the archive under prefix.
+    auto walk = [&](const std::string& top, const std::string& prefix) {
+        const AppPath walked(top);
+        return files.forEachInTree(walked.argument(), [&](const TreeEntry& entry, TransferFile* file) {
+            if (isPartialUploadName(splitLast(entry.relative).second)) return true;
+            const std::string name = validUtf8(prefix + "/" + entry.relative);
+            if (entry.kind == EntryKind::Directory) return zip.addFolder(name, entry.lastWrite);
+            // A file held by an upload, or unreadable, is left out rather than waited for.
+            return file == nullptr || zip.addFile(name, entry.lastWrite, *file);
+        });
+    };
+    if (chosen.empty()) {
+        (void)walk(folder, root);
+    } else {
+        for (const Pick& pick : chosen) {
+            if (!zip.good()) return;
+            const std::string inside = join(folder, pick.name);
+            const std::string name = validUtf8(root + "/" + pick.name);
+            if (pick.folder) {
+                const AppPath entry(inside);
+                const auto seen = files.stat(entry.argument(), StatPurpose::Listing);
+                if (!zip.addFolder(name, seen.ok() ? seen.value.lastWrite : 0)) return;
+                (void)walk(inside, name);
+                continue;
+            }
+            const AppPath entry(inside);
+            auto opened = files.openForReading(entry.argument(), 1);
+            if (!opened.ok() || !opened.value.isOpen() || opened.value.kind() != EntryKind::RegularFile) continue;
+            const auto seen = files.stat(entry.argument(), StatPurpose::Reading);
+            if (!zip.addFile(name, seen.ok() ? seen.value.lastWrite : 0, opened.value.transfer())) return;
+        }
+    }
+    if (zip.good()) (void)zip.finish();
 }
 
 void WebApp::serveUploadStatus(Socket& socket, const HttpRequest& request, const Caller& caller) {

@@ -45,9 +45,24 @@ table.files{width:100%;border-collapse:collapse;background:#fff;border-radius:8p
 .error{color:#b00020;font-weight:600}
 .note{color:#556}
 .login main{max-width:22rem;margin-top:10vh}
+.bar a.links{color:#fff}
+.whole{display:flex;flex-wrap:wrap;gap:.6rem 1.2rem;align-items:center;margin:0 0 1rem}
+.whole form{margin:0}
+.files td.n input[type=checkbox]{margin:0 .3rem 0 0;vertical-align:middle}
+details.share form{display:flex;flex-direction:column;gap:.4rem;margin-top:.4rem;padding:.6rem;background:#fff;border:1px solid #e3e6ec;border-radius:8px;max-width:18rem}
+details.share label{display:flex;flex-direction:column;font-size:.9rem;gap:.15rem}
+details.share label.check{flex-direction:row;gap:.4rem;align-items:flex-start}
+details.share summary{cursor:pointer;color:#1a56b8}
+.card{background:#fff;border-radius:8px;padding:1rem;max-width:40rem;overflow-wrap:anywhere}
+.card h1{font-size:1.3rem;margin-top:0}
+a.button{display:inline-block;padding:.45rem 1rem;border-radius:6px;background:#1a56b8;color:#fff;text-decoration:none}
+input.link{width:100%;font-family:ui-monospace,monospace;font-size:.9rem}
+.visit .signin{max-width:22rem;margin:10vh auto 0}
+.visit .signin h1{font-size:1.2rem;margin:0 0 .4rem}
+.links code{font-size:.9rem}
 .signin{display:flex;flex-direction:column;gap:.4rem;background:#fff;padding:1rem;border-radius:8px}
 .signin button{margin-top:.6rem}
-@media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}}
+@media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}.files td.a details.share[open] form{position:absolute;left:.6rem;right:.6rem;max-width:none;z-index:1;box-shadow:0 4px 16px rgba(0,0,0,.25)}}
 )css";
 
 // Uploads in chunks of kChunk bytes, each a PUT with its offset, so a broken
@@ -59,13 +74,20 @@ const std::string_view kAppScript = R"js("use strict";
   const body = document.body;
   const csrf = body.dataset.csrf || "";
   const folder = body.dataset.folder || "";
+  // On a drop box's page: its link. Files go there by name, each under an id of
+  // its own, and the visitor sees nothing of the folder.
+  const dropBox = body.dataset.dropbox || "";
   const kChunk = 8 * 1024 * 1024;
   const kTries = 5;
 
   for (const form of document.querySelectorAll("form.delete")) {
     form.addEventListener("submit", (event) => {
-      if (!window.confirm("Delete " + form.dataset.name + "?")) event.preventDefault();
+      const question = form.dataset.question || "Delete " + form.dataset.name + "?";
+      if (!window.confirm(question)) event.preventDefault();
     });
+  }
+  for (const field of document.querySelectorAll("input.link")) {
+    field.addEventListener("focus", () => field.select());
   }
 
   const upload = document.getElementById("upload");
@@ -82,15 +104,24 @@ const std::string_view kAppScript = R"js("use strict";
     return fetch(action, { method: "POST", body: data, headers: { "X-CSRF-Token": csrf }, redirect: "manual" });
   }
 
-  async function status(path) {
-    const response = await fetch("/app/upload?path=" + encodeURIComponent(path), { headers: { "X-CSRF-Token": csrf } });
+  function newId() {
+    const bytes = new Uint8Array(16);
+    window.crypto.getRandomValues(bytes);
+    return Array.from(bytes, (b) => b.toString(16).padStart(2, "0")).join("");
+  }
+
+  async function status(path, id) {
+    const url = dropBox ? dropBox + "/upload?upload=" + id : "/app/upload?path=" + encodeURIComponent(path);
+    const response = await fetch(url, { headers: { "X-CSRF-Token": csrf } });
     if (!response.ok) throw new Error((await response.json()).error || response.statusText);
     return response.json();
   }
 
-  function sendChunk(path, blob, offset, last, total, replace, bar) {
+  function sendChunk(path, id, blob, offset, last, total, replace, bar) {
     return new Promise((resolve, reject) => {
-      let url = "/app/upload?path=" + encodeURIComponent(path) + "&offset=" + offset;
+      let url = dropBox
+        ? dropBox + "/upload?upload=" + id + "&name=" + encodeURIComponent(path) + "&offset=" + offset
+        : "/app/upload?path=" + encodeURIComponent(path) + "&offset=" + offset;
       if (last) url += "&done=1&total=" + total + (replace ? "&replace=1" : "");
       const request = new XMLHttpRequest();
       request.open("PUT", url);
@@ -125,7 +156,8 @@ const std::string_view kAppScript = R"js("use strict";
   }
 
   async function uploadOne(file, relative) {
-    const path = join(folder, relative);
+    const path = dropBox ? file.name : join(folder, relative);
+    const id = dropBox ? newId() : "";
     const item = document.createElement("li");
     const bar = document.createElement("progress");
     bar.max = 1; bar.value = 0;
@@ -134,9 +166,10 @@ const std::string_view kAppScript = R"js("use strict";
     item.append(bar, label);
     list.append(item);
     try {
-      await ensureFolders(relative);
-      let state = await status(path);
+      if (!dropBox) await ensureFolders(relative);
+      let state = dropBox ? { received: 0 } : await status(path, id);
       let replace = false;
+      let answer = {};
       if (state.exists) {
         if (!window.confirm(relative + " exists. Replace it?")) { label.textContent = relative + ": skipped"; return; }
         replace = true;
@@ -147,18 +180,19 @@ const std::string_view kAppScript = R"js("use strict";
         const end = Math.min(offset + kChunk, file.size);
         const last = end === file.size;
         try {
-          await sendChunk(path, file.slice(offset, end), offset, last, file.size, replace, bar);
+          answer = await sendChunk(path, id, file.slice(offset, end), offset, last, file.size, replace, bar);
           tries = 0;
           offset = end;
           if (last) break;
         } catch (error) {
           if (error.final || ++tries >= kTries) throw error;
-          state = await status(path);  // resume where the stored part ends
+          state = await status(path, id);  // resume where the stored part ends
           offset = Math.min(state.received || 0, file.size);
         }
       }
       bar.value = 1;
-      label.textContent = relative + ": done";
+      if (!dropBox) label.textContent = relative + ": done";
+      else label.textContent = relative + ": sent" + (answer.name && answer.name !== file.name ? " as " + answer.name : "");
     } catch (error) {
       item.classList.add("failed");
       label.textContent = relative + ": " + error.message;
@@ -167,15 +201,18 @@ const std::string_view kAppScript = R"js("use strict";
 
   async function uploadAll(pairs) {
     for (const [file, relative] of pairs) await uploadOne(file, relative);
-    if (!list.querySelector(".failed")) window.location.reload();
+    if (!dropBox && !list.querySelector(".failed")) window.location.reload();
   }
 
   document.getElementById("pickFiles").addEventListener("change", (e) => {
     uploadAll([...e.target.files].map((f) => [f, f.name]));
   });
-  document.getElementById("pickFolder").addEventListener("change", (e) => {
-    uploadAll([...e.target.files].map((f) => [f, f.webkitRelativePath || f.name]));
-  });
+  const pickFolder = document.getElementById("pickFolder");
+  if (pickFolder) {
+    pickFolder.addEventListener("change", (e) => {
+      uploadAll([...e.target.files].map((f) => [f, f.webkitRelativePath || f.name]));
+    });
+  }
 
   function readEntry(entry, prefix, out) {
     return new Promise((resolve) => {

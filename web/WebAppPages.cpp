@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "web/HttpText.h"
+#include "web/SharePages.h"
 #include "web/WebAppText.h"
 
 namespace corvel {
@@ -13,13 +14,6 @@ constexpr std::string_view kPageStart =
     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
     "<link rel=\"stylesheet\" href=\"/app/app.css\"><script src=\"/app/app.js\" defer></script><title>";
-
-constexpr std::string_view kFolderIcon =
-    "<svg class=\"icon\" viewBox=\"0 0 16 16\" aria-hidden=\"true\"><path d=\"M1 3h5l2 2h7v9H1z\" "
-    "fill=\"#e0a82e\"/></svg>";
-constexpr std::string_view kFileIcon =
-    "<svg class=\"icon\" viewBox=\"0 0 16 16\" aria-hidden=\"true\"><path d=\"M3 1h7l3 3v11H3z\" fill=\"#fff\" "
-    "stroke=\"#667\"/></svg>";
 
 std::string_view reasonOf(int status) {
     switch (status) {
@@ -46,17 +40,6 @@ std::string_view reasonOf(int status) {
         default:
             return "Error";
     }
-}
-
-std::string pageStart(std::string_view title) {
-    std::string page(kPageStart);
-    page += htmlEscape(title);
-    page += " - CorvelFtp</title></head>";
-    return page;
-}
-
-std::string hiddenField(std::string_view name, std::string_view value) {
-    return "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" + htmlEscape(value) + "\">";
 }
 
 std::string childPath(std::string_view folder, std::string_view name) {
@@ -119,6 +102,11 @@ std::string entryRow(const FolderView& view, const AppEntry& entry) {
     const std::string name = htmlEscape(entry.name);
     std::string row = "<tr data-name=\"" + name + "\" data-kind=\"" + (entry.folder ? "folder" : "file") + "\">";
     row += "<td class=\"n\">";
+    // The check boxes belong to the selection's form above the table, so they work
+    // without the script.
+    if (view.rights.download)
+        row += "<input type=\"checkbox\" name=\"pick\" value=\"" + name + "\" form=\"picked\" aria-label=\"Select " +
+               name + "\"> ";
     if (entry.folder) {
         row += "<a href=\"" + htmlEscape(folderLink(path, view.sort)) + "\">" + std::string(kFolderIcon);
     } else if (view.rights.download) {
@@ -139,6 +127,8 @@ std::string entryRow(const FolderView& view, const AppEntry& entry) {
     }
     if (entry.folder && view.rights.download)
         row += "<a class=\"zip\" href=\"/app/zip?path=" + encodeLinkPath(path) + "\" download>Zip</a> ";
+    if (view.sharing && (entry.folder ? view.rights.list : view.rights.download))
+        row += shareForm(view.csrfToken, path, entry.folder, entry.folder && view.rights.upload, "Share");
     if (entry.folder ? view.rights.removeFolder : view.rights.removeFile) {
         row += "<form method=\"post\" action=\"/app/delete\" class=\"delete\" data-name=\"" + name + "\">";
         row += hiddenField("csrf", view.csrfToken) + hiddenField("path", path) +
@@ -150,6 +140,24 @@ std::string entryRow(const FolderView& view, const AppEntry& entry) {
 }
 
 }  // namespace
+
+const std::string_view kFolderIcon =
+    "<svg class=\"icon\" viewBox=\"0 0 16 16\" aria-hidden=\"true\"><path d=\"M1 3h5l2 2h7v9H1z\" "
+    "fill=\"#e0a82e\"/></svg>";
+const std::string_view kFileIcon =
+    "<svg class=\"icon\" viewBox=\"0 0 16 16\" aria-hidden=\"true\"><path d=\"M3 1h7l3 3v11H3z\" fill=\"#fff\" "
+    "stroke=\"#667\"/></svg>";
+
+std::string pageStart(std::string_view title) {
+    std::string page(kPageStart);
+    page += htmlEscape(title);
+    page += " - CorvelFtp</title></head>";
+    return page;
+}
+
+std::string hiddenField(std::string_view name, std::string_view value) {
+    return "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" + htmlEscape(value) + "\">";
+}
 
 AppSort appSortOf(std::string_view query) {
     AppSort sort;
@@ -195,15 +203,22 @@ std::string folderPage(const FolderView& view) {
     page += "<body data-csrf=\"" + htmlEscape(view.csrfToken) + "\" data-folder=\"" + htmlEscape(view.folder) + "\">";
     page += "<header class=\"bar\"><span class=\"brand\">CorvelFtp</span><span class=\"who\">" + htmlEscape(view.user) +
             "</span>";
+    if (view.sharing) page += "<a class=\"links\" href=\"/app/shares\">Shared links</a>";
     if (!view.csrfToken.empty()) {
         page += "<form method=\"post\" action=\"/app/logout\">" + hiddenField("csrf", view.csrfToken) +
                 "<button>Sign out</button></form>";
     }
     page += "</header><main>";
     page += breadcrumbs(view.folder);
-    if (view.rights.download)
-        page += "<p class=\"whole\"><a href=\"/app/zip?path=" + encodeLinkPath(view.folder) +
-                "\" download>Download this folder as a zip</a></p>";
+    const bool folderShare = view.sharing && view.rights.list;
+    if (view.rights.download || folderShare) page += "<div class=\"whole\">";
+    if (view.rights.download) {
+        page += "<a href=\"/app/zip?path=" + encodeLinkPath(view.folder) +
+                "\" download>Download this folder as a zip</a><form id=\"picked\" method=\"get\" action=\"/app/zip\">" +
+                hiddenField("path", view.folder) + "<button>Download the selected as a zip</button></form>";
+    }
+    if (folderShare) page += shareForm(view.csrfToken, view.folder, true, view.rights.upload, "Share this folder");
+    if (view.rights.download || folderShare) page += "</div>";
     if (view.rights.makeFolder || view.rights.upload) page += "<section class=\"tools\">";
     if (view.rights.makeFolder) {
         page += "<form method=\"post\" action=\"/app/mkdir\" class=\"mkdir\">" + hiddenField("csrf", view.csrfToken) +

@@ -40,6 +40,7 @@ struct AppRights {
     bool removeFile = false;
     bool rename = false;  // Write
     bool download = false;
+    bool list = false;
 };
 
 struct FolderView {
@@ -49,6 +50,8 @@ struct FolderView {
     AppSort sort;
     AppRights rights;
     std::vector<AppEntry> entries;
+    // The server keeps share links: each entry the rights allow offers one.
+    bool sharing = false;
 };
 
 std::string folderPage(const FolderView& view);
@@ -69,6 +72,15 @@ std::string appHeader(int status, std::string_view contentType, std::uint64_t co
 // The same for a body whose length is not known before it is sent: it ends when the
 // connection closes.
 std::string appHeaderWithoutLength(int status, std::string_view contentType, std::string_view extraFields = {});
+
+// The start of every page up to its </head>: charset, viewport, the stylesheet and
+// the script, and title (escaped) as the page's title.
+std::string pageStart(std::string_view title);
+// A hidden form field (value escaped).
+std::string hiddenField(std::string_view name, std::string_view value);
+// The icons of folders and files in the lists.
+extern const std::string_view kFolderIcon;
+extern const std::string_view kFileIcon;
 
 // The stylesheet and the script of the pages.
 extern const std::string_view kAppStyleSheet;

@@ -23,6 +23,23 @@ std::optional<std::string> formField(std::string_view form, std::string_view nam
     return std::nullopt;
 }
 
+std::vector<std::string> formFields(std::string_view form, std::string_view name, std::size_t limit) {
+    std::vector<std::string> values;
+    std::size_t start = 0;
+    while (start <= form.size() && values.size() < limit) {
+        std::size_t end = form.find('&', start);
+        if (end == std::string_view::npos) end = form.size();
+        std::string_view field = form.substr(start, end - start);
+        if (field.size() > name.size() && field.substr(0, name.size()) == name && field[name.size()] == '=') {
+            std::string value(field.substr(name.size() + 1));
+            percentDecode(value);
+            values.push_back(std::move(value));
+        }
+        start = end + 1;
+    }
+    return values;
+}
+
 std::string cookieValue(std::string_view header, std::string_view name) {
     std::size_t start = 0;
     while (start < header.size()) {

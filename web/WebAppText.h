@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvel {
 
@@ -17,6 +18,10 @@ inline constexpr std::string_view kSessionCookieName = "corvel_session";
 // or query ("a=1&b=2"); nullopt when there is none. Unlike getQueryParam, "xname="
 // is no "name=" field.
 std::optional<std::string> formField(std::string_view form, std::string_view name);
+
+// The percent-decoded values of every field called exactly name, in their order
+// (check boxes of one name send one field each); at most limit of them.
+std::vector<std::string> formFields(std::string_view form, std::string_view name, std::size_t limit);
 
 // The value of the cookie called name in a Cookie header ("a=1; b=2"); empty when
 // there is none.

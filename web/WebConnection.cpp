@@ -58,7 +58,11 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
                               context.webCharset);
     std::optional<WebApp> app;
     if (context.appSessions)
-        app.emplace(context.users, &context.logins, *context.appSessions, context.tls != nullptr);
+        app.emplace(context.users, &context.logins, *context.appSessions, context.tls != nullptr,
+                    WebAppShares{.store = context.shares,
+                                 .visits = context.shareVisits,
+                                 .policy = &context.policy,
+                                 .log = context.log});
     handler.recordTransfersIn(context.transferLog);
     const std::unique_ptr<LiveSessions::Entry> listed =
         context.liveSessions ? context.liveSessions->join(SessionProtocol::Web, peer, socket) : nullptr;

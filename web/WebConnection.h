@@ -18,6 +18,8 @@ class BanList;
 class WebSessions;
 class TransferLog;
 class LiveSessions;
+class ShareStore;
+class LogSink;
 
 // What every web connection of one server run shares; owned by the server, which
 // outlives every connection. Thread-safe.
@@ -36,6 +38,11 @@ struct WebContext {
     // <webapp>yes: the web client under /app/ with these sessions; null: no client,
     // and every request is read and answered as designed.
     WebSessions* appSessions = nullptr;
+    // With appSessions: the share links (ftpshares.xml) and the visitors who gave a
+    // link's password; null: the web client makes no links.
+    ShareStore* shares = nullptr;
+    WebSessions* shareVisits = nullptr;
+    LogSink* log = nullptr;  // every use of a share link is a line there
     TransferLog* transferLog = nullptr;    // <xferlog>: every download is a line there
     LiveSessions* liveSessions = nullptr;  // every connection served is listed (corvelctl sessions, kick)
 };

@@ -32,7 +32,8 @@ void WebSessions::dropIdle(WebClock::time_point now) {
     std::erase_if(sessions_, [&](const auto& item) { return now - item.second.lastUse > idleLimit_; });
 }
 
-std::optional<std::string> WebSessions::open(const std::string& user, WebClock::time_point now) {
+std::optional<std::string> WebSessions::open(const std::string& user, WebClock::time_point now,
+                                             std::string passwordStamp) {
     std::optional<std::string> cookie = newWebSecret();
     std::optional<std::string> token = newWebSecret();
     if (!cookie || !token) return std::nullopt;
@@ -44,7 +45,7 @@ std::optional<std::string> WebSessions::open(const std::string& user, WebClock::
         });
         sessions_.erase(oldest);
     }
-    sessions_[*cookie] = Entry{WebSession{user, std::move(*token)}, now};
+    sessions_[*cookie] = Entry{WebSession{user, std::move(*token), std::move(passwordStamp)}, now};
     return cookie;
 }
 

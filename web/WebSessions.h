@@ -24,6 +24,9 @@ constexpr std::size_t kWebSecretBytes = 32;
 struct WebSession {
     std::string user;
     std::string csrfToken;  // what every changing request of this session must send
+    // What the account's stored password was at the sign-in; a session whose
+    // account has another one now (its password was changed) is over.
+    std::string passwordStamp;
 };
 
 // A clock passed in by the callers, so tests move time without waiting.
@@ -38,7 +41,8 @@ public:
 
     // A new session for user; its cookie value, or nullopt when the system gave no
     // random bytes (then nobody signs in: a guessable cookie is worse).
-    std::optional<std::string> open(const std::string& user, WebClock::time_point now);
+    std::optional<std::string> open(const std::string& user, WebClock::time_point now,
+                                    std::string passwordStamp = {});
     // The session of a cookie value, its idle time restarted; nullopt when the
     // cookie is unknown or the session was idle past the limit (it is dropped then).
     std::optional<WebSession> use(std::string_view cookie, WebClock::time_point now);

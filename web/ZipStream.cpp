@@ -49,8 +49,9 @@ ZipStream::ZipStream(Socket& socket) : socket_(socket), archive_(archive_write_n
             archive_write_set_format_option(a, "zip", "zip64", "1") == ARCHIVE_OK &&
             // Names as the disk holds them, flagged UTF-8 for the unpacking side.
             archive_write_set_format_option(a, "zip", "hdrcharset", "UTF-8") == ARCHIVE_OK &&
-            archive_write_set_bytes_per_block(a, static_cast<int>(kZipBlockBytes)) == ARCHIVE_OK &&
-            archive_write_set_bytes_in_last_block(a, 1) == ARCHIVE_OK &&
+            // No blocking: every write goes to the socket as it comes, without a
+            // copy into a block of libarchive's own first.
+            archive_write_set_bytes_per_block(a, 0) == ARCHIVE_OK &&
             archive_write_open2(a, &socket_, nullptr, writeToSocket, nullptr, nullptr) == ARCHIVE_OK;
 }
 
@@ -73,17 +74,17 @@ bool ZipStream::addFile(const std::string& name, std::time_t lastWrite, Transfer
     good_ = entry && headerWritten(archive_write_header(archive_.get(), entry.get()));
     if (!good_) return false;
     // On the heap: connection threads run on bounded stacks.
-    auto buffer = std::make_unique<char[]>(kReceiveBufferBytes);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kZipReadBytes);
     std::int64_t left = size;
     while (left > 0 && good_) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, kReceiveBufferBytes));
-        long n = file.read(buffer.get(), want);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, kZipReadBytes));
+        long n = file.read(buffer_.get(), want);
         if (n <= 0) {
             // Shrunk, or unreadable now: zeros keep the entry as long as its header says.
-            std::fill_n(buffer.get(), want, '\0');
+            std::fill_n(buffer_.get(), want, '\0');
             n = static_cast<long>(want);
         }
-        good_ = archive_write_data(archive_.get(), buffer.get(), static_cast<std::size_t>(n)) == n;
+        good_ = archive_write_data(archive_.get(), buffer_.get(), static_cast<std::size_t>(n)) == n;
         left -= n;
     }
     if (good_) good_ = archive_write_finish_entry(archive_.get()) == ARCHIVE_OK;

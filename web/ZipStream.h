@@ -17,8 +17,10 @@ namespace corvel {
 class Socket;
 class TransferFile;
 
-// Bytes libarchive gathers before each write to the socket.
-constexpr std::size_t kZipBlockBytes = 64u << 10;
+// Bytes of a file read at once for its entry: the data goes from this buffer to the
+// socket as it is (libarchive, told not to gather blocks, passes it straight on
+// after its CRC), so each byte is copied once in and once out.
+constexpr std::size_t kZipReadBytes = 256u << 10;
 
 class ZipStream {
 public:
@@ -43,6 +45,7 @@ private:
     };
     Socket& socket_;
     std::unique_ptr<archive, ArchiveFree> archive_;
+    std::unique_ptr<char[]> buffer_;  // kZipReadBytes, made at the first file
     bool good_ = false;
     bool finished_ = false;
 };

@@ -92,6 +92,7 @@ class BrowserApp(unittest.TestCase):
         self.assertEqual(seen["bySize"], ["one.txt", "three.txt", "two.txt"])
         self.assertEqual(seen["bySizeDown"], ["two.txt", "three.txt", "one.txt"])
         self.assertLessEqual(seen["phoneOverflow"], 0)
+        self.assertLessEqual(seen["phoneShareOverflow"], 0)
         # Another site's forms: refused, nothing on the disk changed, still signed in.
         for action, status in seen["attacks"].items():
             self.assertIn(status, (401, 403, 404), action)

@@ -523,6 +523,35 @@ class Zips(WebAppTestCase):
         self.assertLess(peak - before, 1024, (before, peak))
 
 
+class Housekeeping(unittest.TestCase):
+    def test_a_password_change_ends_the_sessions_of_the_old_one_and_stale_parts_go(self):
+        from test_corvelctl import ctl
+        server, home = start_server()
+        try:
+            client = Client(server.web_port)
+            client.sign_in()
+            other = Client(server.web_port)
+            other.sign_in()
+            stale = os.path.join(home, "docs", PARTIAL % "old.bin")
+            fresh = os.path.join(home, "docs", PARTIAL % "new.bin")
+            for path in (stale, fresh):
+                with open(path, "wb") as f:
+                    f.write(b"part")
+            os.utime(stale, (time.time() - 2 * 86400, time.time() - 2 * 86400))
+            self.assertEqual(client.request("GET", "/app/?path=docs")[0], 200)
+            self.assertFalse(os.path.exists(stale))
+            self.assertTrue(os.path.exists(fresh))  # an upload may still go on with it
+            done = ctl(server, "user", "passwd", "alice", "--password-stdin", stdin="changed\n")
+            self.assertEqual(done.returncode, 0, done.stderr)
+            # The running server reloads at its next turn; then both old sessions are over.
+            self.assertTrue(wait_until(lambda: client.request("GET", "/app/")[0] == 303, timeout=10))
+            self.assertEqual(other.request("GET", "/app/")[0], 303)
+            client.sign_in("alice", "changed")
+            self.assertEqual(client.request("GET", "/app/")[0], 200)
+        finally:
+            server.cleanup()
+
+
 class OverHttps(unittest.TestCase):
     def test_the_cookie_says_secure_under_webtls(self):
         server, _ = start_server(extra="<webapp>yes</webapp><webtls>yes</webtls>")

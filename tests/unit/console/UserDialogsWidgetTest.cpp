@@ -99,7 +99,7 @@ TEST_F(DialogWidgetTest, SettingsDialogShowsTheFileAndEnablesApplyOnlyAfterAChan
 TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     dir.write("ftpconfig.xml", "<config><ftpport>2121</ftpport><httpport>8080</httpport><maxconn>5</maxconn>"
                                "<tls>explicit</tls><pasvports>50000-50099</pasvports><ftpext>yes</ftpext>"
-                               "<webext>yes</webext><webcharset>utf-8</webcharset></config>");
+                               "<webext>yes</webext><webapp>yes</webapp><webcharset>utf-8</webcharset></config>");
     SettingsDialog dialog(dir.directory(), nullptr, &boxes);
     auto* tabs = child<QTabWidget>(dialog, "settingsTabs");
     ASSERT_EQ(tabs->count(), 3);
@@ -116,6 +116,7 @@ TEST_F(DialogWidgetTest, SettingsDialogTabsShowTheExtensionsAndApplySavesThem) {
     QPlainTextEdit* hostKeys = child<QPlainTextEdit>(dialog, "hostKeyText");
     EXPECT_TRUE(hostKeys->isReadOnly());
     EXPECT_EQ(hostKeys->toPlainText(), "No SFTP port");
+    EXPECT_TRUE(child<QCheckBox>(dialog, "webAppCheck")->isChecked());
     tabs->setCurrentIndex(1);
     saveScreenshot(dialog, "dialog-settings-encryption.png");
     tabs->setCurrentIndex(2);

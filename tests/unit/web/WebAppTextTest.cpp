@@ -173,6 +173,28 @@ TEST(WebAppParser, TheFormUploadStreamsItsBodyAndTheHeadersOfABodyAreKept) {
     EXPECT_EQ(off.state(), HttpParse::BodyTooLarge);
 }
 
+TEST(WebAppParser, ADropBoxFormStreamsItsBodyAndNoOtherLinkRouteDoes) {
+    const std::string post = "POST /app/s/" + std::string(32, 'A') +
+                             "/send HTTP/1.1\r\nContent-Length: 999999999\r\n\r\n--b\r\n";
+    HttpRequestParser on(HttpExtensions::Off, HttpAppLines::On);
+    EXPECT_EQ(on.feed(post), post.size());
+    ASSERT_EQ(on.state(), HttpParse::Complete);
+    EXPECT_EQ(on.request().path, "app/s/" + std::string(32, 'A') + "/send");
+    EXPECT_EQ(on.request().bodyStart, "--b\r\n");
+    for (const char* path : {"app/s//send", "app/s/X/unlock", "app/sx/send", "app/s/send"}) {
+        HttpRequestParser other(HttpExtensions::Off, HttpAppLines::On);
+        (void)other.feed("POST /" + std::string(path) + " HTTP/1.1\r\nContent-Length: 999999999\r\n\r\n");
+        EXPECT_EQ(other.state(), HttpParse::BodyTooLarge) << path;
+    }
+}
+
+TEST(WebAppText, EveryFieldOfANameIsReadUpToTheLimit) {
+    EXPECT_EQ(formFields("pick=a&xpick=b&pick=c+d&pick=%2F&", "pick", 10),
+              (std::vector<std::string>{"a", "c d", "/"}));
+    EXPECT_EQ(formFields("pick=a&pick=b&pick=c&", "pick", 2).size(), 2u);
+    EXPECT_TRUE(formFields("path=x&", "pick", 10).empty());
+}
+
 TEST(WebAppPages, FoldersComeFirstAndEachKeySortsBothWays) {
     std::vector<AppEntry> entries = {{"b.txt", false, 30, 100},
                                      {"Zdir", true, 0, 50},
