@@ -155,6 +155,28 @@ class SftpKeys(unittest.TestCase):
             self.assertIn("by-paramiko.txt", out)
         self.assertEqual(self.log().count('login succeeded: service=sftp address=127.0.0.1 user="u"'), 3)
 
+    @unittest.skipUnless(shutil.which("curl"), "curl is needed")
+    def test_curl_uploads_and_downloads_with_a_key(self):
+        self.serve()
+        key = make_key(self.local, "id_rsa", "rsa", 3072)
+        subprocess.run([KEYGEN, "-q", "-p", "-m", "PEM", "-N", "", "-P", "", "-f", key], check=True,
+                       capture_output=True, timeout=60)  # the PEM form every libssh2 reads
+        self.add_key("u", key)
+        self.assertTrue(wait_until(lambda: self.signs_in(key), timeout=10), self.log())
+        sent = os.path.join(self.local, "sent.bin")
+        with open(sent, "wb") as f:
+            f.write(os.urandom(300000))
+        url = "sftp://127.0.0.1:%d/~/by-curl.bin" % self.sftp_port
+        curl = ["curl", "-sS", "-k", "--max-time", "60", "-u", "u:", "--key", key, "--pubkey", key + ".pub"]
+        done = subprocess.run(curl + ["-T", sent, url], capture_output=True, text=True, timeout=90)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        back = subprocess.run(curl + [url], capture_output=True, timeout=90)
+        self.assertEqual(back.returncode, 0, back.stderr)
+        with open(sent, "rb") as f:
+            self.assertEqual(back.stdout, f.read())
+        with open(os.path.join(self.home, "by-curl.bin"), "rb") as f:
+            self.assertEqual(len(f.read()), 300000)
+
     def test_a_wrong_key_a_removed_key_and_a_disabled_account_are_refused(self):
         self.serve()
         good = make_key(self.local, "good")
