@@ -6,12 +6,15 @@
 # Usage: bench/webapp.sh [size_mib=1024] [runs=3]   (loopback only; every run is bounded)
 # Each figure is the median of runs, taken in turns, with the range behind it.
 # Targets: web upload >= 0.8 x STOR, zip >= 0.8 x download.
+# Env: BUILD_DIR, the folder of the corveld to measure (default build), so that two
+# builds can be run in turns.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-1024}
 runs=${2:-3}
 scripts/install-deps.sh bench >/dev/null
-[ -x build/corveld ] || scripts/build.sh -DCORVEL_BUILD_TESTS=OFF
+build_dir=${BUILD_DIR:-build}
+[ -x "$build_dir/corveld" ] || BUILD_DIR=$build_dir scripts/build.sh -DCORVEL_BUILD_TESTS=OFF
 source bench/peers.sh
 work=$(mktemp -d)
 pids=()
@@ -38,7 +41,7 @@ PY
 ftp=$(free_port); web=$(free_port)
 # A real account for Basic authentication ("bench" / "bench"), every right.
 digest=$(/usr/bin/python3 -c 'import hashlib; d=hashlib.md5(b"bench").digest(); print("".join(d[i:i+4][::-1].hex().upper() for i in range(0,16,4)))')
-pid=$(start_corveld "$ftp" "$web" "$root" "$work" build "<webapp>yes</webapp>" \
+pid=$(start_corveld "$ftp" "$web" "$root" "$work" "$build_dir" "<webapp>yes</webapp>" \
   "<user username=\"bench\" password=\"$digest\" alias=\"\" privilege=\"458783\" work_dir=\"$root\" welcome_msg=\"\" disabled=\"no\" />")
 pids+=("$pid")
 wait_port "$ftp"; wait_port "$web"
