@@ -227,11 +227,11 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
         return view.entries.size() < kMaxViewEntries;
     });
     sortEntries(view.entries, view.sort);
-    sendAnswer(socket, request, 200, kHtml, folderPage(view));
     // An upload that never finished leaves its part behind. One untouched for a day
-    // goes when its folder is listed, by an account that may write there (it could
-    // start that upload again, emptying the part, anyway); the part is the server's
-    // own, so no Remove right is asked for.
+    // goes when its folder is listed, before the page is sent (so whoever reads the
+    // page finds it gone), by an account that may write there (it could start that
+    // upload again, emptying the part, anyway); the part is the server's own, so no
+    // Remove right is asked for.
     if (!staleParts.empty() && files.permits(PERM_WRITE_FILE)) {
         const FileService cleaner(files.home(), PERM_REMOVE_FILE);
         for (const std::string& name : staleParts) {
@@ -239,6 +239,7 @@ void WebApp::serveFolder(Socket& socket, const HttpRequest& request, const Calle
             (void)cleaner.removeFile(part.argument());
         }
     }
+    sendAnswer(socket, request, 200, kHtml, folderPage(view));
 }
 
 void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Caller& caller) {
