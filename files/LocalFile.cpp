@@ -44,7 +44,8 @@ TransferResult TransferFile::sendRange(Socket& socket, std::int64_t offset, std:
 
 TransferResult TransferFile::receiveFrom(Socket& socket) {
     switch (receiveIntoFile(socket, file_)) {
-        case KernelReceive::PeerClosed: socket.close(); return TransferResult::Completed;
+        case KernelReceive::PeerClosed:
+        case KernelReceive::CountReached: socket.close(); return TransferResult::Completed;
         case KernelReceive::Broken:
         case KernelReceive::DiskFailed: socket.close(); return TransferResult::Broken;
         case KernelReceive::Unsupported: break;  // read here, as through TLS
@@ -106,6 +107,15 @@ TransferResult TransferFile::receiveExactly(Socket& socket, std::string_view alr
     std::int64_t left = count - static_cast<std::int64_t>(early);
     if (left == 0) return TransferResult::Completed;
     if (!socket.isOpen() || !socket.setNonBlocking()) return TransferResult::Broken;
+    // Spliced like an FTP upload where the kernel can; whatever it took is in the file,
+    // so a broken chunk resumes after it.
+    switch (receiveIntoFile(socket, file_, &left)) {
+        case KernelReceive::CountReached: return TransferResult::Completed;
+        case KernelReceive::PeerClosed:
+        case KernelReceive::Broken:
+        case KernelReceive::DiskFailed: return TransferResult::Broken;
+        case KernelReceive::Unsupported: break;  // read here, as through TLS
+    }
     // On the heap: connection threads run on bounded stacks.
     auto buffer = std::make_unique_for_overwrite<char[]>(kReceiveBufferBytes);
     std::size_t filled = 0;

@@ -123,7 +123,7 @@ enum class WriteMode { Truncate, Append, Overwrite };
 [[nodiscard]] long readSome(const UniqueFd& file, char* data, std::size_t length);
 
 // How a receive into a file through the kernel ended.
-enum class KernelReceive { PeerClosed, Broken, DiskFailed, Unsupported };
+enum class KernelReceive { PeerClosed, Broken, DiskFailed, Unsupported, CountReached };
 // Moves what the peer sends into the file at its position without passing it through
 // this process (splice(2) through a pipe), until the peer closes, the connection
 // breaks or stays idle for kIdleLimitSeconds waits of kWaitStepMs, or the disk
@@ -131,8 +131,10 @@ enum class KernelReceive { PeerClosed, Broken, DiskFailed, Unsupported };
 // after DiskFailed. Unsupported: the kernel cannot do it for this socket or file (a
 // stream layer, append mode, a file system without splice); what was already taken
 // is in the file and the caller goes on reading the socket itself. The socket stays
-// open and is switched to non-blocking mode.
-[[nodiscard]] KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file);
+// open and is switched to non-blocking mode. Given remaining, it takes at most that
+// many bytes (what follows on the socket belongs to the next request), counts down
+// what it moved, and returns CountReached when none are left.
+[[nodiscard]] KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file, std::int64_t* remaining = nullptr);
 
 // Sends the file from offset (a negative offset means 0) up to end (negative: to
 // the end of the file, however long it is by then) on the socket with sendfile(2),

@@ -420,7 +420,7 @@ bool drainPipeIntoFile(int pipeOut, const UniqueFd& file, std::size_t count, boo
 
 }  // namespace
 
-KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file) {
+KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file, std::int64_t* remaining) {
     if (!socket.isOpen() || !socket.setNonBlocking()) return KernelReceive::Broken;
     if (!file.isOpen() || socket.layer() != nullptr) return KernelReceive::Unsupported;
     int fileFlags = ::fcntl(file.get(), F_GETFL);
@@ -432,12 +432,19 @@ KernelReceive receiveIntoFile(Socket& socket, const UniqueFd& file) {
     bool firstMove = true;
     int idleSeconds = 0;
     for (;;) {
-        ssize_t n = ::splice(socket.descriptor(), nullptr, pipeIn.get(), nullptr, kSpliceChunkBytes,
+        std::size_t wanted = kSpliceChunkBytes;
+        if (remaining != nullptr) {
+            if (*remaining <= 0) return KernelReceive::CountReached;
+            wanted = static_cast<std::size_t>(std::min<std::int64_t>(*remaining, kSpliceChunkBytes));
+        }
+        ssize_t n = ::splice(socket.descriptor(), nullptr, pipeIn.get(), nullptr, wanted,
                              SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n > 0) {
             bool refused = false;
             if (!drainPipeIntoFile(pipeOut.get(), file, static_cast<std::size_t>(n), firstMove, &refused))
                 return KernelReceive::DiskFailed;
+            // Counted before a refusal returns: those bytes reached the file by read and write.
+            if (remaining != nullptr) *remaining -= n;
             if (refused) return KernelReceive::Unsupported;
             firstMove = false;
             idleSeconds = 0;

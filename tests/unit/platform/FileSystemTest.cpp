@@ -348,6 +348,22 @@ TEST_F(FileSystemTest, ReceiveIntoFileKeepsEveryByteTakenOrTakesNone) {
         writer.join();
         EXPECT_TRUE(read("f") == content);
     }
+    {  // With a count: exactly that many bytes, over several pipe loads; the rest stays on the socket.
+        write("h", "");
+        OpenedFile file = openFileForWriting(path("h"), WriteMode::Truncate);
+        ASSERT_EQ(file.status, OpenStatus::Opened);
+        SocketPair pair;
+        std::thread writer([&] {
+            EXPECT_EQ(sendAll(pair.far, content + "NEXT"), static_cast<long>(content.size() + 4));
+            pair.far.close();
+        });
+        std::int64_t remaining = static_cast<std::int64_t>(content.size());
+        EXPECT_EQ(receiveIntoFile(pair.near, file.file, &remaining), KernelReceive::CountReached);
+        writer.join();
+        EXPECT_EQ(remaining, 0);
+        EXPECT_TRUE(read("h") == content);
+        EXPECT_EQ(readAll(pair.near), "NEXT");
+    }
     {  // Append mode cannot be spliced into: nothing is taken, the caller reads it all.
         write("g", "head");
         OpenedFile file = openFileForWriting(path("g"), WriteMode::Append);
