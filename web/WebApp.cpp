@@ -391,24 +391,10 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
         if (seen.value.kind != EntryKind::None && !replace)
             return sendJsonError(socket, request, 409, "A file of that name is there; send replace=1 to replace it.");
     }
-    std::int64_t stored = 0;
-    {
-        auto opened = files.openForWritingAt(partial.argument(), *offset);
-        if (!opened.ok()) return refuse(opened.status);
-        TransferFile& file = *opened.value;
-        stored = file.size();
-        // Chunks follow one another: one that starts inside the stored part would
-        // leave stale bytes behind its end.
-        if (*offset != stored)
-            return sendJsonError(socket, request, 409, "The stored part holds a different number of bytes.", stored);
-        allowBody(socket, request);
-        if (file.receiveExactly(socket, request.bodyStart, *offset, request.contentLength) !=
-            TransferResult::Completed) {
-            const auto part = files.stat(partial.argument(), StatPurpose::Writing);
-            return sendJsonError(socket, request, 400, "The upload broke off.", part.ok() ? part.value.size : 0);
-        }
-        stored = *offset + request.contentLength;
-    }  // the lock goes before the rename
+    const std::optional<std::int64_t> received =
+        receiveUploadChunk(socket, request, files, partial.argument(), *offset, "upload here");
+    if (!received) return;
+    const std::int64_t stored = *received;
     if (done) {
         if (stored != *total)
             return sendJsonError(socket, request, 409, "The stored part does not hold the whole file.", stored);

@@ -61,16 +61,6 @@ std::string candidateName(const std::string& name, int n) {
     return stem + suffix + tail;
 }
 
-// The right a link's kind needs of its owner at every use.
-std::uint32_t rightOf(ShareKind kind) {
-    switch (kind) {
-        case ShareKind::File: return PERM_READ_FILE;
-        case ShareKind::Folder: return PERM_LIST;
-        case ShareKind::DropBox: return PERM_WRITE_FILE;
-    }
-    return PERM_READ_FILE;
-}
-
 std::string linkUrl(const HttpRequest& request, bool https, std::string_view token) {
     const std::string host = request.host.empty() ? std::string("localhost") : request.host;
     return std::string(https ? "https://" : "http://") + host + shareLinkPath(token);
@@ -128,7 +118,7 @@ void WebApp::serveVisit(Socket& socket, const HttpRequest& request, std::string_
     // owner's rights of now, so a right taken away ends the link's use.
     if (!accountIsActive(users_, visit.link.owner)) return refused("owner disabled or removed");
     const FileService owner = filesOf(visit.link.owner);
-    if (!owner.permits(rightOf(visit.link.kind))) return refused("owner lacks the right");
+    if (!owner.permits(ownerRightOf(visit.link.kind))) return refused("owner lacks the right");
     const AppPath root(visit.link.path);
     const auto resolved = owner.resolve(root.argument());
     if (!resolved.ok()) return refused("path outside the owner's home");
@@ -360,25 +350,10 @@ void WebApp::serveVisitUpload(Socket& socket, const HttpRequest& request, const 
         return sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
     const std::string partName = dropPartName(id);
     const AppPath partial(partName);
-    std::int64_t stored = 0;
-    {
-        auto opened = visit.files.openForWritingAt(partial.argument(), *offset);
-        if (!opened.ok()) {
-            const Refusal refusal = refusalOf(opened.status, "send files here");
-            return sendJsonError(socket, request, refusal.status, refusal.text);
-        }
-        TransferFile& file = *opened.value;
-        stored = file.size();
-        if (*offset != stored)
-            return sendJsonError(socket, request, 409, "The stored part holds a different number of bytes.", stored);
-        allowBody(socket, request);
-        if (file.receiveExactly(socket, request.bodyStart, *offset, request.contentLength) !=
-            TransferResult::Completed) {
-            const auto part = visit.files.stat(partial.argument(), StatPurpose::Writing);
-            return sendJsonError(socket, request, 400, "The upload broke off.", part.ok() ? part.value.size : 0);
-        }
-        stored = *offset + request.contentLength;
-    }  // the lock goes before the rename
+    const std::optional<std::int64_t> received =
+        receiveUploadChunk(socket, request, visit.files, partial.argument(), *offset, "send files here");
+    if (!received) return;
+    const std::int64_t stored = *received;
     std::string settled;
     if (done) {
         if (stored != *total)
@@ -489,7 +464,7 @@ void WebApp::serveShareList(Socket& socket, const HttpRequest& request, const Ca
             state = "expired";
         else if (link.usedUp())
             state = "used up";
-        else if (!files.permits(rightOf(link.kind)))
+        else if (!files.permits(ownerRightOf(link.kind)))
             state = "not working: your account lacks the right";
         items.push_back({link, state});
     }

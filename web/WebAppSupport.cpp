@@ -115,6 +115,28 @@ bool readBody(Socket& socket, std::string_view alreadyRead, std::int64_t length,
     return true;
 }
 
+std::optional<std::int64_t> receiveUploadChunk(Socket& socket, const HttpRequest& request, const FileService& files,
+                                               PathArgument partial, std::int64_t offset, std::string_view action) {
+    auto opened = files.openForWritingAt(partial, offset);
+    if (!opened.ok()) {
+        const Refusal refusal = refusalOf(opened.status, action);
+        sendJsonError(socket, request, refusal.status, refusal.text);
+        return std::nullopt;
+    }
+    TransferFile& file = *opened.value;
+    if (file.size() != offset) {
+        sendJsonError(socket, request, 409, "The stored part holds a different number of bytes.", file.size());
+        return std::nullopt;
+    }
+    allowBody(socket, request);
+    if (file.receiveExactly(socket, request.bodyStart, offset, request.contentLength) != TransferResult::Completed) {
+        const auto part = files.stat(partial, StatPurpose::Writing);
+        sendJsonError(socket, request, 400, "The upload broke off.", part.ok() ? part.value.size : 0);
+        return std::nullopt;
+    }
+    return offset + request.contentLength;
+}
+
 // The last name of a file name a browser sent (some send a whole local path).
 std::string baseNameOf(std::string_view fileName) {
     const std::size_t slash = fileName.find_last_of("/\\");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -81,6 +82,14 @@ std::string baseNameOf(std::string_view fileName);
 // A client that sent "Expect: 100-continue" waits for this before its body (curl
 // does for large files); sent only once every check passed, so a refusal costs no body.
 void allowBody(Socket& socket, const HttpRequest& request);
+
+// Stores one chunk of a resumable upload (the request's body) at offset in the part
+// file partial, which must hold exactly offset bytes: a chunk that starts inside the
+// stored part would leave stale bytes behind its end. The part's size after the
+// chunk, or nullopt once the refusal was sent (action completes its text). The part
+// is closed, and its lock gone, when this returns, so the caller may rename it.
+std::optional<std::int64_t> receiveUploadChunk(Socket& socket, const HttpRequest& request, const FileService& files,
+                                               PathArgument partial, std::int64_t offset, std::string_view action);
 
 // Whether user is an account of the table that is not disabled.
 bool accountIsActive(const UserTable& users, const std::string& user);
