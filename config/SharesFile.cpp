@@ -8,6 +8,7 @@
 
 #include "common/DecimalText.h"
 #include "common/NamedObjectNames.h"
+#include "common/Permissions.h"
 #include "platform/SecureRandom.h"
 
 namespace corvel {
@@ -99,6 +100,15 @@ TiXmlElement* findElement(TiXmlDocument& document, std::string_view id) {
 }
 
 }  // namespace
+
+std::uint32_t ownerRightOf(ShareKind kind) {
+    switch (kind) {
+        case ShareKind::File: return PERM_READ_FILE;
+        case ShareKind::Folder: return PERM_LIST;
+        case ShareKind::DropBox: return PERM_WRITE_FILE;
+    }
+    return PERM_READ_FILE;
+}
 
 std::string_view shareKindName(ShareKind kind) {
     switch (kind) {

@@ -24,6 +24,8 @@ enum class ShareKind {
 // "file", "folder", "dropbox".
 std::string_view shareKindName(ShareKind kind);
 std::optional<ShareKind> shareKindValue(std::string_view text);
+// The right a link of kind needs of its owner, when it is made and at every use.
+std::uint32_t ownerRightOf(ShareKind kind);
 
 // One link, as the file's share element holds it.
 struct ShareLink {

@@ -66,15 +66,6 @@ const UserAccount* findAccount(const std::vector<UserAccount>& accounts, const s
     return nullptr;
 }
 
-std::uint32_t rightOf(ShareKind kind) {
-    switch (kind) {
-        case ShareKind::File: return PERM_READ_FILE;
-        case ShareKind::Folder: return PERM_LIST;
-        case ShareKind::DropBox: return PERM_WRITE_FILE;
-    }
-    return PERM_READ_FILE;
-}
-
 // The link's state now, as the server would find it at a use.
 std::string stateOf(const ShareLink& link, const std::vector<UserAccount>& accounts, std::int64_t now) {
     if (link.expiredAt(now)) return "expired";
@@ -82,7 +73,7 @@ std::string stateOf(const ShareLink& link, const std::vector<UserAccount>& accou
     const UserAccount* owner = findAccount(accounts, link.owner);
     if (!owner) return "not working: owner removed";
     if (owner->disabled) return "not working: owner disabled";
-    if ((static_cast<std::uint32_t>(owner->privilege) & rightOf(link.kind)) == 0)
+    if ((static_cast<std::uint32_t>(owner->privilege) & ownerRightOf(link.kind)) == 0)
         return "not working: owner lacks the right";
     return "active";
 }
