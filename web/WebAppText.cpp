@@ -7,22 +7,6 @@
 
 namespace corvel {
 
-std::optional<std::string> formField(std::string_view form, std::string_view name) {
-    std::size_t start = 0;
-    while (start <= form.size()) {
-        std::size_t end = form.find('&', start);
-        if (end == std::string_view::npos) end = form.size();
-        std::string_view field = form.substr(start, end - start);
-        if (field.size() > name.size() && field.substr(0, name.size()) == name && field[name.size()] == '=') {
-            std::string value(field.substr(name.size() + 1));
-            percentDecode(value);
-            return value;
-        }
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 std::vector<std::string> formFields(std::string_view form, std::string_view name, std::size_t limit) {
     std::vector<std::string> values;
     std::size_t start = 0;
@@ -38,6 +22,12 @@ std::vector<std::string> formFields(std::string_view form, std::string_view name
         start = end + 1;
     }
     return values;
+}
+
+std::optional<std::string> formField(std::string_view form, std::string_view name) {
+    std::vector<std::string> first = formFields(form, name, 1);
+    if (first.empty()) return std::nullopt;
+    return std::move(first.front());
 }
 
 std::string cookieValue(std::string_view header, std::string_view name) {
