@@ -366,14 +366,9 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
     const auto [folder, name] = splitLast(formField(request.query, "path").value_or(""));
     if (!isSingleName(name) || isPartialUploadName(name))
         return sendJsonError(socket, request, 400, "That name cannot be used.");
-    const std::optional<std::int64_t> offset = byteCountValue(formField(request.query, "offset").value_or("0"));
-    const bool done = formField(request.query, "done").value_or("") == "1";
     const bool replace = formField(request.query, "replace").value_or("") == "1";
-    const std::optional<std::int64_t> total = byteCountValue(formField(request.query, "total").value_or(""));
-    if (request.sentTransferEncoding)
-        return sendJsonError(socket, request, 411, "An upload must say its length (no chunked transfer coding).");
-    if (!offset || request.contentLength < 0 || (done && !total))
-        return sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
+    const std::optional<ChunkPlace> place = chunkPlaceOf(socket, request);
+    if (!place) return;
 
     FileService files = filesOf(caller.user);
     const AppPath target(join(folder, name));
@@ -382,7 +377,7 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
         const Refusal refusal = refusalOf(status, "upload here");
         sendJsonError(socket, request, refusal.status, refusal.text, received);
     };
-    if (*offset == 0) {
+    if (place->offset == 0) {
         // A file is replaced only when the client says so (after asking its user);
         // asked before a byte is written, so a refused upload costs nothing.
         const auto seen = files.stat(target.argument(), StatPurpose::Writing);
@@ -392,18 +387,18 @@ void WebApp::serveUpload(Socket& socket, const HttpRequest& request, const Calle
             return sendJsonError(socket, request, 409, "A file of that name is there; send replace=1 to replace it.");
     }
     const std::optional<std::int64_t> received =
-        receiveUploadChunk(socket, request, files, partial.argument(), *offset, "upload here");
+        receiveUploadChunk(socket, request, files, partial.argument(), place->offset, "upload here");
     if (!received) return;
     const std::int64_t stored = *received;
-    if (done) {
-        if (stored != *total)
+    if (place->done) {
+        if (stored != place->total)
             return sendJsonError(socket, request, 409, "The stored part does not hold the whole file.", stored);
         const auto moved = replace ? files.replaceByRename(partial.argument(), target.argument())
                                    : files.rename(partial.argument(), target.argument());
         if (!moved.ok()) return refuse(moved.status, stored);
     }
     sendAnswer(socket, request, 200, kJson,
-               "{\"received\":" + std::to_string(stored) + ",\"done\":" + (done ? "true" : "false") + "}");
+               "{\"received\":" + std::to_string(stored) + ",\"done\":" + (place->done ? "true" : "false") + "}");
 }
 
 void WebApp::serveFolderChange(Socket& socket, const HttpRequest& request, const Caller& caller) {

@@ -341,22 +341,17 @@ void WebApp::serveVisitUpload(Socket& socket, const HttpRequest& request, const 
     if (!isUploadId(id)) return sendJsonError(socket, request, 400, "The upload's id is missing or wrong.");
     if (!isSingleName(name) || isPartialUploadName(name))
         return sendJsonError(socket, request, 400, "That name cannot be used.");
-    const std::optional<std::int64_t> offset = byteCountValue(formField(request.query, "offset").value_or("0"));
-    const bool done = formField(request.query, "done").value_or("") == "1";
-    const std::optional<std::int64_t> total = byteCountValue(formField(request.query, "total").value_or(""));
-    if (request.sentTransferEncoding)
-        return sendJsonError(socket, request, 411, "An upload must say its length (no chunked transfer coding).");
-    if (!offset || request.contentLength < 0 || (done && !total))
-        return sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
+    const std::optional<ChunkPlace> place = chunkPlaceOf(socket, request);
+    if (!place) return;
     const std::string partName = dropPartName(id);
     const AppPath partial(partName);
     const std::optional<std::int64_t> received =
-        receiveUploadChunk(socket, request, visit.files, partial.argument(), *offset, "send files here");
+        receiveUploadChunk(socket, request, visit.files, partial.argument(), place->offset, "send files here");
     if (!received) return;
     const std::int64_t stored = *received;
     std::string settled;
-    if (done) {
-        if (stored != *total)
+    if (place->done) {
+        if (stored != place->total)
             return sendJsonError(socket, request, 409, "The stored part does not hold the whole file.", stored);
         // Each file a drop box takes is one use of its link.
         if (shares_.store->countUse(visit.link.id) != ShareUse::Counted) {
@@ -368,8 +363,8 @@ void WebApp::serveVisitUpload(Socket& socket, const HttpRequest& request, const 
         settled = *finalName;
         logVisit(visit, request, "upload", settled);
     }
-    std::string body = "{\"received\":" + std::to_string(stored) + ",\"done\":" + (done ? "true" : "false");
-    if (done) body += ",\"name\":\"" + jsonEscape(settled) + "\"";
+    std::string body = "{\"received\":" + std::to_string(stored) + ",\"done\":" + (place->done ? "true" : "false");
+    if (place->done) body += ",\"name\":\"" + jsonEscape(settled) + "\"";
     sendAnswer(socket, request, 200, kJson, body + "}");
 }
 

@@ -115,6 +115,21 @@ bool readBody(Socket& socket, std::string_view alreadyRead, std::int64_t length,
     return true;
 }
 
+std::optional<ChunkPlace> chunkPlaceOf(Socket& socket, const HttpRequest& request) {
+    const std::optional<std::int64_t> offset = byteCountValue(formField(request.query, "offset").value_or("0"));
+    const bool done = formField(request.query, "done").value_or("") == "1";
+    const std::optional<std::int64_t> total = byteCountValue(formField(request.query, "total").value_or(""));
+    if (request.sentTransferEncoding) {
+        sendJsonError(socket, request, 411, "An upload must say its length (no chunked transfer coding).");
+        return std::nullopt;
+    }
+    if (!offset || request.contentLength < 0 || (done && !total)) {
+        sendJsonError(socket, request, 400, "The upload's offset, length or total is missing or wrong.");
+        return std::nullopt;
+    }
+    return ChunkPlace{*offset, done, total.value_or(0)};
+}
+
 std::optional<std::int64_t> receiveUploadChunk(Socket& socket, const HttpRequest& request, const FileService& files,
                                                PathArgument partial, std::int64_t offset, std::string_view action) {
     auto opened = files.openForWritingAt(partial, offset);

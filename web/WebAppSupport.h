@@ -83,6 +83,17 @@ std::string baseNameOf(std::string_view fileName);
 // does for large files); sent only once every check passed, so a refusal costs no body.
 void allowBody(Socket& socket, const HttpRequest& request);
 
+// Where a chunk of a resumable upload goes, from its query: offset, and with done=1
+// the whole file's total, which the part must then hold.
+struct ChunkPlace {
+    std::int64_t offset = 0;
+    bool done = false;
+    std::int64_t total = 0;
+};
+// The chunk's place, or nullopt once the refusal was sent: a body in chunked
+// transfer coding (411), or an offset, length or total missing or wrong (400).
+std::optional<ChunkPlace> chunkPlaceOf(Socket& socket, const HttpRequest& request);
+
 // Stores one chunk of a resumable upload (the request's body) at offset in the part
 // file partial, which must hold exactly offset bytes: a chunk that starts inside the
 // stored part would leave stale bytes behind its end. The part's size after the
