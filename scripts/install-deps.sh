@@ -4,7 +4,7 @@
 set -euo pipefail
 purpose=${1:-run}
 
-packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev libssl-dev libarchive-dev libargon2-dev libssh-dev qt6-base-dev)
+packages=(g++ cmake make pkg-config libtinyxml-dev libsystemd-dev libssl-dev libdeflate-dev libargon2-dev libssh-dev qt6-base-dev)
 case "$purpose" in
   run) ;;
   test) packages+=(libgtest-dev python3 curl lftp wget procps xvfb xauth chromium clang libclang-rt-14-dev fail2ban haproxy rclone logrotate openssh-client sshpass python3-paramiko) ;;
