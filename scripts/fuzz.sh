@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan+UBSan) and runs each one, one after
-# the other, for the given number of seconds (default 60) on a scratch copy of its
-# seed corpus. Prints one line per target; exits non-zero when any target crashed,
-# hung, or could not run. Crash inputs and logs are kept in the folder it names.
+# Builds the libFuzzer targets with clang (ASan+UBSan) and runs each one for the
+# given number of seconds (default 60) on a scratch copy of its seed corpus, as many
+# at once as there are cores. Prints one line per target; exits non-zero when any
+# target crashed, hung, or could not run. Crash inputs and logs are kept in the
+# folder it names.
 #   scripts/fuzz.sh [seconds]      FUZZ_BUILD_DIR (build-fuzz)   FUZZ_TARGETS ("fuzz_http fuzz_url")   FUZZ_SEED (0: random)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,13 +22,14 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCORVEL_FUZZ=ON -DCORVEL_BUILD_CONSOLE=OFF \
   -DCORVEL_BUILD_TESTS=OFF -DCORVEL_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build_dir" -j"$(nproc)" >/dev/null
-
 if [ -n "${FUZZ_TARGETS:-}" ]; then
   targets=$FUZZ_TARGETS
 else
   targets=$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
 fi
+# Only the targets and the libraries they need; the programs are not run here.
+# shellcheck disable=SC2086
+cmake --build "$build_dir" -j"$(nproc)" --target $targets >/dev/null
 
 # Scratch space on a memory file system when there is one: the targets create and
 # remove small trees for every input.
@@ -39,29 +41,44 @@ results=$(mktemp -d "${TMPDIR:-/tmp}/corvel-fuzz-results-XXXXXX")
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
-failed=0
-for target in $targets; do
-  binary="$build_dir/$target"
-  corpus="$work/$target/corpus"
-  artifacts="$results/$target/"
+# One target's run; its summary line goes to $results/$target.line.
+run_target() {
+  local target=$1 binary="$build_dir/$1" corpus="$work/$1/corpus" artifacts="$results/$1/"
   mkdir -p "$corpus" "$artifacts" "$work/$target/tmp"
   if [ -d "fuzz/corpus/$target" ]; then cp -R "fuzz/corpus/$target/." "$corpus/"; fi
-  log="$results/$target.log"
-  status=0
+  local log="$results/$target.log" status=0 runs crash
   # The wall-clock bound covers start-up and a last slow input beyond -max_total_time.
   TMPDIR="$work/$target/tmp" timeout --kill-after=10 $((seconds + 120)) \
     "$binary" -max_total_time="$seconds" -seed="${FUZZ_SEED:-0}" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
     -artifact_prefix="$artifacts" "$corpus" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$status" = 0 ]; then
-    echo "$target: ok, ${runs:-?} runs in ${seconds} s, corpus $(ls "$corpus" | wc -l) inputs"
+    echo "$target: ok, ${runs:-?} runs in ${seconds} s, corpus $(ls "$corpus" | wc -l) inputs" >"$results/$target.line"
   else
-    failed=1
     crash=$(ls "$artifacts" 2>/dev/null | head -n 1)
-    echo "$target: FAILED (exit $status), input ${crash:+$artifacts$crash}, log $log"
-    grep -m 3 -E "ERROR|invariant failed|SUMMARY" "$log" | sed 's/^/    /' || true
+    {
+      echo "$target: FAILED (exit $status), input ${crash:+$artifacts$crash}, log $log"
+      grep -m 3 -E "ERROR|invariant failed|SUMMARY" "$log" | sed 's/^/    /' || true
+    } >"$results/$target.line"
+    touch "$results/$target.failed"
   fi
   rm -rf "$work/$target"
+}
+
+# Each target is one process on one core, so as many run at once as there are
+# cores (FUZZ_JOBS); the lines are printed in the targets' order when all are done.
+parallel=${FUZZ_JOBS:-$(nproc)}
+running=0
+for target in $targets; do
+  run_target "$target" &
+  running=$((running + 1))
+  if [ "$running" -ge "$parallel" ]; then wait -n || true; running=$((running - 1)); fi
+done
+wait
+failed=0
+for target in $targets; do
+  if [ -e "$results/$target.line" ]; then cat "$results/$target.line"; else echo "$target: FAILED (no result)"; failed=1; fi
+  if [ -e "$results/$target.failed" ]; then failed=1; fi
 done
 
 rm -rf "$work"

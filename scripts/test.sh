@@ -16,7 +16,8 @@ jobs=$(nproc)
 # CPU, so twice as many run at once as there are cores (at least four).
 test_jobs=$((jobs * 2 > 4 ? jobs * 2 : 4))
 
-stage() { echo; echo "== $*"; }
+# Each stage line carries the seconds since the start, so a slow stage shows in the log.
+stage() { echo; echo "== $* (at ${SECONDS} s)"; }
 
 stage "normal build"
 BUILD_DIR=build scripts/build.sh -DCORVEL_WERROR=ON -DCORVEL_BUILD_CONSOLE=ON
@@ -44,3 +45,4 @@ stage "unit and integration tests (thread)"
 # landing; longer runs (scripts/fuzz.sh alone) take a random seed.
 stage "fuzzing, ${FUZZ_SECONDS:-20} s per target"
 FUZZ_SEED=${FUZZ_SEED:-1} scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+stage "all passed"
