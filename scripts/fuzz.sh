@@ -20,8 +20,12 @@ if ! command -v clang++ >/dev/null || ! command -v clang >/dev/null; then
   $sudo_cmd apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
 fi
 
+# -O1 with line tables only: inputs run nearly as fast as at -O2, reports still name
+# file and line, and the build, most of a short run's time, is quicker.
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCORVEL_FUZZ=ON -DCORVEL_BUILD_CONSOLE=OFF \
-  -DCORVEL_BUILD_TESTS=OFF -DCORVEL_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCORVEL_BUILD_TESTS=OFF -DCORVEL_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only -DNDEBUG" >/dev/null
 if [ -n "${FUZZ_TARGETS:-}" ]; then
   targets=$FUZZ_TARGETS
 else
