@@ -90,8 +90,8 @@ bool ZipStream::beginEntry(const std::string& name, std::time_t lastWrite, bool 
     if (!good_ || finished_) return false;
     // A name is at most 65,535 bytes in the format; no path on this system comes near.
     if (name.size() > kFar16) return good_ = false;
-    entries_.push_back(Entry{name, lastWrite, size, offset(), 0, folder});
     const std::uint32_t dosTime = dosTimeOf(lastWrite);
+    entries_.push_back(Entry{name, lastWrite, dosTime, size, offset(), 0, folder});
     put32(pending_, kLocalHeader);
     put16(pending_, kVersionZip64);
     // A folder has no bytes, so its CRC (0) is known up front; a file's follows it.
@@ -160,7 +160,7 @@ bool ZipStream::finish() {
     finished_ = true;
     const std::uint64_t directoryStart = offset();
     for (const Entry& entry : entries_) {
-        const std::uint32_t dosTime = dosTimeOf(entry.lastWrite);
+        const std::uint32_t dosTime = entry.dosTime;
         put32(pending_, kCentralHeader);
         put16(pending_, kMadeOnUnix);
         put16(pending_, kVersionZip64);

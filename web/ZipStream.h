@@ -44,6 +44,7 @@ private:
     struct Entry {
         std::string name;
         std::time_t lastWrite = 0;
+        std::uint32_t dosTime = 0;  // lastWrite as the headers carry it, worked out once
         std::uint64_t size = 0;
         std::uint64_t offset = 0;  // of its local header, from the archive's start
         std::uint32_t crc = 0;
