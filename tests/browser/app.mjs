@@ -6,27 +6,16 @@
 // visits another site's pages that post forms to every action. Prints one JSON
 // line with what it saw. Every wait is bounded.
 // Usage: node app.mjs BASE ATTACKER_BASE USER PASSWORD FILES_DIR FOLDER_DIR REPLACEMENT [SHOT_PREFIX]
-import { chromium } from "playwright-core";
+import { launchChromium, signIn } from "./chromium.mjs";
 import { readdirSync } from "node:fs";
 import { join } from "node:path";
 
 const [base, attacker, user, password, filesDir, folderDir, replacement, shots] = process.argv.slice(2);
 const STEP_MS = 15000;
 const TOTAL_MS = 150000;
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 const deadline = setTimeout(() => { browser.close().finally(() => process.exit(3)); }, TOTAL_MS);
 const result = { outside: [] };
-
-async function signIn(page) {
-  await page.goto(base + "/app/");
-  await page.fill("#user", user);
-  await page.fill("#password", password);
-  await Promise.all([page.waitForURL(base + "/app/"), page.click("button")]);
-}
 
 const row = (name) => `tr[data-name="${name}"]`;
 
@@ -38,7 +27,7 @@ try {
   page.on("request", (r) => {
     if (!r.url().startsWith(base) && !r.url().startsWith(attacker)) result.outside.push(r.url());
   });
-  await signIn(page);
+  await signIn(page, base, user, password);
   result.signedIn = await page.isVisible(".crumbs");
   result.plainFormHidden = !(await page.isVisible("form.sendform"));  // the script's pickers replace it
   result.cookies = (await context.cookies()).map((c) => ({ name: c.name, httpOnly: c.httpOnly, sameSite: c.sameSite }));
@@ -110,7 +99,7 @@ try {
   const plain = await browser.newContext({ javaScriptEnabled: false });
   const noScript = await plain.newPage();
   noScript.setDefaultTimeout(STEP_MS);
-  await signIn(noScript);
+  await signIn(noScript, base, user, password);
   // The plain upload form: one file, then the page again.
   await noScript.setInputFiles('form.sendform input[name="files"]', join(folderDir, "top.bin"));
   await Promise.all([noScript.waitForNavigation(), noScript.click("form.sendform button")]);

@@ -1,14 +1,10 @@
 // Opens the web file browser in headless Chromium with credentials, follows a
 // folder link and downloads a file. Prints one JSON line with what it saw.
 // Usage: node browse.mjs BASE_URL USER PASSWORD FOLDER FILE [SCREENSHOT.png]
-import { chromium } from "playwright-core";
+import { launchChromium } from "./chromium.mjs";
 
 const [base, user, password, folder, file, screenshot] = process.argv.slice(2);
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 const result = {};
 try {
   const context = await browser.newContext({

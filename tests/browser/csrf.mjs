@@ -5,7 +5,7 @@
 // Prints one JSON line after the attacks, waits for a line on stdin (the caller
 // checks the server in between), then prints one JSON line for the control.
 // Usage: node csrf.mjs VICTIM_BASE ATTACKER_BASE USER PASSWORD NEW_PASSWORD
-import { chromium } from "playwright-core";
+import { launchChromium } from "./chromium.mjs";
 import { createInterface } from "node:readline";
 
 const [victim, attacker, user, password, newPassword] = process.argv.slice(2);
@@ -14,11 +14,7 @@ const RESUME_MS = 60000;  // longest wait for the caller's go-ahead between the 
 const TOTAL_MS = 150000;  // the whole run; past it the browser is closed and we exit 3
 const target = victim + "/update_password.html";
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 const deadline = setTimeout(() => { browser.close().finally(() => process.exit(3)); }, TOTAL_MS);
 
 // Every request for update_password.html as it went over the wire, from the

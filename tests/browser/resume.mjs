@@ -4,17 +4,13 @@
 // script goes on from where the stored part ends. Prints one JSON line with what it
 // saw. Every wait is bounded.
 // Usage: node resume.mjs BASE USER PASSWORD FILE PART_PATH TOTAL_SECONDS
-import { chromium } from "playwright-core";
+import { launchChromium, signIn } from "./chromium.mjs";
 import { statSync } from "node:fs";
 
 const [base, user, password, file, partPath, totalSeconds] = process.argv.slice(2);
 const TOTAL_MS = Number(totalSeconds) * 1000;
 const size = statSync(file).size;
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 const deadline = setTimeout(() => { browser.close().finally(() => process.exit(3)); }, TOTAL_MS);
 const result = {};
 const started = Date.now();
@@ -25,10 +21,7 @@ try {
   const context = await browser.newContext();
   let page = await context.newPage();
   page.setDefaultTimeout(TOTAL_MS);
-  await page.goto(base + "/app/");
-  await page.fill("#user", user);
-  await page.fill("#password", password);
-  await Promise.all([page.waitForURL(base + "/app/"), page.click("button")]);
+  await signIn(page, base, user, password);
   await page.setInputFiles("#pickFiles", file);
   while (partSize() < size / 2) await sleep(20);
   await page.close();  // the tab goes, and the chunk in flight with it

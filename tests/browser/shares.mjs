@@ -6,7 +6,7 @@
 // entries and downloads them as one zip; then revokes the file's link on the list.
 // Prints one JSON line with what it saw. Every wait is bounded.
 // Usage: node shares.mjs BASE USER PASSWORD EXPIRES DROP_FILE... -- OUT_DIR
-import { chromium } from "playwright-core";
+import { launchChromium, signIn } from "./chromium.mjs";
 import { join } from "node:path";
 
 const args = process.argv.slice(2);
@@ -16,21 +16,11 @@ const dropFiles = args.slice(4, split);
 const outDir = args[split + 1];
 const STEP_MS = 15000;
 const TOTAL_MS = 150000;
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 const deadline = setTimeout(() => { browser.close().finally(() => process.exit(3)); }, TOTAL_MS);
 const result = { outside: [] };
 const row = (name) => `tr[data-name="${name}"]`;
 
-async function signIn(page) {
-  await page.goto(base + "/app/");
-  await page.fill("#user", user);
-  await page.fill("#password", password);
-  await Promise.all([page.waitForURL(base + "/app/"), page.click("button")]);
-}
 
 async function newPage(options = {}) {
   const context = await browser.newContext({ acceptDownloads: true, ...options });
@@ -56,7 +46,7 @@ async function makeLink(page, name, fields) {
 
 try {
   const owner = await newPage();
-  await signIn(owner);
+  await signIn(owner, base, user, password);
   const fileLink = await makeLink(owner, "report.pdf", { password: "open sesame", expires, max: "3" });
   const dropLink = await makeLink(owner, "inbox", { dropBox: true });
   result.fileLink = fileLink;
@@ -95,7 +85,7 @@ try {
 
   // Without JavaScript, two ticked entries come as one zip.
   const plainOwner = await newPage({ javaScriptEnabled: false });
-  await signIn(plainOwner);
+  await signIn(plainOwner, base, user, password);
   await plainOwner.check(`${row("docs")} input[name="pick"]`);
   await plainOwner.check(`${row("report.pdf")} input[name="pick"]`);
   const [zip] = await Promise.all([plainOwner.waitForEvent("download"), plainOwner.click("#picked button")]);
