@@ -25,8 +25,14 @@ namespace corvel {
 
 namespace {
 
-// Largest count handed to one sendfile call; the kernel sends what the socket takes.
-constexpr std::size_t kSendfileChunkBytes = 8u << 20;
+// Largest count handed to one sendfile call on a plain socket. Over loopback, 128 KiB
+// calls cost the sending thread about a third less CPU per byte than 8 MiB calls
+// (0.39 against 0.60 s per GiB) and made curl and lftp downloads 1.4-1.6x as fast,
+// with wget and Python no slower; 64 KiB calls were as slow as 8 MiB ones.
+constexpr std::size_t kSendfileChunkBytes = 128u << 10;
+// The same for a layer's kernel sendfile (kernel TLS), which cuts records of its own
+// and was measured only with this size.
+constexpr std::size_t kLayerSendfileChunkBytes = 8u << 20;
 // Buffer of the read+send fallback for files sendfile cannot read (some FUSE, procfs)
 // and of TLS without kTLS; small enough to stay in the CPU's cache between the read
 // and the send, as the upload buffer.
@@ -167,10 +173,10 @@ bool sendByReading(int fd, Socket& socket, off_t position, std::int64_t end) {
 bool sendThroughLayer(StreamLayer& layer, int fd, Socket& socket, off_t position, std::int64_t end) {
     int idleSeconds = 0;
     for (;;) {
-        std::size_t count = kSendfileChunkBytes;
+        std::size_t count = kLayerSendfileChunkBytes;
         if (end >= 0) {
             if (position >= end) return true;
-            count = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kSendfileChunkBytes));
+            count = static_cast<std::size_t>(std::min<std::int64_t>(end - position, kLayerSendfileChunkBytes));
         }
         const std::optional<IoResult> sent = layer.sendFile(socket.descriptor(), fd, position, count);
         if (!sent) return sendByReading(fd, socket, position, end);
