@@ -323,6 +323,8 @@ void FtpServer::serve(Serving& serving) {
             const int rested = waitAnyReadable(listeners, count, kIdleRestMs, wake_.readableDescriptor());
             if (rested == -2) break;
             if (rested == kWoken) (void)wake_.drain();
+            // A connection that ended the rest is taken at once, not after a stop poll.
+            busy = rested >= 0 && rested < count;
             continue;
         }
         busy = true;
