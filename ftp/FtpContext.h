@@ -55,6 +55,7 @@ struct FtpContext {
     std::chrono::milliseconds loginDeadline = kLoginDeadline;  // tests shorten it
     TransferLog* transferLog = nullptr;    // <xferlog>: every RETR, STOR and APPE is a line there
     LiveSessions* liveSessions = nullptr;  // every greeted session is listed (corvelctl sessions, kick)
+    std::atomic<int>* activeSends = nullptr;  // every RETR counts itself here while it sends (CrowdedSend)
 };
 
 }  // namespace corvel

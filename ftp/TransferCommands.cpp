@@ -6,6 +6,7 @@
 #include "ftp/FtpSession.h"
 #include "ftp/ListLine.h"
 #include "ftp/ListingWriter.h"
+#include "files/CrowdedSend.h"
 #include "files/LocalFile.h"
 
 namespace corvel {
@@ -139,6 +140,7 @@ void FtpSession::handleRetr(const std::string& argument) {
         transferOpening(argument, source.size()),
         [&](Socket& data) {
             started = transferStarting();
+            const CrowdedSend sending(context_.activeSends, data);
             return source.transfer().sendTo(data, offset) == TransferResult::Completed;
         },
         [&](bool completed) { recordTransfer(source.localPath(), started, true, completed, expected); });

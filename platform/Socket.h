@@ -67,6 +67,9 @@ public:
     // Keeps urgent (out-of-band) bytes in the ordinary stream: an FTP client sends
     // the end of its ABOR line, or the Telnet Synch before it, as urgent data.
     bool keepUrgentDataInline();
+    // Lets TCP hold at most bytes that it has not sent yet (TCP_NOTSENT_LOWAT); what
+    // is in flight still grows with the window. Sends wait for the rest to go.
+    bool limitUnsentBytes(int bytes);
 
     // While set, every wait also watches interrupt, and sends, receives and the file
     // transfers check it every few steps: a stop it asks for fails them as a broken

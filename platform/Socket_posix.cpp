@@ -52,6 +52,10 @@ bool Socket::keepUrgentDataInline() {
     return fd_ >= 0 && ::setsockopt(fd_, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) == 0;
 }
 
+bool Socket::limitUnsentBytes(int bytes) {
+    return fd_ >= 0 && ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes) == 0;
+}
+
 bool Socket::interruptAsksToStop() const {
     const int watched = interrupt_->descriptor();
     if (watched < 0) return false;

@@ -233,6 +233,7 @@ Status FtpServer::start(Serving& serving) {
         .maxLoginPerAddress = settings_.maxLoginPerAddress,
         .transferLog = &process_->transferLog,
         .liveSessions = &process_->liveSessions,
+        .activeSends = &process_->activeSends,
     });
     serving.webContext = std::make_shared<const WebContext>(
         WebContext{.users = process_->users,
@@ -248,7 +249,8 @@ Status FtpServer::start(Serving& serving) {
                    .shareVisits = &process_->shareVisits,
                    .log = &process_->log,
                    .transferLog = &process_->transferLog,
-                   .liveSessions = &process_->liveSessions});
+                   .liveSessions = &process_->liveSessions,
+                   .activeSends = &process_->activeSends});
     serving.proxies = std::make_shared<const std::vector<std::string>>(settings_.proxyFrom);
     return startSftp(serving);
 }

@@ -45,6 +45,7 @@ struct ProcessContext {
     // Live FTP sessions, as the status block publishes them; web connections apart.
     std::atomic<int> activeFtpConnections{0};
     std::atomic<int> activeWebConnections{0};
+    std::atomic<int> activeSends{0};  // FTP and web downloads sending right now (CrowdedSend)
     BanList bans;              // configured by each run from its settings
     SessionRegistry sessions;  // the live FTP sessions by address
     // The live web connections by client address (<webmaxperip>).

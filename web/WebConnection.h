@@ -2,6 +2,7 @@
 // the connection in an orderly way.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,7 @@ struct WebContext {
     LogSink* log = nullptr;  // every use of a share link is a line there
     TransferLog* transferLog = nullptr;    // <xferlog>: every download is a line there
     LiveSessions* liveSessions = nullptr;  // every connection served is listed (corvelctl sessions, kick)
+    std::atomic<int>* activeSends = nullptr;  // every download counts itself here while it sends (CrowdedSend)
 };
 
 // Serves the one request of a web connection and returns when it is done; the

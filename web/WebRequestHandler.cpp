@@ -6,6 +6,7 @@
 
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
+#include "files/CrowdedSend.h"
 #include "files/ListEntry.h"
 #include "files/VirtualPath.h"
 #include "platform/Socket.h"
@@ -227,6 +228,7 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
         std::string header = downloadHeader(type, downloadNameOf(lowered), std::to_string(source.size()));
         if (sendAll(socket, header) < 0 || bodyOf(request) == Body::Omit) return;
         const auto started = std::chrono::steady_clock::now();
+        const CrowdedSend sending(activeSends_, socket);
         const TransferResult result = source.transfer().sendOpenedLength(socket);
         recordDownload(socket, request, source.localPath(), started, result, source.size(), header.size());
         return;
@@ -244,6 +246,7 @@ void WebRequestHandler::serveDownload(Socket& socket, const HttpRequest& request
     // Never past the size the file was opened with, which the header announced, so
     // a file that grows meanwhile still sends exactly that.
     const bool part = choice.kind == RangeChoice::Kind::Part;
+    const CrowdedSend sending(activeSends_, socket);
     const TransferResult result = part ? source.transfer().sendRange(socket, choice.first, choice.last + 1)
                                        : source.transfer().sendOpenedLength(socket);
     recordDownload(socket, request, source.localPath(), started, result,

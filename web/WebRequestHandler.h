@@ -4,6 +4,7 @@
 // 401 / 404 / 416 page.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,8 @@ public:
 
     // Every download (not a HEAD) becomes a line of log (<xferlog>); nullptr: none.
     void recordTransfersIn(TransferLog* log) { transferLog_ = log; }
+    // Every download counts itself in sends while it sends (CrowdedSend); nullptr: none.
+    void countSendsIn(std::atomic<int>* sends) { activeSends_ = sends; }
     // Told the account of every request that logged in.
     void onLogin(std::function<void(const std::string&)> listener) { loginListener_ = std::move(listener); }
 
@@ -100,6 +103,7 @@ private:
     std::string unauthorizedPage_;
     std::string notFoundPage_;
     TransferLog* transferLog_ = nullptr;
+    std::atomic<int>* activeSends_ = nullptr;
     std::function<void(const std::string&)> loginListener_;
 };
 
