@@ -15,7 +15,8 @@ namespace corvel {
 
 class Socket;
 
-// Bytes a crowded send leaves unsent in its socket; past 512 KiB the bursts came back.
+// Bytes a crowded send leaves unsent in its socket: with 512 KiB the 64 downloads won
+// a quarter of what 128 KiB won, with 1 MiB nothing.
 constexpr int kCrowdedUnsentBytes = 128 << 10;
 
 class CrowdedSend {
