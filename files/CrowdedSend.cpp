@@ -16,9 +16,15 @@ int usableCpuCount() {
     return cpus;
 }
 
-CrowdedSend::CrowdedSend(std::atomic<int>* count, Socket& socket) : place_(count ? *count : unused_) {
-    if (count && socket.layer() == nullptr && place_.before() >= usableCpuCount())
+CrowdedSend::CrowdedSend(std::atomic<int>* count, Socket& socket) : socket_(socket) {
+    if (!count) return;
+    place_.emplace(*count);
+    if (socket.layer() == nullptr && place_->before() >= usableCpuCount())
         limited_ = socket.limitUnsentBytes(kCrowdedUnsentBytes);
+}
+
+CrowdedSend::~CrowdedSend() {
+    if (limited_) (void)socket_.limitUnsentBytes(kKernelUnsentLimit);
 }
 
 }  // namespace corvel

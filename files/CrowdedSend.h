@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 
 #include "common/LiveCount.h"
 
@@ -25,14 +26,17 @@ public:
     // and limits the socket's unsent bytes when the sends already counted are at
     // least as many as the CPUs. A socket with a layer (TLS) is left as it is.
     CrowdedSend(std::atomic<int>* count, Socket& socket);
+    // Gives a limited socket the kernel's default back: a kept-alive web connection
+    // may send its next download alone.
+    ~CrowdedSend();
     CrowdedSend(const CrowdedSend&) = delete;
     CrowdedSend& operator=(const CrowdedSend&) = delete;
 
     bool limited() const { return limited_; }
 
 private:
-    std::atomic<int> unused_{0};  // counted in when no count is given
-    LiveCount place_;
+    Socket& socket_;
+    std::optional<LiveCount> place_;
     bool limited_ = false;
 };
 

@@ -22,6 +22,10 @@ constexpr int kIdleLimitSeconds = 120;
 
 enum class WaitResult { Ready, TimedOut, Failed };
 
+// A socket's limit of unsent bytes that means "the system's default" (which is none
+// unless net.ipv4.tcp_notsent_lowat says otherwise).
+constexpr int kKernelUnsentLimit = 0;
+
 // What a TCP connection carried, as the kernel counts it: bytes the peer acknowledged
 // and bytes received (a TLS layer's own bytes included).
 struct SocketTraffic {
@@ -69,6 +73,7 @@ public:
     bool keepUrgentDataInline();
     // Lets TCP hold at most bytes that it has not sent yet (TCP_NOTSENT_LOWAT); what
     // is in flight still grows with the window. Sends wait for the rest to go.
+    // kKernelUnsentLimit gives the socket the system's default again.
     bool limitUnsentBytes(int bytes);
 
     // While set, every wait also watches interrupt, and sends, receives and the file

@@ -9,6 +9,7 @@
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "common/Permissions.h"
+#include "files/CrowdedSend.h"
 #include "platform/Socket.h"
 #include "web/HttpText.h"
 #include "web/MultipartStream.h"
@@ -254,6 +255,7 @@ void WebApp::serveDownload(Socket& socket, const HttpRequest& request, const Cal
     const std::string header = appHeader(200, "application/octet-stream", static_cast<std::uint64_t>(source.size()),
                                          dispositionOf(splitLast(opened.normalised).second));
     if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
+    const CrowdedSend sending(activeSends_, socket);
     source.transfer().sendOpenedLength(socket);
 }
 

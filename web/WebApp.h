@@ -7,6 +7,7 @@
 // below /app/s/ with the owner's rights at the time of each use.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ public:
     // Answers one request; like WebRequestHandler::handle it never closes the socket
     // except when a write fails.
     void handle(Socket& socket, const HttpRequest& request);
+    // Every file download, the account's or a link visitor's, counts itself there
+    // while it sends (CrowdedSend); zips are left out.
+    void countSendsIn(std::atomic<int>* sends) { activeSends_ = sends; }
 
 private:
     // Who sent a request: the account, and whether the request may change things.
@@ -117,6 +121,7 @@ private:
     bool secureCookie_;
     WebAppShares shares_;
     std::function<WebClock::time_point()> clock_;
+    std::atomic<int>* activeSends_ = nullptr;
 };
 
 }  // namespace corvel

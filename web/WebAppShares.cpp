@@ -6,6 +6,7 @@
 #include "accounts/LoginGuard.h"
 #include "accounts/UserTable.h"
 #include "common/Permissions.h"
+#include "files/CrowdedSend.h"
 #include "platform/Socket.h"
 #include "platform/SystemLog.h"
 #include "web/HttpText.h"
@@ -286,6 +287,7 @@ void WebApp::serveVisitDownload(Socket& socket, const HttpRequest& request, cons
     const std::string header =
         appHeader(200, "application/octet-stream", static_cast<std::uint64_t>(source.size()), dispositionOf(name));
     if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
+    const CrowdedSend sending(activeSends_, socket);
     source.transfer().sendOpenedLength(socket);
 }
 

@@ -65,6 +65,7 @@ void serveWebConnection(Socket socket, const WebContext& context, std::optional<
                                  .log = context.log});
     handler.recordTransfersIn(context.transferLog);
     handler.countSendsIn(context.activeSends);
+    if (app) app->countSendsIn(context.activeSends);
     const std::unique_ptr<LiveSessions::Entry> listed =
         context.liveSessions ? context.liveSessions->join(SessionProtocol::Web, peer, socket) : nullptr;
     if (listed) handler.onLogin([&listed](const std::string& user) { listed->setUser(user); });
