@@ -470,6 +470,8 @@ class Zips(WebAppTestCase):
         self.assertEqual(archive.read("zipme/Grüße.txt"), b"hallo")
         for info in archive.infolist():
             self.assertEqual(info.compress_type, zipfile.ZIP_STORED, info.filename)
+            # Every entry, the top folder too, has its time from the disk, not 1980.
+            self.assertGreater(info.date_time[0], 1980, info.filename)
         # Every file entry carries the ZIP64 field in its local header, so sizes and
         # offsets past 4 GiB need no other path through the code.
         local = body[archive.getinfo("zipme/sub/deep.bin").header_offset:]
