@@ -322,6 +322,17 @@ class SessionHelpers:
         return ftp
 
 
+def sftp_server(case, extra=""):
+    """A server, not started yet, whose settings add <sftpport> on a free port and the
+    elements in extra; it is cleaned up with case. Returns it and the SFTP port."""
+    sftp_port = free_port()
+    server = Server(start=False, settings=False)
+    case.addCleanup(server.cleanup)
+    server.write("ftpconfig.xml", settings_document(
+        ftpport=server.ftp_port, httpport=server.web_port, extra="<sftpport>%d</sftpport>%s" % (sftp_port, extra)))
+    return server, sftp_port
+
+
 def greeting_of(port):
     with Control(port) as c:
         return c.reply()

@@ -11,7 +11,8 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import Control, Server, digest, free_port, settings_document, user_element, users_document, wait_until
+from harness import (Control, Server, digest, free_port, settings_document, sftp_server, user_element, users_document,
+                     wait_until)
 
 SFTP = shutil.which("sftp")
 CURL = shutil.which("curl")
@@ -33,12 +34,7 @@ def client_options(port):
 @unittest.skipUnless(SFTP and SSHPASS, "OpenSSH's sftp and sshpass are needed (scripts/install-deps.sh test)")
 class Sftp(unittest.TestCase):
     def serve(self, extra=""):
-        self.sftp_port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(
-            ftpport=server.ftp_port, httpport=server.web_port,
-            extra="<sftpport>%d</sftpport>%s" % (self.sftp_port, extra)))
+        server, self.sftp_port = sftp_server(self, extra)
         self.home = server.path("home")
         os.makedirs(os.path.join(self.home, "docs"))
         with open(os.path.join(self.home, "docs", "a.txt"), "wb") as f:

@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BUILD_DIR, Server, digest, free_port, settings_document, user_element, users_document, wait_until
+from harness import BUILD_DIR, digest, sftp_server, user_element, users_document, wait_until
 from test_rclone import TREE, digests_of, make_tree
 from test_real_clients import tree_digest
 
@@ -21,11 +21,7 @@ FULL = 0x7001F
 
 class SftpClients(unittest.TestCase):
     def setUp(self):
-        self.sftp_port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(
-            ftpport=server.ftp_port, httpport=server.web_port, extra="<sftpport>%d</sftpport>" % self.sftp_port))
+        server, self.sftp_port = sftp_server(self)
         self.home = server.path("home")
         os.makedirs(self.home)
         server.write("ftpusers.xml", users_document(user_element("u", digest("pw"), self.home, privilege=FULL)))

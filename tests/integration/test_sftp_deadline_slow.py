@@ -5,16 +5,12 @@ import socket
 import time
 import unittest
 
-from harness import Server, free_port, settings_document
+from harness import sftp_server
 
 
 class SignInDeadline(unittest.TestCase):
     def test_connections_that_never_sign_in_are_closed(self):
-        port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(ftpport=server.ftp_port, httpport=server.web_port,
-                                                        extra="<sftpport>%d</sftpport>" % port))
+        server, port = sftp_server(self)
         server.start()
         silent = socket.create_connection(("127.0.0.1", port), timeout=10)
         self.addCleanup(silent.close)

@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BUILD_DIR, Server, digest, free_port, settings_document, user_element, users_document, wait_until
+from harness import BUILD_DIR, Server, digest, sftp_server, user_element, users_document, wait_until
 
 SFTP = shutil.which("sftp")
 KEYGEN = shutil.which("ssh-keygen")
@@ -74,12 +74,7 @@ transport.close()
 @unittest.skipUnless(SFTP and KEYGEN, "OpenSSH's sftp and ssh-keygen are needed (scripts/install-deps.sh test)")
 class SftpKeys(unittest.TestCase):
     def serve(self, extra=""):
-        self.sftp_port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(
-            ftpport=server.ftp_port, httpport=server.web_port,
-            extra="<sftpport>%d</sftpport>%s" % (self.sftp_port, extra)))
+        server, self.sftp_port = sftp_server(self, extra)
         self.home = server.path("home")
         os.makedirs(self.home)
         server.write("ftpusers.xml", users_document(
@@ -307,12 +302,7 @@ class NamedHostKeys(unittest.TestCase):
     """<sftphostkey> names existing key files, which the server only reads."""
 
     def server_with(self, keys):
-        self.sftp_port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(
-            ftpport=server.ftp_port, httpport=server.web_port,
-            extra="<sftpport>%d</sftpport><sftphostkey>%s</sftphostkey>" % (self.sftp_port, keys)))
+        server, self.sftp_port = sftp_server(self, "<sftphostkey>%s</sftphostkey>" % keys)
         return server
 
     def test_named_keys_are_used_shown_and_never_written(self):

@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import BUILD_DIR, Server, digest, free_port, settings_document, user_element, users_document, wait_until
+from harness import BUILD_DIR, digest, sftp_server, user_element, users_document, wait_until
 from test_xferlog import parse_xferlog
 
 SFTP = shutil.which("sftp")
@@ -39,12 +39,7 @@ except Exception:
 @unittest.skipUnless(SFTP and SSHPASS, "OpenSSH's sftp and sshpass are needed (scripts/install-deps.sh test)")
 class SftpSessions(unittest.TestCase):
     def setUp(self):
-        self.sftp_port = free_port()
-        server = Server(start=False, settings=False)
-        self.addCleanup(server.cleanup)
-        server.write("ftpconfig.xml", settings_document(
-            ftpport=server.ftp_port, httpport=server.web_port,
-            extra="<sftpport>%d</sftpport><xferlog>xferlog</xferlog>" % self.sftp_port))
+        server, self.sftp_port = sftp_server(self, "<xferlog>xferlog</xferlog>")
         self.home = server.path("home")
         os.makedirs(self.home)
         with open(os.path.join(self.home, "down.bin"), "wb") as f:
