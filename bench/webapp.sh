@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The web client's speed on one build: a 1 GiB upload through the app's chunked
-# upload API (8 MiB chunks with their offsets, as the page sends them; one PUT of
+# upload API (64 MiB chunks with their offsets, as the page sends them; one PUT of
 # the whole file, as curl -T does; and the page itself in headless Chromium) beside
 # an FTP STOR of the same file, and the zip
 # of a folder of 1 GiB in 1,000 files beside the web download of one 1 GiB file.
@@ -54,14 +54,14 @@ spread() { printf '%s\n' "$@" | sort -g | sed -n '1p;$p' | paste -sd- -; }   # f
 rate() { awk -v b="$1" -v t="$2" 'BEGIN{ printf "%.3f", b / t / 1e9 }'; }   # GB/s
 base="http://127.0.0.1:$web"
 
-# The page's API: chunks of 8 MiB, each a PUT with its offset on a connection of its
+# The page's API: chunks of 64 MiB, each a PUT with its offset on a connection of its
 # own, each streamed from the file as it is sent (as a browser sends a file's slice),
 # not read whole first.
 chunked_upload() {  # file target_path
   /usr/bin/python3 - "$1" "$2" "$web" <<'PY'
 import http.client, os, sys, urllib.parse
 path, target, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
-chunk = 8 << 20
+chunk = 64 << 20
 total = os.path.getsize(path)
 with open(path, "rb") as f:
     offset = 0
@@ -128,7 +128,7 @@ for i in $(seq 1 "$runs"); do
 done
 
 declare -A gbps label=(
-  [stor]="FTP STOR" [chunked]="web upload, 8 MiB chunks (the page's API)" [put]="web upload, one PUT (curl -T)"
+  [stor]="FTP STOR" [chunked]="web upload, 64 MiB chunks (the page's API)" [put]="web upload, one PUT (curl -T)"
   [page]="web upload by the page in Chromium" [download]="web download of one file" [zip]="zip of 1,000 files")
 echo "medians of $runs runs, $size_mib MiB each ($(nproc) CPUs, 1-min load $(cut -d' ' -f1 /proc/loadavg)); range in seconds"
 for kind in stor chunked put page download zip; do

@@ -65,10 +65,13 @@ input.link{width:100%;font-family:ui-monospace,monospace;font-size:.9rem}
 @media (max-width:560px){.files .d{display:none}.files td.n{width:auto;min-width:9rem;overflow-wrap:normal;word-break:normal}.files td.n .label{overflow-wrap:anywhere}.files td.a{width:6.5rem}main{padding:.6rem}.files td.a details.share[open] form{position:absolute;left:.6rem;right:.6rem;max-width:none;z-index:1;box-shadow:0 4px 16px rgba(0,0,0,.25)}}
 )css";
 
-// Uploads in chunks of kChunk bytes, each a PUT with its offset, so a broken
-// connection costs one chunk: the next try asks how much arrived and goes on from
-// there. The server writes beside the final name and moves the file there only
-// with the last chunk; a file of that name is replaced only after the user agreed.
+// Uploads in chunks of kChunk bytes, each a PUT with its offset. A broken
+// connection costs only what was in flight: the server keeps what arrived, and the
+// next try asks how much that is and goes on from there. Each chunk ends with the
+// socket's buffers drained before the next one starts: with 8 MiB chunks that wait
+// took a fifth of a 1 GiB upload, with 64 MiB a fortieth. The server writes beside
+// the final name and moves the file there only with the last chunk; a file of that
+// name is replaced only after the user agreed.
 const std::string_view kAppScript = R"js("use strict";
 (function () {
   const body = document.body;
@@ -77,7 +80,7 @@ const std::string_view kAppScript = R"js("use strict";
   // On a drop box's page: its link. Files go there by name, each under an id of
   // its own, and the visitor sees nothing of the folder.
   const dropBox = body.dataset.dropbox || "";
-  const kChunk = 8 * 1024 * 1024;
+  const kChunk = 64 * 1024 * 1024;
   const kTries = 5;
 
   for (const form of document.querySelectorAll("form.delete")) {
