@@ -2,7 +2,6 @@
 
 #include "ftp/FtpContext.h"
 #include "ftp/FtpSession.h"
-#include "platform/Thread.h"
 #include "server/ProcessContext.h"
 #include "server/ProxyProtocol.h"
 #include "sftp/SftpEndpoint.h"
@@ -47,7 +46,7 @@ void startFtpConnection(Socket socket, std::shared_ptr<const FtpContext> context
                         std::shared_ptr<ProcessContext> process, ProxyPatterns proxies) {
     // The socket travels in a shared cell so a refused thread start still closes it.
     auto cell = std::make_shared<Socket>(std::move(socket));
-    startDetachedThread([cell, context, process, proxies] {
+    process->threads.start([cell, context, process, proxies] {
         bool rejected = false;
         std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
         if (rejected) return;  // closed without a word, like a refused address
@@ -61,7 +60,7 @@ void startSftpConnection(Socket socket, std::shared_ptr<const SftpEndpoint> endp
                          std::shared_ptr<const SftpContext> context, std::shared_ptr<ProcessContext> process,
                          ProxyPatterns proxies) {
     auto cell = std::make_shared<Socket>(std::move(socket));
-    startDetachedThread([cell, endpoint, context, process, proxies] {
+    process->threads.start([cell, endpoint, context, process, proxies] {
         bool rejected = false;
         std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
         if (rejected) return;  // closed without a word, like a refused address
@@ -74,7 +73,7 @@ void startWebConnection(Socket socket, std::shared_ptr<const WebContext> context
                         std::shared_ptr<AddressSlots::Slot> slot, std::uint32_t perAddressLimit) {
     auto cell = std::make_shared<Socket>(std::move(socket));
     auto counted = std::make_shared<WebSlot>(process->activeWebConnections);
-    startDetachedThread([cell, context, process, counted, proxies, slot, perAddressLimit]() mutable {
+    process->threads.start([cell, context, process, counted, proxies, slot, perAddressLimit]() mutable {
         bool rejected = false;
         std::optional<std::string> client = clientBehindProxy(*cell, proxies, &rejected);
         if (rejected) return;

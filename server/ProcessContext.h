@@ -15,6 +15,7 @@
 #include "server/SessionRegistry.h"
 #include "platform/SystemLog.h"
 #include "server/AddressSlots.h"
+#include "server/ThreadPark.h"
 #include "common/XmlFiles.h"
 #include "web/ShareStore.h"
 #include "web/WebSessions.h"
@@ -59,6 +60,7 @@ struct ProcessContext {
     WebSessions shareVisits;
     TransferLog transferLog;  // <xferlog>; off without it
     LiveSessions liveSessions;  // every FTP session and web connection, for corvelctl sessions and kick
+    ThreadPark threads;         // every connection's thread: FTP, SFTP and web
 };
 
 }  // namespace corvel

@@ -402,7 +402,8 @@ class SystemRefusingResources(unittest.TestCase):
         set_soft_nproc(tasks_of_nobody() + 2)
         try:
             greeted, refused = self.open_sessions(server, 8)
-            self.assertIn(len(greeted), (1, 2))
+            # Two new threads, and the one the start-up check's connection left parked.
+            self.assertIn(len(greeted), (1, 2, 3))
             self.assertIsNone(server.process.poll(), "the server died at the thread limit")
             # Connections the server could not serve were closed, not left hanging.
             for c in refused:
