@@ -296,24 +296,20 @@ void WebApp::streamZip(Socket& socket, const HttpRequest& request, const FileSer
         if (std::none_of(chosen.begin(), chosen.end(), [&](const Pick& p) { return p.name == name; }))
             chosen.push_back({name, seen.value.kind == EntryKind::Directory});
     }
-    // The top entry carries its folder's time, as every folder below does.
-    std::time_t rootLastWrite = 0;
+    // The folder itself; the top entry carries its time, as every folder below does.
+    const auto here = files.stat(path.argument(), StatPurpose::Listing);
     if (chosen.empty()) {
         // The whole folder: the walk checks both rights and that a folder is there.
         if (!files.permits(PERM_LIST) || !files.permits(PERM_READ_FILE)) return refuseFor(FileStatus::NoRight);
         if (!resolved.ok()) return refuseFor(resolved.status);
-        const auto seen = files.stat(path.argument(), StatPurpose::Listing);
-        if (!seen.ok()) return refuseFor(seen.status);
-        if (seen.value.kind != EntryKind::Directory) return refuseFor(FileStatus::NotFound);
-        rootLastWrite = seen.value.lastWrite;
-    } else if (const auto here = files.stat(path.argument(), StatPurpose::Listing); here.ok()) {
-        rootLastWrite = here.value.lastWrite;
+        if (!here.ok()) return refuseFor(here.status);
+        if (here.value.kind != EntryKind::Directory) return refuseFor(FileStatus::NotFound);
     }
     if (!admit()) return;
     const std::string header = appHeaderWithoutLength(200, "application/zip", dispositionOf(root + ".zip"));
     if (sendAll(socket, header) < 0 || request.method == HttpMethod::Head) return;
     ZipStream zip(socket);
-    if (!zip.addFolder(validUtf8(root), rootLastWrite)) return;
+    if (!zip.addFolder(validUtf8(root), here.ok() ? here.value.lastWrite : 0)) return;
     // One walk: each entry below top, named in the archive under prefix.
     auto walk = [&](const std::string& top, const std::string& prefix) {
         const AppPath walked(top);
