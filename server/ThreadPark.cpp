@@ -16,6 +16,7 @@ struct ThreadPark::State {
     const std::chrono::milliseconds parkedFor;
     std::mutex mutex;
     std::condition_variable wake;
+    std::condition_variable lastOneLeft;  // a parked thread left a closed park
     // Bodies handed to parked threads and not taken yet; never more than are parked.
     std::deque<std::function<void()>> handed;
     std::size_t parked = 0;
@@ -32,6 +33,7 @@ void ThreadPark::runThenPark(const std::shared_ptr<State>& state, std::function<
         (void)state->wake.wait_for(lock, state->parkedFor,
                                    [&] { return state->closed || !state->handed.empty(); });
         --state->parked;
+        if (state->closed) state->lastOneLeft.notify_all();
         // A body handed over is always run, even when the park closed meanwhile.
         if (state->handed.empty()) return;
         body = std::move(state->handed.front());
@@ -43,11 +45,13 @@ ThreadPark::ThreadPark(std::size_t maxParked, std::chrono::milliseconds parkedFo
     : state_(std::make_shared<State>(maxParked, parkedFor)) {}
 
 ThreadPark::~ThreadPark() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->closed = true;
-    }
+    std::unique_lock lock(state_->mutex);
+    state_->closed = true;
     state_->wake.notify_all();
+    // The parked threads are gone before the park is, so a process that stops is
+    // left with the threads still serving connections and nothing else (a thread
+    // alive at exit makes ThreadSanitizer's exit sleep a second, for one).
+    (void)state_->lastOneLeft.wait_for(lock, kParkClosingWait, [&] { return state_->parked == 0; });
 }
 
 bool ThreadPark::start(std::function<void()> body) {

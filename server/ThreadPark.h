@@ -16,12 +16,15 @@ namespace corvel {
 
 constexpr std::size_t kMaxParkedThreads = 32;
 constexpr std::chrono::milliseconds kThreadParkedFor{10'000};
+// How long closing the park waits for its parked threads to wake and go.
+constexpr std::chrono::milliseconds kParkClosingWait{1'000};
 
 class ThreadPark {
 public:
     explicit ThreadPark(std::size_t maxParked = kMaxParkedThreads,
                         std::chrono::milliseconds parkedFor = kThreadParkedFor);
-    // Parked threads end at once; running ones end after their body.
+    // Parked threads end at once, and are gone when this returns; running ones end
+    // after their body.
     ~ThreadPark();
     ThreadPark(const ThreadPark&) = delete;
     ThreadPark& operator=(const ThreadPark&) = delete;
