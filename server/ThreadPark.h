@@ -5,6 +5,12 @@
 // maxParked threads wait, each for at most parkedFor, so an idle server is back to
 // its listener alone. Threads only ever park after a connection of their own, so the
 // process never holds more threads than at its busiest moment.
+//
+// Each parked thread waits on a place of its own, and the one parked last is taken
+// first: a hand-over wakes exactly that thread, which then needs no lock the listener
+// holds. With one shared wait and lock, a bound that covered a burst of 200
+// connections measured slower than starting threads for it; with places, such a
+// burst starts no threads and costs the server about a quarter less CPU.
 #pragma once
 
 #include <chrono>
@@ -14,7 +20,7 @@
 
 namespace corvel {
 
-constexpr std::size_t kMaxParkedThreads = 32;
+constexpr std::size_t kMaxParkedThreads = 256;
 constexpr std::chrono::milliseconds kThreadParkedFor{10'000};
 // How long closing the park waits for its parked threads to wake and go.
 constexpr std::chrono::milliseconds kParkClosingWait{1'000};
@@ -39,6 +45,7 @@ public:
     std::size_t parkedCount() const;
 
 private:
+    struct Place;
     struct State;
     static void runThenPark(const std::shared_ptr<State>& state, std::function<void()> body);
 

@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace corvel {
@@ -69,6 +71,69 @@ TEST(ThreadPark, EveryBodyRunsWhileThreadsComeAndGoAndAtMostTheBoundWait) {
     EXPECT_TRUE(eventually([&] { return ran.load() == 200; }));
     EXPECT_TRUE(eventually([&] { return park.parkedCount() > 0; }));
     EXPECT_LE(park.parkedCount(), 2u);
+}
+
+TEST(ThreadPark, ABurstIsTakenByTheThreadsAlreadyParkedAndStartsNoNewOnes) {
+    constexpr int kThreads = 16;
+    ThreadPark park(kThreads, 5s);
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    std::set<std::thread::id> first, second;
+    auto holdUntilOpen = [&](std::set<std::thread::id>& ids) {
+        return [&] {
+            std::unique_lock lock(mutex);
+            ids.insert(std::this_thread::get_id());
+            released.wait(lock, [&] { return open; });
+        };
+    };
+    // A failed assertion still lets the held bodies go before the locals they use do.
+    struct Release {
+        std::mutex& mutex;
+        std::condition_variable& released;
+        bool& open;
+        ~Release() {
+            {
+                std::lock_guard lock(mutex);
+                open = true;
+            }
+            released.notify_all();
+        }
+    } release{mutex, released, open};
+    for (int i = 0; i < kThreads; ++i) ASSERT_TRUE(park.start(holdUntilOpen(first)));
+    ASSERT_TRUE(eventually([&] { std::lock_guard lock(mutex); return first.size() == kThreads; }));
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(eventually([&] { return park.parkedCount() == kThreads; }));
+    {
+        std::lock_guard lock(mutex);
+        open = false;
+    }
+    for (int i = 0; i < kThreads; ++i) ASSERT_TRUE(park.start(holdUntilOpen(second)));
+    ASSERT_TRUE(eventually([&] { std::lock_guard lock(mutex); return second.size() == kThreads; }));
+    EXPECT_EQ(park.parkedCount(), 0u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(first, second);  // every body of the burst ran on a thread that was waiting
+        open = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(eventually([&] { return park.parkedCount() == kThreads; }));
+}
+
+TEST(ThreadPark, NoBodyIsLostWhenWaitsRunOutWhileBodiesAreHandedOver) {
+    // Parked threads give up after 1 ms, so hand-overs keep meeting waits that just ran out.
+    ThreadPark park(4, 1ms);
+    std::atomic<int> ran{0};
+    constexpr int kBodies = 400;
+    for (int i = 0; i < kBodies; ++i) {
+        ASSERT_TRUE(park.start([&] { ++ran; }));
+        if (i % 3 == 0) std::this_thread::sleep_for(std::chrono::microseconds(900 + 50 * (i % 5)));
+    }
+    EXPECT_TRUE(eventually([&] { return ran.load() == kBodies; }));
 }
 
 TEST(ThreadPark, ParkedThreadsEndAfterTheirWaitOrWithThePark) {
