@@ -7,6 +7,7 @@ A contender is a corveld binary (a path) or a peer of the shared harness by name
 (vsftpd, pureftpd, pyftpdlib, proftpd, nginx). Started by bench/ab.sh, which says the usage.
 """
 import argparse
+import ftplib
 import os
 import shutil
 import subprocess
@@ -42,6 +43,16 @@ HARNESS_FIGURES = [
     ("W6", "failed_clients", "count", False, "W6 clients ungreeted"),
     ("W7", "http_MBps", "MB/s", True, "W7 web download 1 GiB (curl)"),
 ]
+
+# The server's CPU for the connection workloads, measured apart from the harness's
+# own pass (which starts and stops its servers): (workload, key, unit, label).
+CPU_FIGURES = [
+    ("W3", "W3 CPU", "CPU ms/100 sess", "W3 sequential sessions"),
+    ("W6", "W6 CPU", "CPU ms/burst", "W6 200-client burst"),
+]
+CPU_FOLLOWS = ("sessions_per_s", "greet_p99_s")  # each shown under its workload's speed
+CPU_W3_SESSIONS = 900  # enough for the 10 ms clock tick to cost under a tenth
+CPU_W6_BURSTS = 10
 
 # (client, protocol, direction)
 DOWNLOADS = [(c, p, "download") for p in ("ftp", "http") for c in ("curl", "wget", "lftp", "python")]
@@ -251,6 +262,38 @@ def run_clients(contender, cases, sizes, runs, tmp):
     return results, errors
 
 
+def run_connection_cpu(contender, workloads, sizes, tmp):
+    """{key: server CPU ms} for the W3 and W6 of CPU_FIGURES, after a warm-up each, and errors."""
+    wanted = [f for f in CPU_FIGURES if f[0] in workloads]
+    results, errors = {}, []
+    if not wanted:
+        return results, errors
+    srv = contender.make_server(os.path.join(tmp, contender.tag + "-cpu"), sizes)
+    if not srv.ftp:
+        return results, errors
+    srv.start()
+    sid = srv.proc.pid
+    try:
+        for workload, key, _, _ in wanted:
+            try:
+                if workload == "W3":
+                    once, count, per = (lambda: bench.one_session(srv.port, sizes.big_name)), CPU_W3_SESSIONS, 100
+                else:
+                    once, count, per = (lambda: bench.w6_round(srv, sizes)), CPU_W6_BURSTS, 1
+                once()
+                time.sleep(bench.SETTLE_S)
+                ticks0, _ = session_cpu_ticks(sid)
+                for _ in range(count):
+                    once()
+                ticks1, _ = session_cpu_ticks(sid)
+                results[key] = (ticks1 - ticks0) / ticks_per_second() * 1000 / count * per
+            except (RuntimeError, OSError, EOFError, ftplib.all_errors) as e:
+                errors.append("%s CPU: %s" % (workload, str(e)[:300]))
+    finally:
+        srv.stop()
+    return results, errors
+
+
 # ---- the rounds
 
 def figure_key_label(case):
@@ -305,6 +348,11 @@ def main(argv):
                 for workload, metric, unit, higher, label in HARNESS_FIGURES:
                     if workload in args.workloads and (workload, metric) in values:
                         figure(c.tag, (workload, metric), label, unit, higher).add(values[(workload, metric)])
+                cpu, errs = run_connection_cpu(c, args.workloads, sizes, tmp)
+                errors += ["round %d %s: %s" % (round_no + 1, c.tag, e) for e in errs]
+                for workload, key, unit, label in CPU_FIGURES:
+                    if key in cpu:
+                        figure(c.tag, key, label, unit, False).add(cpu[key])
                 results, errs = run_clients(c, cases, sizes, args.runs, tmp)
                 errors += ["round %d %s: %s" % (round_no + 1, c.tag, e) for e in errs]
                 for case, (speed, cpu) in results.items():
@@ -321,6 +369,7 @@ def main(argv):
     keys = []
     for workload, metric, *_ in HARNESS_FIGURES:
         keys.append((workload, metric))
+        keys += [key for w, key, *_ in CPU_FIGURES if w == workload and metric in CPU_FOLLOWS]
     for case in cases:
         keys += [case + ("MB/s",), case + ("CPU",)]
     rows = []

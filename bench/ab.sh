@@ -7,8 +7,10 @@
 # Each round runs both contenders in turn (ABBA): the harness's workloads, then a
 # download of the 1 GiB file with curl, wget, lftp and Python (ftplib; http.client)
 # over FTP and HTTP, and with W2 an upload with curl, lftp and ftplib, each with the
-# server's CPU seconds per GiB. It prints each figure's median and range over the
-# rounds, and "faster"/"slower" only where the ranges do not overlap.
+# server's CPU seconds per GiB. With W3 and W6 it also measures, on a server of its
+# own, the server's CPU per 100 sequential sessions and per 200-client burst. It
+# prints each figure's median and range over the rounds, and "faster"/"slower"
+# ("less CPU"/"more CPU") only where the ranges do not overlap.
 # Env: ROUNDS (default and least 4), RUNS per client and round (3), QUICK=1 (the
 # harness's small sizes), CLIENTS (default "curl wget lftp python"), BENCH_HARNESS
 # (default ../shared/bench beside the repository). Runs as root, loopback only.
